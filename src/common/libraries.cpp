@@ -1,0 +1,43 @@
+// Libraries loaded at run time come from the System folder by full path, never by bare
+// name: an application folder is often writable by users, and the uninstaller typically
+// runs elevated.
+#include "common.h"
+
+#define SEARCH_DLL_LOAD_DIR 0x00000100 // LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
+#define SEARCH_SYSTEM32 0x00000800     // LOAD_LIBRARY_SEARCH_SYSTEM32
+#define SEARCH_DEFAULT_DIRS 0x00001000 // LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
+
+static int searchRestricted; // 1 once the default DLL search is limited
+
+HMODULE LoadSystemLibrary(const char *name)
+{
+    char path[PATH_SIZE];
+    UINT n = GetSystemDirectoryA(path, PATH_SIZE);
+    if (n == 0 || n >= PATH_SIZE || !AddBackslash(path, PATH_SIZE) ||
+        !AppendText(path, PATH_SIZE, name))
+        return 0;
+    return LoadLibraryA(path);
+}
+
+// Where the system offers it, the default DLL search is limited to the System folder, as
+// hardened installers do. Older systems lack the call and are unaffected.
+void RestrictDllSearch()
+{
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesProc)(DWORD);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (!kernel)
+        return;
+    SetDefaultDllDirectoriesProc restrictSearch =
+        (SetDefaultDllDirectoriesProc)(void (*)())GetProcAddress(kernel, "SetDefaultDllDirectories");
+    if (restrictSearch && restrictSearch(SEARCH_SYSTEM32))
+        searchRestricted = 1;
+}
+
+// Loads a library named by full path so that it still finds the DLLs beside it, also
+// when the default search is limited.
+HMODULE LoadLibraryBeside(const char *path)
+{
+    if (searchRestricted)
+        return LoadLibraryExA(path, 0, SEARCH_DLL_LOAD_DIR | SEARCH_DEFAULT_DIRS);
+    return LoadLibraryA(path);
+}

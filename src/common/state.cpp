@@ -1,0 +1,33 @@
+// The process-wide state, defined once.
+#include "common.h"
+
+HINSTANCE moduleHandle;
+int isNT;
+int quietMode;
+int bareMode;
+char *modulePath;
+char *workPath;
+char *installFolder;
+HWND mainWindow;
+
+// The builder finds these six bytes and writes the block's offset behind them. As built,
+// a post-link step sets the offset to the file's own length.
+volatile UninstallLocator uninstallLocator = {{'w', 'w', 'g', 'T', ')', 'H'}, 0};
+char **stringTable;
+FileEntry **fileEntries;
+DWORD fileEntryCount;
+FolderEntry **folderEntries;
+DWORD folderEntryCount;
+RegistryEntry **registryEntries;
+DWORD registryEntryCount;
+BYTE *optionsRecord;
+DWORD optionsRecordSize;
+
+HWND progressDialog;
+HWND progressBar;
+DWORD progressTotal;
+DWORD lastPercentage;
+HFONT dialogFont;
+HMODULE themeLibrary;
+FARPROC setThemeAppProperties;
+int readOnlyAnswer = -1;

@@ -1,0 +1,368 @@
+// The loader: reads the tagged records appended to the executable into the entry lists,
+// the string table and the options record.
+#include "data.h"
+
+// A cursor over one record's payload. No read leaves the record: a record whose entries
+// do not fit inside its declared length is refused.
+struct RecordCursor {
+    HANDLE file;
+    DWORD left;
+};
+
+static int Take(RecordCursor *cursor, void *buffer, DWORD count)
+{
+    if (count > cursor->left || ReadExactly(cursor->file, buffer, count))
+        return 0;
+    cursor->left -= count;
+    return 1;
+}
+
+static int Skip(RecordCursor *cursor, DWORD count)
+{
+    if (count > cursor->left)
+        return 0;
+    SetFilePosition(cursor->file, GetFilePosition(cursor->file) + count);
+    cursor->left -= count;
+    return 1;
+}
+
+// Reads one counted text into the scratch buffer behind the texts already there. A text
+// that does not fit is read past and the entry dropped: a cut path names another file.
+static int ReadEntryText(RecordCursor *cursor, char *scratch, DWORD *used, int *keep)
+{
+    WORD count;
+    if (!Take(cursor, &count, 2))
+        return 0;
+    if (!*keep || *used + count + 1 > SCRATCH_SIZE) {
+        *keep = 0;
+        return Skip(cursor, count);
+    }
+    if (count && !Take(cursor, scratch + *used, count))
+        return 0;
+    *used += count + 1; // the zero-filled scratch buffer terminates it
+    return 1;
+}
+
+// Grows a list so that count more entries fit behind the used ones.
+static int MakeRoom(void **list, DWORD used, DWORD count)
+{
+    if (used + count < used || used + count > 0x3FFFFFFF)
+        return 0;
+    DWORD size = (used + count) * sizeof(void *);
+    if (!*list)
+        return AllocateZeroed(list, size);
+    return ResizeMemory(list, size);
+}
+
+// A refused record leaves no entries behind: the list count was never raised for them.
+static void DropEntries(void **list, DWORD from, DWORD to)
+{
+    for (DWORD i = from; i < to; i++)
+        ReleaseMemory(&list[i]);
+}
+
+// Reads the entry count and checks that that many entries of at least minimumSize bytes
+// can stand in the record, so a damaged count cannot ask for a huge list.
+static int TakeEntryCount(RecordCursor *cursor, DWORD minimumSize, DWORD *count)
+{
+    return Take(cursor, count, 4) && *count <= cursor->left / minimumSize;
+}
+
+int ReadFileEntries(HANDLE file, DWORD length)
+{
+    RecordCursor cursor = {file, length};
+    DWORD count, made = 0, i;
+    char *scratch = 0;
+    int code = LOAD_UNREADABLE;
+    if (!TakeEntryCount(&cursor, 5, &count))
+        return LOAD_UNREADABLE;
+    if (count == 0)
+        return LOAD_OK;
+    if (!MakeRoom((void **)&fileEntries, fileEntryCount, count) ||
+        !AllocateZeroed((void **)&scratch, SCRATCH_SIZE))
+        return LOAD_NO_MEMORY;
+    for (i = 0; i < count; i++) {
+        DWORD used = 0;
+        int keep = 1;
+        BYTE flags;
+        FillBytes(scratch, 0, SCRATCH_SIZE);
+        if (!ReadEntryText(&cursor, scratch, &used, &keep) ||
+            !ReadEntryText(&cursor, scratch, &used, &keep) || !Take(&cursor, &flags, 1))
+            goto done;
+        if (!keep)
+            continue;
+        FileEntry *entry;
+        if (!AllocateZeroed((void **)&entry, sizeof(FileEntry) + used)) {
+            code = LOAD_NO_MEMORY;
+            goto done;
+        }
+        entry->flags = flags;
+        entry->folder = (char *)(entry + 1);
+        entry->name = entry->folder + TextLength(scratch) + 1;
+        CopyBytes(entry->folder, scratch, used);
+        fileEntries[fileEntryCount + made++] = entry;
+    }
+    code = LOAD_OK;
+done:
+    ReleaseMemory((void **)&scratch);
+    if (code != LOAD_OK)
+        DropEntries((void **)fileEntries, fileEntryCount, fileEntryCount + made);
+    else
+        fileEntryCount += made;
+    return code;
+}
+
+int ReadFolderEntries(HANDLE file, DWORD length)
+{
+    RecordCursor cursor = {file, length};
+    DWORD count, made = 0, i;
+    char *scratch = 0;
+    int code = LOAD_UNREADABLE;
+    if (!TakeEntryCount(&cursor, 5, &count))
+        return LOAD_UNREADABLE;
+    if (count == 0)
+        return LOAD_OK;
+    if (!MakeRoom((void **)&folderEntries, folderEntryCount, count) ||
+        !AllocateZeroed((void **)&scratch, SCRATCH_SIZE))
+        return LOAD_NO_MEMORY;
+    for (i = 0; i < count; i++) {
+        DWORD used = 0;
+        int keep = 1;
+        BYTE levels;
+        FillBytes(scratch, 0, SCRATCH_SIZE);
+        if (!Take(&cursor, &levels, 1) || !ReadEntryText(&cursor, scratch, &used, &keep) ||
+            !ReadEntryText(&cursor, scratch, &used, &keep))
+            goto done;
+        if (!keep)
+            continue;
+        FolderEntry *entry;
+        if (!AllocateZeroed((void **)&entry, sizeof(FolderEntry) + used)) {
+            code = LOAD_NO_MEMORY;
+            goto done;
+        }
+        entry->levels = levels;
+        entry->folder = (char *)(entry + 1);
+        entry->file = entry->folder + TextLength(scratch) + 1;
+        CopyBytes(entry->folder, scratch, used);
+        folderEntries[folderEntryCount + made++] = entry;
+    }
+    code = LOAD_OK;
+done:
+    ReleaseMemory((void **)&scratch);
+    if (code != LOAD_OK)
+        DropEntries((void **)folderEntries, folderEntryCount, folderEntryCount + made);
+    else
+        folderEntryCount += made;
+    return code;
+}
+
+int ReadRegistryEntries(HANDLE file, DWORD length)
+{
+    RecordCursor cursor = {file, length};
+    DWORD count, made = 0, i;
+    char *scratch = 0;
+    int code = LOAD_UNREADABLE;
+    if (!TakeEntryCount(&cursor, 6, &count))
+        return LOAD_UNREADABLE;
+    if (count == 0)
+        return LOAD_OK;
+    if (!MakeRoom((void **)&registryEntries, registryEntryCount, count) ||
+        !AllocateZeroed((void **)&scratch, SCRATCH_SIZE))
+        return LOAD_NO_MEMORY;
+    for (i = 0; i < count; i++) {
+        DWORD used = 0, root;
+        int keep = 1;
+        FillBytes(scratch, 0, SCRATCH_SIZE);
+        if (!Take(&cursor, &root, 4) || !ReadEntryText(&cursor, scratch, &used, &keep))
+            goto done;
+        if (!keep)
+            continue;
+        RegistryEntry *entry;
+        if (!AllocateZeroed((void **)&entry, sizeof(RegistryEntry) + used)) {
+            code = LOAD_NO_MEMORY;
+            goto done;
+        }
+        entry->root = root;
+        entry->path = (char *)(entry + 1);
+        CopyBytes(entry->path, scratch, used);
+        registryEntries[registryEntryCount + made++] = entry;
+    }
+    code = LOAD_OK;
+done:
+    ReleaseMemory((void **)&scratch);
+    if (code != LOAD_OK)
+        DropEntries((void **)registryEntries, registryEntryCount, registryEntryCount + made);
+    else
+        registryEntryCount += made;
+    return code;
+}
+
+static void FreeTable(char ***table)
+{
+    if (!*table)
+        return;
+    for (char **slot = *table; *slot; slot++)
+        ReleaseMemory((void **)slot);
+    ReleaseMemory((void **)table);
+}
+
+// Only the first table is read. A table with strings replaces the loaded one once it is
+// complete; a truncated one is refused and the earlier texts stay.
+int ReadStringTable(HANDLE file, DWORD length)
+{
+    RecordCursor cursor = {file, length};
+    WORD tableCount, stringCount, size;
+    char **table = 0;
+    if (!Take(&cursor, &tableCount, 2))
+        return LOAD_UNREADABLE;
+    if (tableCount == 0)
+        return LOAD_OK;
+    if (!Take(&cursor, &stringCount, 2) || stringCount > cursor.left / 2)
+        return LOAD_UNREADABLE;
+    if (stringCount == 0)
+        return LOAD_OK;
+    if (!AllocateZeroed((void **)&table, (stringCount + 1) * sizeof(char *)))
+        return LOAD_NO_MEMORY;
+    for (DWORD i = 0; i < stringCount; i++) {
+        if (!Take(&cursor, &size, 2)) {
+            FreeTable(&table);
+            return LOAD_UNREADABLE;
+        }
+        if (!AllocateZeroed((void **)&table[i], size + 1)) {
+            // Out of memory: the texts read so far report it.
+            FreeTable(&stringTable);
+            stringTable = table;
+            return LOAD_NO_MEMORY;
+        }
+        if (size && !Take(&cursor, table[i], size)) {
+            FreeTable(&table);
+            return LOAD_UNREADABLE;
+        }
+    }
+    FreeTable(&stringTable);
+    stringTable = table;
+    return LOAD_OK;
+}
+
+int ReadRecordPayload(HANDLE file, const RecordHeader *header, BYTE **block, DWORD *length)
+{
+    if (length)
+        *length = header->length;
+    if (header->flags & 1)
+        return LOAD_OPTIONS_REFUSED;
+    if (!AllocateMemory((void **)block, header->length))
+        return LOAD_OPTIONS_NO_MEMORY;
+    if (ReadExactly(file, *block, header->length)) {
+        ReleaseMemory((void **)block);
+        return LOAD_OPTIONS_REFUSED;
+    }
+    return LOAD_OK;
+}
+
+static int ReadRecords(HANDLE file)
+{
+    DWORD fileSize = GetFileSize(file, 0);
+    RecordHeader header;
+    SetFilePosition(file, uninstallLocator.uninstallDataOffset);
+    for (;;) {
+        if (ReadExactly(file, &header, sizeof header))
+            return LOAD_UNREADABLE;
+        if (header.length != 0) {
+            DWORD payload = GetFilePosition(file);
+            DWORD inFile = fileSize > payload ? fileSize - payload : 0;
+            int code = LOAD_OK;
+            // A payload that runs past the end of the file: the next header cannot be read.
+            if (header.length > inFile && header.tag != TAG_END && header.tag != TAG_OPTIONS)
+                return LOAD_UNREADABLE;
+            switch (header.tag) {
+            case TAG_STRINGS:
+                code = ReadStringTable(file, header.length);
+                break;
+            case TAG_FILES:
+                code = ReadFileEntries(file, header.length);
+                break;
+            case TAG_FOLDERS:
+                code = ReadFolderEntries(file, header.length);
+                break;
+            case TAG_REGISTRY:
+                code = ReadRegistryEntries(file, header.length);
+                break;
+            case TAG_OPTIONS:
+                ReleaseMemory((void **)&optionsRecord);
+                optionsRecordSize = 0;
+                if (header.length > inFile)
+                    return LOAD_OPTIONS_REFUSED; // it could not be read whole
+                code = ReadRecordPayload(file, &header, &optionsRecord, &optionsRecordSize);
+                if (code != LOAD_OK)
+                    optionsRecordSize = 0;
+                break;
+            }
+            if (code != LOAD_OK)
+                return code;
+            if (header.tag == TAG_END)
+                return LOAD_OK;
+            SetFilePosition(file, payload + header.length);
+        }
+        if (header.tag == TAG_END)
+            return LOAD_OK;
+    }
+}
+
+int LoadUninstallData()
+{
+    char *message = 0;
+    if (uninstallLocator.uninstallDataOffset == 0)
+        return 0;
+    if (!GetModuleFileNameA(moduleHandle, modulePath, PATH_SIZE))
+        return 0;
+    modulePath[PATH_SIZE - 1] = 0; // older systems do not terminate a cut name
+    HANDLE file = OpenExistingFile(modulePath, OPEN_READ);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    int code = ReadRecords(file);
+    CloseFile(file);
+    if (code == LOAD_OK)
+        return 1;
+    if (!AllocateZeroed((void **)&message, TEXT_SIZE))
+        return 0;
+    FormatMessageText(message, code, modulePath);
+    ShowMessage(message, MB_OK | MB_ICONINFORMATION);
+    ReleaseMemory((void **)&message);
+    return 0;
+}
+
+void FreeFileEntries()
+{
+    DropEntries((void **)fileEntries, 0, fileEntryCount);
+    ReleaseMemory((void **)&fileEntries);
+    fileEntryCount = 0;
+}
+
+void FreeFolderEntries()
+{
+    DropEntries((void **)folderEntries, 0, folderEntryCount);
+    ReleaseMemory((void **)&folderEntries);
+    folderEntryCount = 0;
+}
+
+void FreeRegistryEntries()
+{
+    DropEntries((void **)registryEntries, 0, registryEntryCount);
+    ReleaseMemory((void **)&registryEntries);
+    registryEntryCount = 0;
+}
+
+void FreeStringTable()
+{
+    FreeTable(&stringTable);
+}
+
+void FreeUninstallData()
+{
+    FreeRegistryEntries();
+    FreeFolderEntries();
+    FreeFileEntries();
+    ReleaseMemory((void **)&optionsRecord);
+    optionsRecordSize = 0;
+    FreeStringTable();
+}

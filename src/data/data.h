@@ -1,0 +1,80 @@
+// The uninstall data block, its file helpers and the message texts.
+#ifndef VANISH_DATA_H
+#define VANISH_DATA_H
+
+#include "../common/common.h"
+
+#define TAG_STRINGS 0x1234
+#define TAG_FILES 0x1235
+#define TAG_FOLDERS 0x1236
+#define TAG_REGISTRY 0x1237
+#define TAG_OPTIONS 0x123A
+#define TAG_END 0x7F7F
+
+// Loader result codes double as the numbers of the message texts that report them.
+#define LOAD_OK 0
+#define LOAD_OPTIONS_REFUSED 1
+#define LOAD_OPTIONS_NO_MEMORY 5
+#define LOAD_NO_MEMORY 7
+#define LOAD_UNREADABLE 8
+
+#pragma pack(push, 1)
+struct RecordHeader {
+    WORD tag;
+    BYTE flags;
+    BYTE reserved;
+    DWORD length;
+};
+#pragma pack(pop)
+
+// Loader.
+int LoadUninstallData();
+void FreeUninstallData();
+int ReadStringTable(HANDLE file, DWORD length);
+int ReadFileEntries(HANDLE file, DWORD length);
+int ReadFolderEntries(HANDLE file, DWORD length);
+int ReadRegistryEntries(HANDLE file, DWORD length);
+int ReadRecordPayload(HANDLE file, const RecordHeader *header, BYTE **block, DWORD *length);
+void FreeFileEntries();
+void FreeFolderEntries();
+void FreeRegistryEntries();
+void FreeStringTable();
+
+// The options record, read safely whatever was stored.
+DWORD GetOptionFlags();
+const char *GetProgramName();  // null when none
+const char *GetDocumentName(); // null when none
+
+// File helpers.
+#define OPEN_READ 0
+#define OPEN_READ_WRITE 1
+HANDLE OpenExistingFile(const char *name, int readWrite);
+HANDLE CreateNewFile(const char *name);
+int ReadExactly(HANDLE file, void *buffer, DWORD count); // 0 when every byte came
+DWORD GetFilePosition(HANDLE file);
+void SetFilePosition(HANDLE file, DWORD position);
+void CloseFile(HANDLE file);
+
+// Message texts.
+#define MSG_CAPTION 0
+#define MSG_CONFIRM 1
+#define MSG_COMPLETE 2
+#define MSG_YES 3
+#define MSG_YES_TO_ALL 4
+#define MSG_NO 5
+#define MSG_NO_TO_ALL 6
+#define MSG_NO_MEMORY 7
+#define MSG_UNREADABLE 8
+#define MSG_READ_ONLY 9
+#define MSG_SHARED 10
+#define MSG_STATUS_FILES 11
+#define MSG_STATUS_FOLDERS 12
+#define MSG_STATUS_FILE_FOLDERS 13
+#define MSG_STATUS_REGISTRY 14
+#define MSG_IN_USE 15
+
+const char *GetMessageText(int number);
+void FormatMessageText(char *buffer, int number, const char *argument);
+int ShowMessage(const char *text, UINT style);
+
+#endif

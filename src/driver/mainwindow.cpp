@@ -1,0 +1,56 @@
+// The hidden main window: it owns every box and dialog and is never shown.
+#include "driver.h"
+#include "../data/data.h"
+#include "../ui/ui.h"
+
+#define WINDOW_WIDTH 320
+#define WINDOW_HEIGHT 200
+
+static const char mainWindowClass[] = "UninstItClass";
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DESTROY)
+        PostQuitMessage(0);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+ATOM RegisterMainWindowClass()
+{
+    WNDCLASSA windowClass;
+    FillBytes(&windowClass, 0, sizeof windowClass);
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = moduleHandle;
+    windowClass.hIcon = LoadIconA(moduleHandle, MAKEINTRESOURCEA(IDI_UNINSTALL));
+    windowClass.hCursor = LoadCursorA(0, IDC_ARROW);
+    windowClass.hbrBackground = (HBRUSH)GetStockObject(NULL_BRUSH);
+    windowClass.lpszClassName = mainWindowClass;
+    return RegisterClassA(&windowClass);
+}
+
+// Centred, so that the dialogs, placed at the top-left of its client area, open near the
+// middle of the screen.
+int CreateMainWindow()
+{
+    int x = (GetSystemMetrics(SM_CXSCREEN) - WINDOW_WIDTH) / 2;
+    int y = (GetSystemMetrics(SM_CYSCREEN) - WINDOW_HEIGHT) / 2;
+    if (x < 0)
+        x = 0;
+    if (y < 0)
+        y = 0;
+    mainWindow = CreateWindowExA(0, mainWindowClass, GetMessageText(MSG_CAPTION),
+                                 WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x, y, WINDOW_WIDTH,
+                                 WINDOW_HEIGHT, 0, 0, moduleHandle, 0);
+    return mainWindow != 0;
+}
+
+// Delivers every message still queued before the lists are freed; the quit message that
+// WM_DESTROY posts ends the loop.
+void CloseMainWindow()
+{
+    MSG message;
+    DestroyWindow(mainWindow);
+    while (GetMessageA(&message, 0, 0, 0) > 0)
+        DispatchMessageA(&message);
+}

@@ -1,0 +1,72 @@
+// The two dialogs: the modeless progress dialog and the modal read-only query.
+#include "ui.h"
+#include "../data/data.h"
+
+// The templates ask for a bold-looking 8-point Arial on some systems; both dialogs share
+// one normal-weight copy, made from whichever dialog opens first.
+void ApplyDialogFont(HWND dialog)
+{
+    if (!dialogFont) {
+        HFONT font = (HFONT)SendMessageA(dialog, WM_GETFONT, 0, 0);
+        LOGFONTA description;
+        if (font && GetObjectA(font, sizeof description, &description)) {
+            description.lfWeight = FW_NORMAL;
+            dialogFont = CreateFontIndirectA(&description);
+        }
+    }
+    if (!dialogFont)
+        return;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        SendMessageA(child, WM_SETFONT, (WPARAM)dialogFont, 0);
+}
+
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        ApplyDialogFont(dialog);
+        SetWindowTextA(dialog, GetMessageText(MSG_CAPTION));
+        return TRUE;
+    case WM_COMMAND:
+        // Enter, Esc and the close box all arrive here: a removal is never cut short.
+        SetWindowLongA(dialog, DWL_MSGRESULT, 1);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK ReadOnlyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        ApplyDialogFont(dialog);
+        SetWindowTextA(dialog, GetMessageText(MSG_CAPTION));
+        SetDlgItemTextA(dialog, IDC_TEXT, (const char *)lParam);
+        SetDlgItemTextA(dialog, IDYES, GetMessageText(MSG_YES));
+        SetDlgItemTextA(dialog, IDNO, GetMessageText(MSG_NO));
+        SetDlgItemTextA(dialog, IDC_YESTOALL, GetMessageText(MSG_YES_TO_ALL));
+        SetDlgItemTextA(dialog, IDC_NOTOALL, GetMessageText(MSG_NO_TO_ALL));
+        return TRUE;
+    case WM_COMMAND:
+        EndDialog(dialog, LOWORD(wParam));
+        return TRUE;
+    }
+    return FALSE;
+}
+
+int AskReadOnly(const char *path)
+{
+    char *question = 0;
+    if (!AllocateZeroed((void **)&question, TEXT_SIZE))
+        return IDNO;
+    FormatMessageText(question, MSG_READ_ONLY, path);
+    int answer = IDC_YESTOALL; // no question text: remove read-only files without asking
+    if (question[0]) {
+        answer = (int)DialogBoxParamA(moduleHandle, MAKEINTRESOURCEA(IDD_READONLY), mainWindow,
+                                      ReadOnlyDialogProc, (LPARAM)question);
+        if (answer == -1)
+            answer = IDNO;
+    }
+    ReleaseMemory((void **)&question);
+    return answer;
+}

@@ -1,0 +1,152 @@
+#include "support.h"
+
+#include <algorithm>
+
+namespace testing_support {
+
+static std::string WindowText(HWND window)
+{
+    char text[4096];
+    int n = GetWindowTextA(window, text, sizeof text);
+    return std::string(text, n > 0 ? n : 0);
+}
+
+static std::string ClassOf(HWND window)
+{
+    char name[256];
+    int n = GetClassNameA(window, name, sizeof name);
+    return std::string(name, n > 0 ? n : 0);
+}
+
+Box ReadBox(HWND window)
+{
+    Box box;
+    box.caption = WindowText(window);
+    box.style = (DWORD)GetWindowLongA(window, GWL_STYLE);
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        int id = GetDlgCtrlID(child);
+        std::string cls = ClassOf(child);
+        if (!lstrcmpiA(cls.c_str(), "Button"))
+            box.buttons.push_back({id, WindowText(child)});
+        else if (!lstrcmpiA(cls.c_str(), "Static") && (id == 0xFFFF || id == 1000))
+            box.text = WindowText(child);
+    }
+    return box;
+}
+
+static bool HasProgressBar(HWND window)
+{
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if (!lstrcmpiA(ClassOf(child).c_str(), "msctls_progress32"))
+            return true;
+    return false;
+}
+
+static void PostKey(HWND window, UINT key)
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    HWND target = window;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus)
+        target = info.hwndFocus;
+    PostMessageA(target, WM_KEYDOWN, key, 0x00000001);
+    PostMessageA(target, WM_KEYUP, key, 0xC0000001);
+}
+
+void Answer(HWND window, const Action &action)
+{
+    switch (action.kind) {
+    case Action::Click: {
+        HWND button = GetDlgItem(window, action.button);
+        if (button)
+            PostMessageA(window, WM_COMMAND, MAKEWPARAM(action.button, BN_CLICKED), (LPARAM)button);
+        else
+            PostMessageA(window, WM_COMMAND, MAKEWPARAM(action.button, BN_CLICKED), 0);
+        break;
+    }
+    case Action::Escape:
+        PostKey(window, VK_ESCAPE);
+        break;
+    case Action::Enter:
+        PostKey(window, VK_RETURN);
+        break;
+    case Action::Close:
+        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        break;
+    case Action::Leave:
+        break;
+    }
+}
+
+BoxWatcher::BoxWatcher(DWORD processId, std::vector<Action> script, Action fallback)
+    : processId_(processId), script_(std::move(script)), fallback_(fallback)
+{
+    thread_ = std::thread([this] { Run(); });
+}
+
+BoxWatcher::~BoxWatcher()
+{
+    Stop();
+}
+
+std::vector<Box> BoxWatcher::Stop()
+{
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+    return Seen();
+}
+
+std::vector<Box> BoxWatcher::Seen()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return seen_;
+}
+
+struct Search {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+static BOOL CALLBACK CollectDialogs(HWND window, LPARAM data)
+{
+    Search *search = (Search *)data;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->processId && IsWindowVisible(window) && ClassOf(window) == "#32770")
+        search->found.push_back(window);
+    return TRUE;
+}
+
+void BoxWatcher::Run()
+{
+    size_t next = 0;
+    while (!stop_) {
+        Search search{processId_, {}};
+        EnumWindows(CollectDialogs, (LPARAM)&search);
+        // Forget windows that are gone, so a reused handle counts as a new box.
+        handled_.erase(std::remove_if(handled_.begin(), handled_.end(),
+                                      [](HWND w) { return !IsWindow(w) || !IsWindowVisible(w); }),
+                       handled_.end());
+        for (HWND window : search.found) {
+            if (std::find(handled_.begin(), handled_.end(), window) != handled_.end())
+                continue;
+            if (HasProgressBar(window))
+                continue;
+            Sleep(50); // let the dialog finish its initialisation
+            Box box = ReadBox(window);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                seen_.push_back(box);
+            }
+            if (onBox)
+                onBox(window, box);
+            Answer(window, next < script_.size() ? script_[next] : fallback_);
+            next++;
+            handled_.push_back(window);
+        }
+        Sleep(20);
+    }
+}
+
+} // namespace testing_support

@@ -1,0 +1,134 @@
+#include "support.h"
+
+namespace testing_support {
+
+std::string ProgramName()
+{
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string name(path, n);
+    size_t slash = name.find_last_of("\\/");
+    if (slash != std::string::npos)
+        name = name.substr(slash + 1);
+    size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+void RemoveTree(const std::string &path)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = data.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string child = path + "\\" + name;
+            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryA(path.c_str());
+}
+
+std::string ScratchFolder(const std::string &name)
+{
+    std::string root = "C:\\vanish-tests";
+    CreateDirectoryA(root.c_str(), nullptr);
+    std::string mine = root + "\\" + ProgramName();
+    CreateDirectoryA(mine.c_str(), nullptr);
+    std::string path = mine + "\\" + name;
+    RemoveTree(path);
+    CreateDirectoryA(path.c_str(), nullptr);
+    return path;
+}
+
+bool WriteFileText(const std::string &path, const std::string &text)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, text.data(), (DWORD)text.size(), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == text.size();
+}
+
+bool FileExists(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string WindowsPath(const std::string &unixPath)
+{
+    std::string path = unixPath;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return "Z:" + path;
+}
+
+static std::string FolderFromEnvironment(const char *name)
+{
+    char value[MAX_PATH];
+    DWORD n = GetEnvironmentVariableA(name, value, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return "";
+    return WindowsPath(value);
+}
+
+std::string BuildFolder()
+{
+    return FolderFromEnvironment("VANISH_BUILD");
+}
+
+std::string SourceFolder()
+{
+    return FolderFromEnvironment("VANISH_SOURCE");
+}
+
+bool WriteStampedUninstaller(const pack::Bytes &block, const std::string &target)
+{
+    pack::Bytes image;
+    std::string error;
+    return pack::ReadWholeFile(BuildFolder() + "\\uninstall.exe", &image, &error) &&
+           pack::Stamp(image, block, &error) && pack::WriteWholeFile(target, image, &error);
+}
+
+RunResult RunAndAnswer(const std::string &program, const std::string &arguments,
+                       std::vector<Action> script, DWORD timeoutMs, Action fallback)
+{
+    RunResult result;
+    std::string commandLine = "\"" + program + "\"";
+    if (!arguments.empty())
+        commandLine += " " + arguments;
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back(0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return result;
+    result.started = true;
+    BoxWatcher watcher(process.dwProcessId, std::move(script), fallback);
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        result.finished = true;
+        GetExitCodeProcess(process.hProcess, &result.exitCode);
+    } else {
+        TerminateProcess(process.hProcess, 99);
+        WaitForSingleObject(process.hProcess, 5000);
+    }
+    result.boxes = watcher.Stop();
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return result;
+}
+
+} // namespace testing_support

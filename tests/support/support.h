@@ -1,0 +1,88 @@
+// Test support: scratch folders, stamped uninstallers and a watcher that reads and answers
+// the boxes and dialogs a program shows, from another thread or another process.
+#ifndef VANISH_TEST_SUPPORT_H
+#define VANISH_TEST_SUPPORT_H
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pack.h"
+
+namespace testing_support {
+
+// What the watcher saw of one box or dialog.
+struct Box {
+    std::string caption;
+    std::string text; // the message box text, or the dialog's control 1000
+    std::vector<std::pair<int, std::string>> buttons; // control id and label, in z-order
+    DWORD style = 0;
+};
+
+// How a box is answered.
+struct Action {
+    enum Kind { Click, Escape, Enter, Close, Leave } kind = Click;
+    int button = IDOK;
+    static Action Press(int id) { return {Click, id}; }
+    static Action Key(Kind k) { return {k, 0}; }
+};
+
+// Watches the visible dialog windows (message boxes included) of one process and answers
+// each new one with the next scripted action; the fallback answers the rest. Dialogs that
+// hold a progress bar are never answered.
+class BoxWatcher {
+  public:
+    BoxWatcher(DWORD processId, std::vector<Action> script, Action fallback = Action::Press(IDCANCEL));
+    ~BoxWatcher();
+    std::vector<Box> Stop(); // stops watching; returns the boxes seen, in order
+    std::vector<Box> Seen();
+    // Called on the watcher's thread for each new box before it is answered.
+    std::function<void(HWND, const Box &)> onBox;
+
+  private:
+    void Run();
+    DWORD processId_;
+    std::vector<Action> script_;
+    Action fallback_;
+    std::vector<HWND> handled_;
+    std::vector<Box> seen_;
+    std::mutex mutex_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+Box ReadBox(HWND window);
+void Answer(HWND window, const Action &action);
+
+// Folders and files.
+std::string ProgramName();                 // this test program's base name, per family
+std::string ScratchFolder(const std::string &name); // C:\vanish-tests\<program>\<name>, empty
+void RemoveTree(const std::string &path);
+bool WriteFileText(const std::string &path, const std::string &text);
+bool FileExists(const std::string &path);
+std::string WindowsPath(const std::string &unixPath);
+std::string BuildFolder();  // the cross build folder, as a Windows path
+std::string SourceFolder(); // the source tree, as a Windows path
+
+// A copy of the built uninstaller with the block appended and the offset field set.
+bool WriteStampedUninstaller(const pack::Bytes &block, const std::string &target);
+
+struct RunResult {
+    bool started = false;
+    bool finished = false;
+    DWORD exitCode = 0;
+    std::vector<Box> boxes;
+};
+// Runs a program, answers its boxes with the script, waits up to timeoutMs for its end.
+RunResult RunAndAnswer(const std::string &program, const std::string &arguments,
+                       std::vector<Action> script, DWORD timeoutMs = 30000,
+                       Action fallback = Action::Press(IDCANCEL));
+
+} // namespace testing_support
+
+#endif

@@ -1,0 +1,100 @@
+// Writing uninstall data blocks and stamping them onto a copy of the uninstaller.
+// Portable C++: no operating-system calls, so the same code serves the host tools and
+// the tests that run under Windows.
+#ifndef VANISH_PACK_H
+#define VANISH_PACK_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pack {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint16_t TAG_STRINGS = 0x1234;
+constexpr uint16_t TAG_FILES = 0x1235;
+constexpr uint16_t TAG_FOLDERS = 0x1236;
+constexpr uint16_t TAG_REGISTRY = 0x1237;
+constexpr uint16_t TAG_OPTIONS = 0x123A;
+constexpr uint16_t TAG_END = 0x7F7F;
+
+constexpr uint8_t FILE_SHARED = 0x01;
+constexpr uint8_t FILE_FONT = 0x02;
+constexpr uint8_t FILE_COMSERVER = 0x04;
+constexpr uint8_t FILE_CHECKINUSE = 0x08;
+constexpr uint32_t OPTION_WAIT = 0x01;
+constexpr uint32_t OPTION_KEEPTHEME = 0x02;
+
+constexpr char MARKER[] = "wwgT)H"; // six bytes, followed by the 32-bit offset
+
+struct FileEntry {
+    std::string folder;
+    std::string name;
+    uint8_t flags = 0;
+};
+struct FolderEntry {
+    uint8_t levels = 0;
+    std::string folder;
+    std::string file;
+};
+struct RegistryEntry {
+    uint32_t root = 0;
+    std::string path;
+};
+
+// A record as it will be written. The declared length defaults to the payload's size;
+// tests set it to anything to write damaged blocks.
+struct Record {
+    uint16_t tag = 0;
+    uint8_t flags = 0;
+    uint8_t reserved = 0;
+    std::optional<uint32_t> declaredLength;
+    Bytes payload;
+};
+
+void PutU8(Bytes &out, uint8_t value);
+void PutU16(Bytes &out, uint16_t value);
+void PutU32(Bytes &out, uint32_t value);
+void PutText(Bytes &out, const std::string &text); // 16-bit count, then the bytes
+
+// Payloads.
+Bytes StringTablePayload(const std::vector<std::string> &texts);
+Bytes StringTablesPayload(const std::vector<std::vector<std::string>> &tables);
+Bytes FileEntriesPayload(const std::vector<FileEntry> &entries);
+Bytes FolderEntriesPayload(const std::vector<FolderEntry> &entries);
+Bytes RegistryEntriesPayload(const std::vector<RegistryEntry> &entries);
+Bytes OptionsPayload(uint32_t flags, const std::string &program, const std::string &document);
+
+// Records and whole blocks.
+Record MakeRecord(uint16_t tag, Bytes payload);
+Bytes EncodeRecord(const Record &record);
+Bytes EncodeRecords(const std::vector<Record> &records); // no end record is added
+
+// A well-formed block: strings, files, folders, registry, options, end.
+struct Block {
+    std::vector<std::string> texts;
+    std::vector<FileEntry> files;
+    std::vector<FolderEntry> folders;
+    std::vector<RegistryEntry> registry;
+    uint32_t optionFlags = 0;
+    std::string program;
+    std::string document;
+};
+Bytes EncodeBlock(const Block &block);
+
+// The locator. FindMarker returns how often the six marker bytes occur and, through
+// position, where the first occurrence starts.
+size_t FindMarker(const Bytes &image, size_t *position);
+bool ReadOffset(const Bytes &image, uint32_t *offset, std::string *error);
+bool WriteOffset(Bytes &image, uint32_t offset, std::string *error);
+// Sets the offset field to the image's length and appends the block there.
+bool Stamp(Bytes &image, const Bytes &block, std::string *error);
+
+bool ReadWholeFile(const std::string &path, Bytes *data, std::string *error);
+bool WriteWholeFile(const std::string &path, const Bytes &data, std::string *error);
+
+} // namespace pack
+
+#endif
