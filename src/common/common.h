@@ -24,13 +24,17 @@ struct RegistryEntry {
     char *path;
 };
 
-#define FILE_SHARED 0x01
-#define FILE_FONT 0x02
-#define FILE_COMSERVER 0x04
-#define FILE_CHECKINUSE 0x08
+enum {
+    FILE_SHARED = 0x01,
+    FILE_FONT = 0x02,
+    FILE_COMSERVER = 0x04,
+    FILE_CHECKINUSE = 0x08,
+};
 
-#define OPTION_WAIT 0x01
-#define OPTION_KEEPTHEME 0x02
+enum {
+    OPTION_WAIT = 0x01,
+    OPTION_KEEPTHEME = 0x02,
+};
 
 // The locator: the installer finds the marker and writes the block's offset behind it.
 #pragma pack(push, 1)
@@ -57,17 +61,17 @@ extern FolderEntry **folderEntries;
 extern DWORD folderEntryCount;
 extern RegistryEntry **registryEntries;
 extern DWORD registryEntryCount;
-extern BYTE *optionsRecord;      // options payload as stored, null when none was read
-extern DWORD optionsRecordSize;  // its length in bytes
+extern BYTE *optionsRecord;     // options payload as stored, null when none was read
+extern DWORD optionsRecordSize; // its length in bytes
 
-extern HWND progressDialog;             // the open progress dialog, or null
-extern HWND progressBar;                // its bar, control 1009
-extern DWORD progressTotal;             // steps of all four phases; 0 when no dialog
-extern DWORD lastPercentage;            // last value sent to the bar
-extern HFONT dialogFont;                // non-bold font shared by both dialogs
-extern HMODULE themeLibrary;            // uxtheme.dll from the System folder, or null
-extern FARPROC setThemeAppProperties;   // its SetThemeAppProperties, or null
-extern int readOnlyAnswer;              // -1 ask, 1 yes to all, 0 no to all
+extern HWND progressDialog;           // the open progress dialog, or null
+extern HWND progressBar;              // its bar, control 1009
+extern DWORD progressTotal;           // steps of all four phases; 0 when no dialog
+extern DWORD lastPercentage;          // last value sent to the bar
+extern HFONT dialogFont;              // non-bold font shared by both dialogs
+extern HMODULE themeLibrary;          // uxtheme.dll from the System folder, or null
+extern FARPROC setThemeAppProperties; // its SetThemeAppProperties, or null
+extern int readOnlyAnswer;            // -1 ask, 1 yes to all, 0 no to all
 
 // Memory: each allocation compacts the heap and retries once before it fails.
 int AllocateMemory(void **block, DWORD size);

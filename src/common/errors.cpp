@@ -3,8 +3,7 @@
 
 static const WORD accessDeniedErrors[] = {5, 16, 65, 82, 83, 108, 132, 158, 167};
 
-int IsAccessDenied(DWORD error)
-{
+int IsAccessDenied(DWORD error) {
     if (error >= 19 && error <= 36) // write protect .. sharing buffer exceeded
         return 1;
     for (DWORD i = 0; i < sizeof accessDeniedErrors / sizeof accessDeniedErrors[0]; i++)

@@ -9,8 +9,7 @@
 
 static int searchRestricted; // 1 once the default DLL search is limited
 
-HMODULE LoadSystemLibrary(const char *name)
-{
+HMODULE LoadSystemLibrary(const char *name) {
     char path[PATH_SIZE];
     UINT n = GetSystemDirectoryA(path, PATH_SIZE);
     if (n == 0 || n >= PATH_SIZE || !AddBackslash(path, PATH_SIZE) ||
@@ -21,22 +20,21 @@ HMODULE LoadSystemLibrary(const char *name)
 
 // Where the system offers it, the default DLL search is limited to the System folder, as
 // hardened installers do. Older systems lack the call and are unaffected.
-void RestrictDllSearch()
-{
+void RestrictDllSearch() {
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesProc)(DWORD);
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     if (!kernel)
         return;
     SetDefaultDllDirectoriesProc restrictSearch =
-        (SetDefaultDllDirectoriesProc)(void (*)())GetProcAddress(kernel, "SetDefaultDllDirectories");
+        (SetDefaultDllDirectoriesProc)(void (*)())GetProcAddress(kernel,
+                                                                 "SetDefaultDllDirectories");
     if (restrictSearch && restrictSearch(SEARCH_SYSTEM32))
         searchRestricted = 1;
 }
 
 // Loads a library named by full path so that it still finds the DLLs beside it, also
 // when the default search is limited.
-HMODULE LoadLibraryBeside(const char *path)
-{
+HMODULE LoadLibraryBeside(const char *path) {
     if (searchRestricted)
         return LoadLibraryExA(path, 0, SEARCH_DLL_LOAD_DIR | SEARCH_DEFAULT_DIRS);
     return LoadLibraryA(path);

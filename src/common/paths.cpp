@@ -1,8 +1,7 @@
 // Path and text helpers over fixed buffers.
 #include "common.h"
 
-DWORD TextLength(const char *text)
-{
+DWORD TextLength(const char *text) {
     DWORD n = 0;
     while (text[n])
         n++;
@@ -10,8 +9,7 @@ DWORD TextLength(const char *text)
 }
 
 // Copies text whole or not at all: a cut path would name a different file.
-int CopyText(char *buffer, DWORD size, const char *text)
-{
+int CopyText(char *buffer, DWORD size, const char *text) {
     DWORD n = TextLength(text);
     if (n >= size)
         return 0;
@@ -19,8 +17,7 @@ int CopyText(char *buffer, DWORD size, const char *text)
     return 1;
 }
 
-int AppendText(char *buffer, DWORD size, const char *text)
-{
+int AppendText(char *buffer, DWORD size, const char *text) {
     DWORD used = TextLength(buffer);
     if (used >= size)
         return 0;
@@ -28,8 +25,7 @@ int AppendText(char *buffer, DWORD size, const char *text)
 }
 
 // Returns 0, leaving the path as it was, when the backslash would not fit.
-int AddBackslash(char *path, DWORD size)
-{
+int AddBackslash(char *path, DWORD size) {
     DWORD n = TextLength(path);
     if (n == 0 || path[n - 1] == '\\')
         return 1;
@@ -41,21 +37,18 @@ int AddBackslash(char *path, DWORD size)
 }
 
 // "C:\" keeps its backslash: only strings of four characters or more lose one.
-void RemoveBackslash(char *path)
-{
+void RemoveBackslash(char *path) {
     DWORD n = TextLength(path);
     if (n >= 4 && path[n - 1] == '\\')
         path[n - 1] = 0;
 }
 
-static char FoldCase(char c)
-{
+static char FoldCase(char c) {
     return (c >= 'A' && c <= 'Z') ? (char)(c + ('a' - 'A')) : c;
 }
 
 // Letters A to Z only: no locale, no short names, no "." or "..".
-int PathsEqual(const char *a, const char *b)
-{
+int PathsEqual(const char *a, const char *b) {
     while (*a && FoldCase(*a) == FoldCase(*b)) {
         a++;
         b++;
@@ -63,8 +56,7 @@ int PathsEqual(const char *a, const char *b)
     return FoldCase(*a) == FoldCase(*b);
 }
 
-char *FindLastBackslash(char *path)
-{
+char *FindLastBackslash(char *path) {
     char *last = 0;
     for (; *path; path++)
         if (*path == '\\')

@@ -9,16 +9,14 @@ struct RecordCursor {
     DWORD left;
 };
 
-static int Take(RecordCursor *cursor, void *buffer, DWORD count)
-{
+static int Take(RecordCursor *cursor, void *buffer, DWORD count) {
     if (count > cursor->left || ReadExactly(cursor->file, buffer, count))
         return 0;
     cursor->left -= count;
     return 1;
 }
 
-static int Skip(RecordCursor *cursor, DWORD count)
-{
+static int Skip(RecordCursor *cursor, DWORD count) {
     if (count > cursor->left)
         return 0;
     SetFilePosition(cursor->file, GetFilePosition(cursor->file) + count);
@@ -28,8 +26,7 @@ static int Skip(RecordCursor *cursor, DWORD count)
 
 // Reads one counted text into the scratch buffer behind the texts already there. A text
 // that does not fit is read past and the entry dropped: a cut path names another file.
-static int ReadEntryText(RecordCursor *cursor, char *scratch, DWORD *used, int *keep)
-{
+static int ReadEntryText(RecordCursor *cursor, char *scratch, DWORD *used, int *keep) {
     WORD count;
     if (!Take(cursor, &count, 2))
         return 0;
@@ -44,8 +41,7 @@ static int ReadEntryText(RecordCursor *cursor, char *scratch, DWORD *used, int *
 }
 
 // Grows a list so that count more entries fit behind the used ones.
-static int MakeRoom(void **list, DWORD used, DWORD count)
-{
+static int MakeRoom(void **list, DWORD used, DWORD count) {
     if (used + count < used || used + count > 0x3FFFFFFF)
         return 0;
     DWORD size = (used + count) * sizeof(void *);
@@ -55,21 +51,18 @@ static int MakeRoom(void **list, DWORD used, DWORD count)
 }
 
 // A refused record leaves no entries behind: the list count was never raised for them.
-static void DropEntries(void **list, DWORD from, DWORD to)
-{
+static void DropEntries(void **list, DWORD from, DWORD to) {
     for (DWORD i = from; i < to; i++)
         ReleaseMemory(&list[i]);
 }
 
 // Reads the entry count and checks that that many entries of at least minimumSize bytes
 // can stand in the record, so a damaged count cannot ask for a huge list.
-static int TakeEntryCount(RecordCursor *cursor, DWORD minimumSize, DWORD *count)
-{
+static int TakeEntryCount(RecordCursor *cursor, DWORD minimumSize, DWORD *count) {
     return Take(cursor, count, 4) && *count <= cursor->left / minimumSize;
 }
 
-int ReadFileEntries(HANDLE file, DWORD length)
-{
+int ReadFileEntries(HANDLE file, DWORD length) {
     RecordCursor cursor = {file, length};
     DWORD count, made = 0, i;
     char *scratch = 0;
@@ -112,8 +105,7 @@ done:
     return code;
 }
 
-int ReadFolderEntries(HANDLE file, DWORD length)
-{
+int ReadFolderEntries(HANDLE file, DWORD length) {
     RecordCursor cursor = {file, length};
     DWORD count, made = 0, i;
     char *scratch = 0;
@@ -156,8 +148,7 @@ done:
     return code;
 }
 
-int ReadRegistryEntries(HANDLE file, DWORD length)
-{
+int ReadRegistryEntries(HANDLE file, DWORD length) {
     RecordCursor cursor = {file, length};
     DWORD count, made = 0, i;
     char *scratch = 0;
@@ -197,8 +188,7 @@ done:
     return code;
 }
 
-static void FreeTable(char ***table)
-{
+static void FreeTable(char ***table) {
     if (!*table)
         return;
     for (char **slot = *table; *slot; slot++)
@@ -208,8 +198,7 @@ static void FreeTable(char ***table)
 
 // Only the first table is read. A table with strings replaces the loaded one once it is
 // complete; a truncated one is refused and the earlier texts stay.
-int ReadStringTable(HANDLE file, DWORD length)
-{
+int ReadStringTable(HANDLE file, DWORD length) {
     RecordCursor cursor = {file, length};
     WORD tableCount, stringCount, size;
     char **table = 0;
@@ -244,8 +233,7 @@ int ReadStringTable(HANDLE file, DWORD length)
     return LOAD_OK;
 }
 
-int ReadRecordPayload(HANDLE file, const RecordHeader *header, BYTE **block, DWORD *length)
-{
+int ReadRecordPayload(HANDLE file, const RecordHeader *header, BYTE **block, DWORD *length) {
     if (length)
         *length = header->length;
     if (header->flags & 1)
@@ -259,8 +247,7 @@ int ReadRecordPayload(HANDLE file, const RecordHeader *header, BYTE **block, DWO
     return LOAD_OK;
 }
 
-static int ReadRecords(HANDLE file)
-{
+static int ReadRecords(HANDLE file) {
     DWORD fileSize = GetFileSize(file, 0);
     RecordHeader header;
     SetFilePosition(file, uninstallLocator.uninstallDataOffset);
@@ -308,8 +295,7 @@ static int ReadRecords(HANDLE file)
     }
 }
 
-int LoadUninstallData()
-{
+int LoadUninstallData() {
     char *message = 0;
     if (uninstallLocator.uninstallDataOffset == 0)
         return 0;
@@ -331,34 +317,29 @@ int LoadUninstallData()
     return 0;
 }
 
-void FreeFileEntries()
-{
+void FreeFileEntries() {
     DropEntries((void **)fileEntries, 0, fileEntryCount);
     ReleaseMemory((void **)&fileEntries);
     fileEntryCount = 0;
 }
 
-void FreeFolderEntries()
-{
+void FreeFolderEntries() {
     DropEntries((void **)folderEntries, 0, folderEntryCount);
     ReleaseMemory((void **)&folderEntries);
     folderEntryCount = 0;
 }
 
-void FreeRegistryEntries()
-{
+void FreeRegistryEntries() {
     DropEntries((void **)registryEntries, 0, registryEntryCount);
     ReleaseMemory((void **)&registryEntries);
     registryEntryCount = 0;
 }
 
-void FreeStringTable()
-{
+void FreeStringTable() {
     FreeTable(&stringTable);
 }
 
-void FreeUninstallData()
-{
+void FreeUninstallData() {
     FreeRegistryEntries();
     FreeFolderEntries();
     FreeFileEntries();

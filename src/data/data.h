@@ -4,19 +4,23 @@
 
 #include "../common/common.h"
 
-#define TAG_STRINGS 0x1234
-#define TAG_FILES 0x1235
-#define TAG_FOLDERS 0x1236
-#define TAG_REGISTRY 0x1237
-#define TAG_OPTIONS 0x123A
-#define TAG_END 0x7F7F
+enum {
+    TAG_STRINGS = 0x1234,
+    TAG_FILES = 0x1235,
+    TAG_FOLDERS = 0x1236,
+    TAG_REGISTRY = 0x1237,
+    TAG_OPTIONS = 0x123A,
+    TAG_END = 0x7F7F,
+};
 
 // Loader result codes double as the numbers of the message texts that report them.
-#define LOAD_OK 0
-#define LOAD_OPTIONS_REFUSED 1
-#define LOAD_OPTIONS_NO_MEMORY 5
-#define LOAD_NO_MEMORY 7
-#define LOAD_UNREADABLE 8
+enum {
+    LOAD_OK = 0,
+    LOAD_OPTIONS_REFUSED = 1,
+    LOAD_OPTIONS_NO_MEMORY = 5,
+    LOAD_NO_MEMORY = 7,
+    LOAD_UNREADABLE = 8,
+};
 
 #pragma pack(push, 1)
 struct RecordHeader {
@@ -46,8 +50,10 @@ const char *GetProgramName();  // null when none
 const char *GetDocumentName(); // null when none
 
 // File helpers.
-#define OPEN_READ 0
-#define OPEN_READ_WRITE 1
+enum {
+    OPEN_READ = 0,
+    OPEN_READ_WRITE = 1,
+};
 HANDLE OpenExistingFile(const char *name, int readWrite);
 HANDLE CreateNewFile(const char *name);
 int ReadExactly(HANDLE file, void *buffer, DWORD count); // 0 when every byte came
@@ -56,22 +62,24 @@ void SetFilePosition(HANDLE file, DWORD position);
 void CloseFile(HANDLE file);
 
 // Message texts.
-#define MSG_CAPTION 0
-#define MSG_CONFIRM 1
-#define MSG_COMPLETE 2
-#define MSG_YES 3
-#define MSG_YES_TO_ALL 4
-#define MSG_NO 5
-#define MSG_NO_TO_ALL 6
-#define MSG_NO_MEMORY 7
-#define MSG_UNREADABLE 8
-#define MSG_READ_ONLY 9
-#define MSG_SHARED 10
-#define MSG_STATUS_FILES 11
-#define MSG_STATUS_FOLDERS 12
-#define MSG_STATUS_FILE_FOLDERS 13
-#define MSG_STATUS_REGISTRY 14
-#define MSG_IN_USE 15
+enum {
+    MSG_CAPTION = 0,
+    MSG_CONFIRM = 1,
+    MSG_COMPLETE = 2,
+    MSG_YES = 3,
+    MSG_YES_TO_ALL = 4,
+    MSG_NO = 5,
+    MSG_NO_TO_ALL = 6,
+    MSG_NO_MEMORY = 7,
+    MSG_UNREADABLE = 8,
+    MSG_READ_ONLY = 9,
+    MSG_SHARED = 10,
+    MSG_STATUS_FILES = 11,
+    MSG_STATUS_FOLDERS = 12,
+    MSG_STATUS_FILE_FOLDERS = 13,
+    MSG_STATUS_REGISTRY = 14,
+    MSG_IN_USE = 15,
+};
 
 const char *GetMessageText(int number);
 void FormatMessageText(char *buffer, int number, const char *argument);

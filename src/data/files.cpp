@@ -2,36 +2,30 @@
 // the in-use test and the self-removal.
 #include "data.h"
 
-HANDLE OpenExistingFile(const char *name, int readWrite)
-{
+HANDLE OpenExistingFile(const char *name, int readWrite) {
     DWORD access = readWrite ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
     return CreateFileA(name, access, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
 }
 
-HANDLE CreateNewFile(const char *name)
-{
+HANDLE CreateNewFile(const char *name) {
     return CreateFileA(name, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
 }
 
-int ReadExactly(HANDLE file, void *buffer, DWORD count)
-{
+int ReadExactly(HANDLE file, void *buffer, DWORD count) {
     DWORD got = 0;
     if (!ReadFile(file, buffer, count, &got, 0) || got != count)
         return 1;
     return 0;
 }
 
-DWORD GetFilePosition(HANDLE file)
-{
+DWORD GetFilePosition(HANDLE file) {
     return SetFilePointer(file, 0, 0, FILE_CURRENT);
 }
 
-void SetFilePosition(HANDLE file, DWORD position)
-{
+void SetFilePosition(HANDLE file, DWORD position) {
     SetFilePointer(file, (LONG)position, 0, FILE_BEGIN);
 }
 
-void CloseFile(HANDLE file)
-{
+void CloseFile(HANDLE file) {
     CloseHandle(file);
 }

@@ -3,8 +3,7 @@
 
 static const char emptyText[] = "";
 
-const char *GetMessageText(int number)
-{
+const char *GetMessageText(int number) {
     if (!stringTable || number < 0)
         return emptyText;
     for (int i = 0; stringTable[i]; i++)
@@ -16,8 +15,7 @@ const char *GetMessageText(int number)
 // A text is a format when it holds "%s". It is formatted only when that "%s" is its one
 // conversion besides "%%" pairs; a text that would need a second argument is shown as it
 // stands rather than read an argument that was never passed.
-static int IsSafeFormat(const char *text)
-{
+static int IsSafeFormat(const char *text) {
     int conversions = 0;
     for (const char *p = text; *p; p++) {
         if (*p != '%')
@@ -35,8 +33,7 @@ static int IsSafeFormat(const char *text)
     return 1;
 }
 
-static int HasPercentS(const char *text)
-{
+static int HasPercentS(const char *text) {
     for (const char *p = text; *p; p++)
         if (p[0] == '%' && p[1] == 's')
             return 1;
@@ -44,14 +41,12 @@ static int HasPercentS(const char *text)
 }
 
 // Output stops one byte short of the buffer's end, so a long text is cut, not overrun.
-static void Put(char *buffer, DWORD *used, char c)
-{
+static void Put(char *buffer, DWORD *used, char c) {
     if (*used < TEXT_SIZE - 1)
         buffer[(*used)++] = c;
 }
 
-void FormatMessageText(char *buffer, int number, const char *argument)
-{
+void FormatMessageText(char *buffer, int number, const char *argument) {
     const char *text = GetMessageText(number);
     DWORD used = 0;
     if (HasPercentS(text) && IsSafeFormat(text)) {
@@ -75,7 +70,6 @@ void FormatMessageText(char *buffer, int number, const char *argument)
     buffer[used] = 0;
 }
 
-int ShowMessage(const char *text, UINT style)
-{
+int ShowMessage(const char *text, UINT style) {
     return MessageBoxA(mainWindow, text, GetMessageText(MSG_CAPTION), style);
 }

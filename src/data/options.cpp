@@ -3,16 +3,14 @@
 // terminated inside it, counts as 0.
 #include "data.h"
 
-static DWORD ReadOptionField(DWORD offset)
-{
+static DWORD ReadOptionField(DWORD offset) {
     if (!optionsRecord || optionsRecordSize < 12)
         return 0;
     const BYTE *p = optionsRecord + offset;
     return p[0] | (p[1] << 8) | (p[2] << 16) | ((DWORD)p[3] << 24);
 }
 
-static const char *ReadOptionText(DWORD fieldOffset)
-{
+static const char *ReadOptionText(DWORD fieldOffset) {
     DWORD offset = ReadOptionField(fieldOffset);
     if (offset == 0 || offset >= optionsRecordSize)
         return 0;
@@ -22,17 +20,14 @@ static const char *ReadOptionText(DWORD fieldOffset)
     return 0;
 }
 
-DWORD GetOptionFlags()
-{
+DWORD GetOptionFlags() {
     return ReadOptionField(0);
 }
 
-const char *GetProgramName()
-{
+const char *GetProgramName() {
     return ReadOptionText(4);
 }
 
-const char *GetDocumentName()
-{
+const char *GetDocumentName() {
     return ReadOptionText(8);
 }

@@ -2,8 +2,7 @@
 #include "driver.h"
 #include "../ui/ui.h"
 
-int InitApplication(HINSTANCE instance)
-{
+int InitApplication(HINSTANCE instance) {
     moduleHandle = instance;
     RestrictDllSearch();
     OleInitialize(0);
@@ -21,8 +20,7 @@ int InitApplication(HINSTANCE instance)
     return 1;
 }
 
-void ShutdownApplication()
-{
+void ShutdownApplication() {
     OleUninitialize();
     ReleaseMemory((void **)&modulePath);
     ReleaseMemory((void **)&installFolder);

@@ -3,8 +3,7 @@
 
 // A quoted program name ends after its closing quote, an unquoted one before the first
 // character of code 32 or less; the characters 1 to 32 that follow are skipped.
-const char *SkipProgramName(const char *commandLine)
-{
+const char *SkipProgramName(const char *commandLine) {
     const unsigned char *p = (const unsigned char *)commandLine;
     if (!p)
         return "";
@@ -25,8 +24,7 @@ const char *SkipProgramName(const char *commandLine)
 
 // Only the space separates switches; a tab is an ordinary character. The parse stops at
 // the first word that is not a switch.
-void ParseCommandLine(const char *tail)
-{
+void ParseCommandLine(const char *tail) {
     const char *p = tail;
     if (!p)
         return;

@@ -2,11 +2,8 @@
 // until program launch lands: nothing is started or opened.
 #include "driver.h"
 
-int RunProgram(const char *, const char *, int)
-{
+int RunProgram(const char *, const char *, int) {
     return 0;
 }
 
-void OpenDocument(const char *, const char *)
-{
-}
+void OpenDocument(const char *, const char *) {}

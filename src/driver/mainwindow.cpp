@@ -8,15 +8,13 @@
 
 static const char mainWindowClass[] = "UninstItClass";
 
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY)
         PostQuitMessage(0);
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-ATOM RegisterMainWindowClass()
-{
+ATOM RegisterMainWindowClass() {
     WNDCLASSA windowClass;
     FillBytes(&windowClass, 0, sizeof windowClass);
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
@@ -31,8 +29,7 @@ ATOM RegisterMainWindowClass()
 
 // Centred, so that the dialogs, placed at the top-left of its client area, open near the
 // middle of the screen.
-int CreateMainWindow()
-{
+int CreateMainWindow() {
     int x = (GetSystemMetrics(SM_CXSCREEN) - WINDOW_WIDTH) / 2;
     int y = (GetSystemMetrics(SM_CYSCREEN) - WINDOW_HEIGHT) / 2;
     if (x < 0)
@@ -47,8 +44,7 @@ int CreateMainWindow()
 
 // Delivers every message still queued before the lists are freed; the quit message that
 // WM_DESTROY posts ends the loop.
-void CloseMainWindow()
-{
+void CloseMainWindow() {
     MSG message;
     DestroyWindow(mainWindow);
     while (GetMessageA(&message, 0, 0, 0) > 0)

@@ -2,16 +2,14 @@
 // runtime; the program supplies them. Test programs take the runtime's own.
 #include <stddef.h>
 
-extern "C" void *memset(void *block, int value, size_t size)
-{
+extern "C" void *memset(void *block, int value, size_t size) {
     unsigned char *p = (unsigned char *)block;
     while (size--)
         *p++ = (unsigned char)value;
     return block;
 }
 
-extern "C" void *memcpy(void *target, const void *source, size_t size)
-{
+extern "C" void *memcpy(void *target, const void *source, size_t size) {
     unsigned char *t = (unsigned char *)target;
     const unsigned char *s = (const unsigned char *)source;
     while (size--)

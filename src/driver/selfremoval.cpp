@@ -2,6 +2,4 @@
 // the executable and its folder stay.
 #include "driver.h"
 
-void ScheduleSelfRemoval()
-{
-}
+void ScheduleSelfRemoval() {}

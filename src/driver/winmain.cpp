@@ -6,14 +6,12 @@
 
 static const char emptyArguments[] = "";
 
-static void SetStatus(int number)
-{
+static void SetStatus(int number) {
     if (progressDialog)
         SetDlgItemTextA(progressDialog, IDC_TEXT, GetMessageText(number));
 }
 
-static void OpenProgressDialog()
-{
+static void OpenProgressDialog() {
     progressDialog = CreateDialogParamA(moduleHandle, MAKEINTRESOURCEA(IDD_PROGRESS), mainWindow,
                                         ProgressDialogProc, 0);
     if (!progressDialog)
@@ -25,8 +23,7 @@ static void OpenProgressDialog()
 
 // Runs the application's own program before anything is removed. A name that does not fit
 // the work path is not run: a cut path names another program.
-static void RunApplicationProgram()
-{
+static void RunApplicationProgram() {
     const char *program = GetProgramName();
     if (!program || !CopyText(workPath, PATH_SIZE, installFolder) ||
         !AddBackslash(workPath, PATH_SIZE) || !AppendText(workPath, PATH_SIZE, program))
@@ -37,8 +34,7 @@ static void RunApplicationProgram()
 
 // The user's answer decides the self-removal: only a confirmed run (quiet mode counts as
 // confirmed) removes the uninstaller.
-static int Confirm()
-{
+static int Confirm() {
     if (quietMode)
         return IDOK;
     int answer = ShowMessage(GetMessageText(MSG_CONFIRM), MB_OKCANCEL | MB_ICONINFORMATION);
@@ -52,8 +48,7 @@ static int Confirm()
     return IDOK;
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int)
-{
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
     OSVERSIONINFOA version;
     FillBytes(&version, 0, sizeof version);
     version.dwOSVersionInfoSize = sizeof version;

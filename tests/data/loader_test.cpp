@@ -1,3 +1,388 @@
+// The loader against blocks appended to copies of a tiny DLL: the loader reads the file
+// behind its module handle, so each copy plays the uninstaller's own file.
 #include <gtest/gtest.h>
+
 #include "data/data.h"
-TEST(Loader, Placeholder) { EXPECT_EQ(GetMessageText(3)[0], 0); }
+#include "support.h"
+
+using namespace testing_support;
+using pack::Bytes;
+using pack::MakeRecord;
+using pack::Record;
+
+namespace {
+
+const std::vector<std::string> kTexts = {"Caption", "Sure? %s", "Done",       "",           "",
+                                         "",        "",         "Memory: %s", "Damaged: %s"};
+
+Record Strings(const std::vector<std::string> &texts) {
+    return MakeRecord(pack::TAG_STRINGS, pack::StringTablePayload(texts));
+}
+Record Files(const std::vector<pack::FileEntry> &entries) {
+    return MakeRecord(pack::TAG_FILES, pack::FileEntriesPayload(entries));
+}
+Record Folders(const std::vector<pack::FolderEntry> &entries) {
+    return MakeRecord(pack::TAG_FOLDERS, pack::FolderEntriesPayload(entries));
+}
+Record Registry(const std::vector<pack::RegistryEntry> &entries) {
+    return MakeRecord(pack::TAG_REGISTRY, pack::RegistryEntriesPayload(entries));
+}
+Record Options(uint32_t flags, const std::string &program = "", const std::string &document = "") {
+    return MakeRecord(pack::TAG_OPTIONS, pack::OptionsPayload(flags, program, document));
+}
+Record Raw(uint16_t tag, Bytes payload = {}) {
+    return MakeRecord(tag, std::move(payload));
+}
+Record End() {
+    return Raw(pack::TAG_END);
+}
+
+std::vector<std::string> FileNames() {
+    std::vector<std::string> names;
+    for (DWORD i = 0; i < fileEntryCount; i++)
+        names.push_back(std::string(fileEntries[i]->folder) + "|" + fileEntries[i]->name);
+    return names;
+}
+
+class Loader : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = ScratchFolder("loader");
+        ASSERT_TRUE(pack::ReadWholeFile(BuildFolder() + "\\tests\\fixtures\\blockhost.dll", &host_,
+                                        nullptr));
+        modulePath = modulePathBuffer_;
+        FreeUninstallData();
+    }
+    void TearDown() override {
+        FreeUninstallData();
+        if (library_)
+            FreeLibrary(library_);
+        moduleHandle = nullptr;
+        mainWindow = nullptr;
+    }
+
+    // Appends the bytes to a fresh copy of the host DLL, loads it and runs the loader; the
+    // boxes it shows are answered with OK and kept in boxes_.
+    int Load(const Bytes &block, uint32_t offsetDelta = 0, bool useOffsetZero = false) {
+        static int copies = 0;
+        path_ = folder_ + "\\host" + std::to_string(++copies) + ".dll";
+        Bytes image = host_;
+        image.insert(image.end(), block.begin(), block.end());
+        if (!pack::WriteWholeFile(path_, image, nullptr))
+            return -100;
+        if (library_)
+            FreeLibrary(library_);
+        library_ = LoadLibraryA(path_.c_str());
+        if (!library_)
+            return -101;
+        moduleHandle = library_;
+        uninstallLocator.uninstallDataOffset =
+            useOffsetZero ? 0 : uint32_t(host_.size()) + offsetDelta;
+        BoxWatcher watcher(GetCurrentProcessId(), {}, Action::Press(IDOK));
+        int result = LoadUninstallData();
+        Sleep(100);
+        boxes_ = watcher.Stop();
+        return result;
+    }
+    int Load(const std::vector<Record> &records) {
+        return Load(pack::EncodeRecords(records));
+    }
+
+    std::string folder_, path_;
+    Bytes host_;
+    HMODULE library_ = nullptr;
+    char modulePathBuffer_[PATH_SIZE] = {};
+    std::vector<Box> boxes_;
+};
+
+TEST_F(Loader, ReadsAWellFormedBlockIntoTheLists) {
+    pack::Block block;
+    block.texts = kTexts;
+    block.files = {{".", "app.exe", pack::FILE_CHECKINUSE}, {"C:\\Shared", "lib.dll", 0x05}};
+    block.folders = {{2, "C:\\A\\B", "extra.txt"}};
+    block.registry = {{0x80000002, "Software\\Vendor\\App"}};
+    block.optionFlags = pack::OPTION_WAIT;
+    block.program = "setup.exe";
+    block.document = "http://example.test/";
+    ASSERT_EQ(1, Load(pack::EncodeBlock(block)));
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_STREQ(path_.c_str(), modulePath);
+
+    EXPECT_STREQ("Sure? %s", GetMessageText(1));
+    ASSERT_EQ(2u, fileEntryCount);
+    EXPECT_STREQ(".", fileEntries[0]->folder);
+    EXPECT_STREQ("app.exe", fileEntries[0]->name);
+    EXPECT_EQ(pack::FILE_CHECKINUSE, fileEntries[0]->flags);
+    EXPECT_EQ(0x05, fileEntries[1]->flags);
+    ASSERT_EQ(1u, folderEntryCount);
+    EXPECT_EQ(2u, folderEntries[0]->levels);
+    EXPECT_STREQ("C:\\A\\B", folderEntries[0]->folder);
+    EXPECT_STREQ("extra.txt", folderEntries[0]->file);
+    ASSERT_EQ(1u, registryEntryCount);
+    EXPECT_EQ(0x80000002u, registryEntries[0]->root);
+    EXPECT_STREQ("Software\\Vendor\\App", registryEntries[0]->path);
+    EXPECT_EQ(pack::OPTION_WAIT, GetOptionFlags());
+    EXPECT_STREQ("setup.exe", GetProgramName());
+    EXPECT_STREQ("http://example.test/", GetDocumentName());
+
+    FreeUninstallData();
+    EXPECT_EQ(nullptr, stringTable);
+    EXPECT_EQ(nullptr, fileEntries);
+    EXPECT_EQ(0u, fileEntryCount);
+    EXPECT_EQ(nullptr, optionsRecord);
+    EXPECT_STREQ("", GetMessageText(1));
+}
+
+TEST_F(Loader, FollowsTheStreamRules) {
+    Record endWithPayload = Raw(pack::TAG_END, {1, 2, 3, 4});
+    Record padded = Files({{"C:\\P", "padded.txt", 0}});
+    padded.payload.insert(padded.payload.end(), 7, 0xEE); // excess skipped by length
+    Record emptyOptions = Raw(pack::TAG_OPTIONS);         // length 0: nothing dispatched
+    Record emptyFiles = Raw(pack::TAG_FILES);
+    Bytes afterEnd = pack::EncodeRecords({Files({{"C:\\X", "after-end.txt", 0}})});
+
+    struct Case {
+        const char *name;
+        std::vector<Record> records;
+        Bytes trailing;
+        std::vector<std::string> files;
+        std::string text1;
+        DWORD flags;
+    } cases[] = {
+        {"two file records append in stream order",
+         {Files({{"C:\\A", "1", 0}, {"C:\\A", "2", 0}}),
+          Files({{"C:\\B", "3", 0}, {"C:\\B", "4", 0}, {"C:\\B", "5", 0}}), End()},
+         {},
+         {"C:\\A|1", "C:\\A|2", "C:\\B|3", "C:\\B|4", "C:\\B|5"},
+         "",
+         0},
+        {"records come in any order",
+         {Options(2), Files({{"C:\\A", "1", 0}}), Strings({"c", "one"}), End()},
+         {},
+         {"C:\\A|1"},
+         "one",
+         2},
+        {"a later options record replaces the earlier",
+         {Options(1), Options(2), End()},
+         {},
+         {},
+         "",
+         2},
+        {"an options record of length 0 keeps the earlier",
+         {Options(1), emptyOptions, End()},
+         {},
+         {},
+         "",
+         1},
+        {"a later string table replaces the earlier",
+         {Strings({"c", "old"}), Strings({"c", "new"}), End()},
+         {},
+         {},
+         "new",
+         0},
+        {"a string table with no strings keeps the earlier",
+         {Strings({"c", "old"}), Strings({}), End()},
+         {},
+         {},
+         "old",
+         0},
+        {"a string table count of 0 yields no texts",
+         {Raw(pack::TAG_STRINGS, {0, 0}), End()},
+         {},
+         {},
+         "",
+         0},
+        {"only the first of three tables is read",
+         {MakeRecord(pack::TAG_STRINGS,
+                     pack::StringTablesPayload({{"c", "first"}, {"c", "second"}, {"third"}})),
+          End()},
+         {},
+         {},
+         "first",
+         0},
+        {"tags without a reader are skipped by their length",
+         {Raw(0x1238, {1, 2, 3}), Raw(0x1239, {9}), Raw(0x4242, Bytes(300, 0x34)),
+          Files({{"C:\\A", "kept", 0}}), End()},
+         {},
+         {"C:\\A|kept"},
+         "",
+         0},
+        {"a payload longer than its entries is skipped to its end",
+         {padded, Files({{"C:\\Q", "next.txt", 0}}), End()},
+         {},
+         {"C:\\P|padded.txt", "C:\\Q|next.txt"},
+         "",
+         0},
+        {"an end record with a payload ends the stream", {endWithPayload}, afterEnd, {}, "", 0},
+        {"zero entries and empty records add nothing",
+         {Files({}), emptyFiles, Folders({}), Registry({}), End()},
+         {},
+         {},
+         "",
+         0},
+        {"an entry with two empty texts", {Files({{"", "", 0}}), End()}, {}, {"|"}, "", 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FreeUninstallData();
+        Bytes block = pack::EncodeRecords(c.records);
+        block.insert(block.end(), c.trailing.begin(), c.trailing.end());
+        ASSERT_EQ(1, Load(block));
+        EXPECT_TRUE(boxes_.empty());
+        EXPECT_EQ(c.files, FileNames());
+        EXPECT_STREQ(c.text1.c_str(), GetMessageText(1));
+        EXPECT_EQ(c.flags, GetOptionFlags());
+    }
+}
+
+// Every failure ends the load with 0 and shows the message text of its code, formatted
+// with the module path, from the texts loaded so far.
+TEST_F(Loader, ReportsEachFailureWithTheTextOfItsCode) {
+    Record refused = Options(0);
+    refused.flags = 1;
+    Record shortOptions = Options(0, "run.exe");
+    shortOptions.declaredLength = uint32_t(shortOptions.payload.size() + 50);
+    Record hugeOptions = Options(0);
+    hugeOptions.declaredLength = 0xFFFFFFF0u;
+    Record shortFiles = Files({{"C:\\A", "one.txt", 0}, {"C:\\A", "two.txt", 0}});
+    shortFiles.declaredLength = uint32_t(shortFiles.payload.size() - 3);
+    Record hugeCount = Files({{"C:\\A", "one.txt", 0}});
+    hugeCount.payload[0] = hugeCount.payload[1] = hugeCount.payload[2] = hugeCount.payload[3] =
+        0xFF;
+    Record pastEnd = Raw(0x1238, {1, 2});
+    pastEnd.declaredLength = 4000;
+    Bytes partialHeader = {0x35, 0x12, 0, 0};
+
+    const std::string texts = "Caption";
+    struct Case {
+        const char *name;
+        std::vector<Record> records;
+        Bytes trailing;
+        const char *format; // expected text, %s standing for the module path
+        const char *caption;
+        DWORD files; // entries of earlier records stay; those of a refused record never count
+    } cases[] = {
+        {"a stream without an end record",
+         {Strings(kTexts), Files({{"C:\\A", "a", 0}})},
+         {},
+         "Damaged: %s",
+         "Caption",
+         1},
+        {"a header cut short", {Strings(kTexts)}, partialHeader, "Damaged: %s", "Caption"},
+        {"a failure before the string table shows an empty box", {Raw(0x1238, {1})}, {}, "", ""},
+        {"an options record flagged as refused",
+         {Strings(kTexts), refused},
+         {},
+         "Sure? %s",
+         "Caption"},
+        {"an options payload cut short",
+         {Strings(kTexts), shortOptions},
+         {},
+         "Sure? %s",
+         "Caption"},
+        {"an options length past the end of the file",
+         {Strings(kTexts), hugeOptions},
+         {},
+         "Sure? %s",
+         "Caption"},
+        {"file entries that do not fit their record",
+         {Strings(kTexts), shortFiles, End()},
+         {},
+         "Damaged: %s",
+         "Caption"},
+        {"an entry count far beyond the record",
+         {Strings(kTexts), hugeCount, End()},
+         {},
+         "Damaged: %s",
+         "Caption"},
+        {"a payload that runs past the end of the file",
+         {Strings(kTexts), pastEnd, End()},
+         {},
+         "Damaged: %s",
+         "Caption"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FreeUninstallData();
+        Bytes block = pack::EncodeRecords(c.records);
+        block.insert(block.end(), c.trailing.begin(), c.trailing.end());
+        EXPECT_EQ(0, Load(block));
+        ASSERT_EQ(1u, boxes_.size());
+        std::string expected = c.format;
+        size_t at = expected.find("%s");
+        if (at != std::string::npos)
+            expected.replace(at, 2, path_);
+        EXPECT_EQ(expected, boxes_[0].text);
+        EXPECT_EQ(std::string(c.caption), boxes_[0].caption);
+        EXPECT_EQ(c.files, fileEntryCount);
+    }
+}
+
+TEST_F(Loader, FailsSilentlyWithoutAnOffsetAndReportsAnEmptyBlock) {
+    EXPECT_EQ(0, Load(Bytes{}, 0, true));
+    EXPECT_TRUE(boxes_.empty()) << "an offset of 0 shows nothing";
+
+    EXPECT_EQ(0, Load(Bytes{})); // nothing appended: the first header meets the end
+    ASSERT_EQ(1u, boxes_.size());
+    EXPECT_EQ("", boxes_[0].text);
+    EXPECT_EQ("", boxes_[0].caption);
+}
+
+TEST_F(Loader, KeepsEarlierTextsWhenAStringTableIsCutShort) {
+    Record cut = Strings({"New caption", "new one", "", "", "", "", "", "", "New damaged %s"});
+    cut.declaredLength = 20;
+    EXPECT_EQ(0, Load({Strings(kTexts), cut, End()}));
+    ASSERT_EQ(1u, boxes_.size());
+    EXPECT_EQ("Damaged: " + path_, boxes_[0].text);
+    EXPECT_STREQ("Caption", GetMessageText(0));
+}
+
+// Texts that do not fit the 520-byte scratch buffer drop their entry, whole; the rest of
+// the record is read normally.
+TEST_F(Loader, DropsEntriesWhoseTextsDoNotFit) {
+    const std::string a259(259, 'a'), b259(259, 'b'), b260(260, 'b');
+    const std::string r519(519, 'r'), r520(520, 'r');
+    ASSERT_EQ(1, Load({Files({{a259, b259, 0}, {a259, b260, 0}, {"C:\\A", "after", 0}}),
+                       Folders({{1, b260, a259}, {0, "C:\\F", ""}}),
+                       Registry({{0x80000001, r520}, {0x80000001, r519}}), End()}));
+    ASSERT_EQ(2u, fileEntryCount);
+    EXPECT_EQ(b259, std::string(fileEntries[0]->name)); // 259 + 1 + 259 + 1 = 520 fits
+    EXPECT_STREQ("after", fileEntries[1]->name);
+    ASSERT_EQ(1u, folderEntryCount);
+    EXPECT_STREQ("C:\\F", folderEntries[0]->folder);
+    ASSERT_EQ(1u, registryEntryCount);
+    EXPECT_EQ(r519, std::string(registryEntries[0]->path));
+}
+
+// A missing or damaged options record never leads a read outside it.
+TEST_F(Loader, ReadsOptionsOnlyInsideTheRecord) {
+    auto with = [](Bytes payload) {
+        return std::vector<Record>{Raw(pack::TAG_OPTIONS, payload), End()};
+    };
+    Bytes unterminated = pack::OptionsPayload(3, "run.exe", "");
+    unterminated.pop_back();
+    Bytes outside = {1, 0, 0, 0, 200, 0, 0, 0, 12, 0, 0, 0};
+    struct Case {
+        const char *name;
+        std::vector<Record> records;
+        DWORD flags;
+        const char *program;
+        const char *document;
+    } cases[] = {
+        {"no options record", {End()}, 0, nullptr, nullptr},
+        {"a record shorter than 12 bytes", with({3, 0, 0, 0, 12, 0, 0}), 0, nullptr, nullptr},
+        {"an offset past the record", with(outside), 1, nullptr, nullptr},
+        {"a text without its terminator", with(unterminated), 3, nullptr, nullptr},
+        {"both texts", with(pack::OptionsPayload(0, "a.exe", "b.htm")), 0, "a.exe", "b.htm"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FreeUninstallData();
+        ASSERT_EQ(1, Load(c.records));
+        EXPECT_EQ(c.flags, GetOptionFlags());
+        EXPECT_STREQ(c.program, GetProgramName());
+        EXPECT_STREQ(c.document, GetDocumentName());
+    }
+}
+
+} // namespace

@@ -4,22 +4,19 @@
 
 namespace testing_support {
 
-static std::string WindowText(HWND window)
-{
+static std::string WindowText(HWND window) {
     char text[4096];
     int n = GetWindowTextA(window, text, sizeof text);
     return std::string(text, n > 0 ? n : 0);
 }
 
-static std::string ClassOf(HWND window)
-{
+static std::string ClassOf(HWND window) {
     char name[256];
     int n = GetClassNameA(window, name, sizeof name);
     return std::string(name, n > 0 ? n : 0);
 }
 
-Box ReadBox(HWND window)
-{
+Box ReadBox(HWND window) {
     Box box;
     box.caption = WindowText(window);
     box.style = (DWORD)GetWindowLongA(window, GWL_STYLE);
@@ -34,16 +31,14 @@ Box ReadBox(HWND window)
     return box;
 }
 
-static bool HasProgressBar(HWND window)
-{
+static bool HasProgressBar(HWND window) {
     for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
         if (!lstrcmpiA(ClassOf(child).c_str(), "msctls_progress32"))
             return true;
     return false;
 }
 
-static void PostKey(HWND window, UINT key)
-{
+static void PostKey(HWND window, UINT key) {
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;
     HWND target = window;
@@ -53,8 +48,7 @@ static void PostKey(HWND window, UINT key)
     PostMessageA(target, WM_KEYUP, key, 0xC0000001);
 }
 
-void Answer(HWND window, const Action &action)
-{
+void Answer(HWND window, const Action &action) {
     switch (action.kind) {
     case Action::Click: {
         HWND button = GetDlgItem(window, action.button);
@@ -79,26 +73,22 @@ void Answer(HWND window, const Action &action)
 }
 
 BoxWatcher::BoxWatcher(DWORD processId, std::vector<Action> script, Action fallback)
-    : processId_(processId), script_(std::move(script)), fallback_(fallback)
-{
+    : processId_(processId), script_(std::move(script)), fallback_(fallback) {
     thread_ = std::thread([this] { Run(); });
 }
 
-BoxWatcher::~BoxWatcher()
-{
+BoxWatcher::~BoxWatcher() {
     Stop();
 }
 
-std::vector<Box> BoxWatcher::Stop()
-{
+std::vector<Box> BoxWatcher::Stop() {
     stop_ = true;
     if (thread_.joinable())
         thread_.join();
     return Seen();
 }
 
-std::vector<Box> BoxWatcher::Seen()
-{
+std::vector<Box> BoxWatcher::Seen() {
     std::lock_guard<std::mutex> lock(mutex_);
     return seen_;
 }
@@ -108,8 +98,7 @@ struct Search {
     std::vector<HWND> found;
 };
 
-static BOOL CALLBACK CollectDialogs(HWND window, LPARAM data)
-{
+static BOOL CALLBACK CollectDialogs(HWND window, LPARAM data) {
     Search *search = (Search *)data;
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
@@ -118,8 +107,7 @@ static BOOL CALLBACK CollectDialogs(HWND window, LPARAM data)
     return TRUE;
 }
 
-void BoxWatcher::Run()
-{
+void BoxWatcher::Run() {
     size_t next = 0;
     while (!stop_) {
         Search search{processId_, {}};

@@ -2,8 +2,7 @@
 
 namespace testing_support {
 
-std::string ProgramName()
-{
+std::string ProgramName() {
     char path[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string name(path, n);
@@ -14,8 +13,7 @@ std::string ProgramName()
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-void RemoveTree(const std::string &path)
-{
+void RemoveTree(const std::string &path) {
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
@@ -36,8 +34,7 @@ void RemoveTree(const std::string &path)
     RemoveDirectoryA(path.c_str());
 }
 
-std::string ScratchFolder(const std::string &name)
-{
+std::string ScratchFolder(const std::string &name) {
     std::string root = "C:\\vanish-tests";
     CreateDirectoryA(root.c_str(), nullptr);
     std::string mine = root + "\\" + ProgramName();
@@ -48,8 +45,7 @@ std::string ScratchFolder(const std::string &name)
     return path;
 }
 
-bool WriteFileText(const std::string &path, const std::string &text)
-{
+bool WriteFileText(const std::string &path, const std::string &text) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -60,13 +56,11 @@ bool WriteFileText(const std::string &path, const std::string &text)
     return ok && written == text.size();
 }
 
-bool FileExists(const std::string &path)
-{
+bool FileExists(const std::string &path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string WindowsPath(const std::string &unixPath)
-{
+std::string WindowsPath(const std::string &unixPath) {
     std::string path = unixPath;
     for (char &c : path)
         if (c == '/')
@@ -74,8 +68,7 @@ std::string WindowsPath(const std::string &unixPath)
     return "Z:" + path;
 }
 
-static std::string FolderFromEnvironment(const char *name)
-{
+static std::string FolderFromEnvironment(const char *name) {
     char value[MAX_PATH];
     DWORD n = GetEnvironmentVariableA(name, value, MAX_PATH);
     if (n == 0 || n >= MAX_PATH)
@@ -83,18 +76,15 @@ static std::string FolderFromEnvironment(const char *name)
     return WindowsPath(value);
 }
 
-std::string BuildFolder()
-{
+std::string BuildFolder() {
     return FolderFromEnvironment("VANISH_BUILD");
 }
 
-std::string SourceFolder()
-{
+std::string SourceFolder() {
     return FolderFromEnvironment("VANISH_SOURCE");
 }
 
-bool WriteStampedUninstaller(const pack::Bytes &block, const std::string &target)
-{
+bool WriteStampedUninstaller(const pack::Bytes &block, const std::string &target) {
     pack::Bytes image;
     std::string error;
     return pack::ReadWholeFile(BuildFolder() + "\\uninstall.exe", &image, &error) &&
@@ -102,8 +92,7 @@ bool WriteStampedUninstaller(const pack::Bytes &block, const std::string &target
 }
 
 RunResult RunAndAnswer(const std::string &program, const std::string &arguments,
-                       std::vector<Action> script, DWORD timeoutMs, Action fallback)
-{
+                       std::vector<Action> script, DWORD timeoutMs, Action fallback) {
     RunResult result;
     std::string commandLine = "\"" + program + "\"";
     if (!arguments.empty())

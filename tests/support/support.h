@@ -28,8 +28,12 @@ struct Box {
 struct Action {
     enum Kind { Click, Escape, Enter, Close, Leave } kind = Click;
     int button = IDOK;
-    static Action Press(int id) { return {Click, id}; }
-    static Action Key(Kind k) { return {k, 0}; }
+    static Action Press(int id) {
+        return {Click, id};
+    }
+    static Action Key(Kind k) {
+        return {k, 0};
+    }
 };
 
 // Watches the visible dialog windows (message boxes included) of one process and answers
@@ -37,7 +41,8 @@ struct Action {
 // hold a progress bar are never answered.
 class BoxWatcher {
   public:
-    BoxWatcher(DWORD processId, std::vector<Action> script, Action fallback = Action::Press(IDCANCEL));
+    BoxWatcher(DWORD processId, std::vector<Action> script,
+               Action fallback = Action::Press(IDCANCEL));
     ~BoxWatcher();
     std::vector<Box> Stop(); // stops watching; returns the boxes seen, in order
     std::vector<Box> Seen();
@@ -60,7 +65,7 @@ Box ReadBox(HWND window);
 void Answer(HWND window, const Action &action);
 
 // Folders and files.
-std::string ProgramName();                 // this test program's base name, per family
+std::string ProgramName();                          // this test program's base name, per family
 std::string ScratchFolder(const std::string &name); // C:\vanish-tests\<program>\<name>, empty
 void RemoveTree(const std::string &path);
 bool WriteFileText(const std::string &path, const std::string &text);

@@ -19,8 +19,7 @@ static const Name roots[] = {
     {"HKCR", 0x80000000u}, {"HKCU", 0x80000001u}, {"HKLM", 0x80000002u}, {"HKU", 0x80000003u}};
 
 template <size_t N>
-static bool ParseFlags(const std::string &word, const Name (&names)[N], uint32_t *flags)
-{
+static bool ParseFlags(const std::string &word, const Name (&names)[N], uint32_t *flags) {
     *flags = 0;
     if (word == "-")
         return true;
@@ -39,8 +38,7 @@ static bool ParseFlags(const std::string &word, const Name (&names)[N], uint32_t
     return true;
 }
 
-static bool SplitPair(const std::string &text, std::string *first, std::string *second)
-{
+static bool SplitPair(const std::string &text, std::string *first, std::string *second) {
     size_t bar = text.find('|');
     if (bar == std::string::npos)
         return false;
@@ -49,8 +47,7 @@ static bool SplitPair(const std::string &text, std::string *first, std::string *
     return true;
 }
 
-bool ParseDescription(const std::string &text, Block *block, std::string *error)
-{
+bool ParseDescription(const std::string &text, Block *block, std::string *error) {
     std::stringstream lines(text);
     std::string line;
     int number = 0;

@@ -8,14 +8,12 @@
 #include <cstdio>
 #include <cstring>
 
-static int Fail(const std::string &message)
-{
+static int Fail(const std::string &message) {
     std::fprintf(stderr, "vanish-pack: %s\n", message.c_str());
     return 1;
 }
 
-static int Finalize(const char *path)
-{
+static int Finalize(const char *path) {
     pack::Bytes image;
     std::string error;
     if (!pack::ReadWholeFile(path, &image, &error))
@@ -27,8 +25,7 @@ static int Finalize(const char *path)
     return 0;
 }
 
-static bool BuildFromDescription(const char *path, pack::Bytes *block, std::string *error)
-{
+static bool BuildFromDescription(const char *path, pack::Bytes *block, std::string *error) {
     pack::Bytes text;
     pack::Block description;
     if (!pack::ReadWholeFile(path, &text, error))
@@ -41,8 +38,7 @@ static bool BuildFromDescription(const char *path, pack::Bytes *block, std::stri
     return true;
 }
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     std::string error;
     if (argc == 3 && !std::strcmp(argv[1], "finalize"))
         return Finalize(argv[2]);
@@ -56,8 +52,8 @@ int main(int argc, char **argv)
     if (argc == 5 && !std::strcmp(argv[1], "stamp")) {
         pack::Bytes image, block;
         if (!pack::ReadWholeFile(argv[2], &image, &error) ||
-            !BuildFromDescription(argv[3], &block, &error) ||
-            !pack::Stamp(image, block, &error) || !pack::WriteWholeFile(argv[4], image, &error))
+            !BuildFromDescription(argv[3], &block, &error) || !pack::Stamp(image, block, &error) ||
+            !pack::WriteWholeFile(argv[4], image, &error))
             return Fail(error);
         return 0;
     }

@@ -6,31 +6,26 @@
 
 namespace pack {
 
-void PutU8(Bytes &out, uint8_t value)
-{
+void PutU8(Bytes &out, uint8_t value) {
     out.push_back(value);
 }
 
-void PutU16(Bytes &out, uint16_t value)
-{
+void PutU16(Bytes &out, uint16_t value) {
     out.push_back(uint8_t(value));
     out.push_back(uint8_t(value >> 8));
 }
 
-void PutU32(Bytes &out, uint32_t value)
-{
+void PutU32(Bytes &out, uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8)
         out.push_back(uint8_t(value >> shift));
 }
 
-void PutText(Bytes &out, const std::string &text)
-{
+void PutText(Bytes &out, const std::string &text) {
     PutU16(out, uint16_t(text.size()));
     out.insert(out.end(), text.begin(), text.end());
 }
 
-Bytes StringTablesPayload(const std::vector<std::vector<std::string>> &tables)
-{
+Bytes StringTablesPayload(const std::vector<std::vector<std::string>> &tables) {
     Bytes out;
     PutU16(out, uint16_t(tables.size()));
     for (const auto &table : tables) {
@@ -41,13 +36,11 @@ Bytes StringTablesPayload(const std::vector<std::vector<std::string>> &tables)
     return out;
 }
 
-Bytes StringTablePayload(const std::vector<std::string> &texts)
-{
+Bytes StringTablePayload(const std::vector<std::string> &texts) {
     return StringTablesPayload({texts});
 }
 
-Bytes FileEntriesPayload(const std::vector<FileEntry> &entries)
-{
+Bytes FileEntriesPayload(const std::vector<FileEntry> &entries) {
     Bytes out;
     PutU32(out, uint32_t(entries.size()));
     for (const auto &e : entries) {
@@ -58,8 +51,7 @@ Bytes FileEntriesPayload(const std::vector<FileEntry> &entries)
     return out;
 }
 
-Bytes FolderEntriesPayload(const std::vector<FolderEntry> &entries)
-{
+Bytes FolderEntriesPayload(const std::vector<FolderEntry> &entries) {
     Bytes out;
     PutU32(out, uint32_t(entries.size()));
     for (const auto &e : entries) {
@@ -70,8 +62,7 @@ Bytes FolderEntriesPayload(const std::vector<FolderEntry> &entries)
     return out;
 }
 
-Bytes RegistryEntriesPayload(const std::vector<RegistryEntry> &entries)
-{
+Bytes RegistryEntriesPayload(const std::vector<RegistryEntry> &entries) {
     Bytes out;
     PutU32(out, uint32_t(entries.size()));
     for (const auto &e : entries) {
@@ -82,8 +73,7 @@ Bytes RegistryEntriesPayload(const std::vector<RegistryEntry> &entries)
 }
 
 // The two texts follow the 12 fixed bytes, each NUL-terminated; an empty text gets offset 0.
-Bytes OptionsPayload(uint32_t flags, const std::string &program, const std::string &document)
-{
+Bytes OptionsPayload(uint32_t flags, const std::string &program, const std::string &document) {
     Bytes strings;
     uint32_t programOffset = 0, documentOffset = 0;
     if (!program.empty()) {
@@ -104,16 +94,14 @@ Bytes OptionsPayload(uint32_t flags, const std::string &program, const std::stri
     return out;
 }
 
-Record MakeRecord(uint16_t tag, Bytes payload)
-{
+Record MakeRecord(uint16_t tag, Bytes payload) {
     Record record;
     record.tag = tag;
     record.payload = std::move(payload);
     return record;
 }
 
-Bytes EncodeRecord(const Record &record)
-{
+Bytes EncodeRecord(const Record &record) {
     Bytes out;
     PutU16(out, record.tag);
     PutU8(out, record.flags);
@@ -123,8 +111,7 @@ Bytes EncodeRecord(const Record &record)
     return out;
 }
 
-Bytes EncodeRecords(const std::vector<Record> &records)
-{
+Bytes EncodeRecords(const std::vector<Record> &records) {
     Bytes out;
     for (const auto &record : records) {
         Bytes one = EncodeRecord(record);
@@ -133,8 +120,7 @@ Bytes EncodeRecords(const std::vector<Record> &records)
     return out;
 }
 
-Bytes EncodeBlock(const Block &block)
-{
+Bytes EncodeBlock(const Block &block) {
     return EncodeRecords({
         MakeRecord(TAG_STRINGS, StringTablePayload(block.texts)),
         MakeRecord(TAG_FILES, FileEntriesPayload(block.files)),
@@ -145,8 +131,7 @@ Bytes EncodeBlock(const Block &block)
     });
 }
 
-size_t FindMarker(const Bytes &image, size_t *position)
-{
+size_t FindMarker(const Bytes &image, size_t *position) {
     const size_t markerSize = sizeof MARKER - 1;
     size_t count = 0;
     for (size_t i = 0; i + markerSize <= image.size(); i++) {
@@ -158,8 +143,7 @@ size_t FindMarker(const Bytes &image, size_t *position)
     return count;
 }
 
-static bool LocateField(const Bytes &image, size_t *field, std::string *error)
-{
+static bool LocateField(const Bytes &image, size_t *field, std::string *error) {
     size_t position = 0;
     size_t count = FindMarker(image, &position);
     if (count != 1) {
@@ -176,8 +160,7 @@ static bool LocateField(const Bytes &image, size_t *field, std::string *error)
     return true;
 }
 
-bool ReadOffset(const Bytes &image, uint32_t *offset, std::string *error)
-{
+bool ReadOffset(const Bytes &image, uint32_t *offset, std::string *error) {
     size_t field;
     if (!LocateField(image, &field, error))
         return false;
@@ -186,8 +169,7 @@ bool ReadOffset(const Bytes &image, uint32_t *offset, std::string *error)
     return true;
 }
 
-bool WriteOffset(Bytes &image, uint32_t offset, std::string *error)
-{
+bool WriteOffset(Bytes &image, uint32_t offset, std::string *error) {
     size_t field;
     if (!LocateField(image, &field, error))
         return false;
@@ -196,16 +178,14 @@ bool WriteOffset(Bytes &image, uint32_t offset, std::string *error)
     return true;
 }
 
-bool Stamp(Bytes &image, const Bytes &block, std::string *error)
-{
+bool Stamp(Bytes &image, const Bytes &block, std::string *error) {
     if (!WriteOffset(image, uint32_t(image.size()), error))
         return false;
     image.insert(image.end(), block.begin(), block.end());
     return true;
 }
 
-bool ReadWholeFile(const std::string &path, Bytes *data, std::string *error)
-{
+bool ReadWholeFile(const std::string &path, Bytes *data, std::string *error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         if (error)
@@ -216,8 +196,7 @@ bool ReadWholeFile(const std::string &path, Bytes *data, std::string *error)
     return true;
 }
 
-bool WriteWholeFile(const std::string &path, const Bytes &data, std::string *error)
-{
+bool WriteWholeFile(const std::string &path, const Bytes &data, std::string *error) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char *>(data.data()), std::streamsize(data.size()));
     if (!out) {
