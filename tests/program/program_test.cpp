@@ -1,0 +1,110 @@
+// The real uninstaller, stamped with a block and run under Wine; its boxes are read and
+// answered from outside.
+#include <gtest/gtest.h>
+
+#include "support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const std::vector<std::string> kTexts = {
+    "Sample Uninstall",    "Remove Sample and all of its components?",
+    "Sample was removed.", "Yes",
+    "Yes to all",          "No",
+    "No to all",           "Out of memory: %s",
+    "Cannot read %s"};
+
+struct Expected {
+    DWORD exitCode;
+    std::vector<std::string> texts; // the boxes shown, in order
+};
+
+class Program : public ::testing::Test {
+  protected:
+    // A scratch folder holding the stamped uninstaller and one application file.
+    std::string Prepare(const std::string &name, const pack::Bytes &block) {
+        folder_ = ScratchFolder(name);
+        exe_ = folder_ + "\\uninstall.exe";
+        EXPECT_TRUE(WriteFileText(folder_ + "\\app.txt", "application data"));
+        EXPECT_TRUE(WriteStampedUninstaller(block, exe_));
+        return exe_;
+    }
+    pack::Bytes SampleBlock() {
+        pack::Block block;
+        block.texts = kTexts;
+        block.files = {{".", "app.txt", 0}};
+        return pack::EncodeBlock(block);
+    }
+    static void Check(const RunResult &run, const Expected &expected, const std::string &caption) {
+        ASSERT_TRUE(run.started);
+        ASSERT_TRUE(run.finished) << "the program did not end";
+        EXPECT_EQ(expected.exitCode, run.exitCode);
+        ASSERT_EQ(expected.texts.size(), run.boxes.size());
+        for (size_t i = 0; i < run.boxes.size(); i++) {
+            EXPECT_EQ(expected.texts[i], run.boxes[i].text) << "box " << i;
+            EXPECT_EQ(caption, run.boxes[i].caption) << "box " << i;
+        }
+    }
+    std::string folder_, exe_;
+};
+
+TEST_F(Program, CancelAtTheConfirmationEndsTheRun) {
+    Prepare("cancel", SampleBlock());
+    RunResult run = RunAndAnswer(exe_, "", {Action::Press(IDCANCEL)});
+    Check(run, {0, {kTexts[1]}}, kTexts[0]);
+    EXPECT_TRUE(FileExists(folder_ + "\\app.txt"));
+    EXPECT_TRUE(FileExists(exe_));
+}
+
+TEST_F(Program, ConfirmedRunReportsCompletion) {
+    Prepare("confirmed", SampleBlock());
+    RunResult run = RunAndAnswer(exe_, "", {Action::Press(IDOK), Action::Press(IDOK)});
+    Check(run, {0, {kTexts[1], kTexts[2]}}, kTexts[0]);
+}
+
+TEST_F(Program, QuietAndBareRunsShowNoBoxes) {
+    for (const char *arguments : {"/Q", "-x", "/Quiet /X"}) {
+        SCOPED_TRACE(arguments);
+        Prepare("quiet", SampleBlock());
+        RunResult run = RunAndAnswer(exe_, arguments, {});
+        Check(run, {0, {}}, kTexts[0]);
+    }
+}
+
+TEST_F(Program, LoaderFailuresShowTheirTextAndExitWithMinusOne) {
+    pack::Record refused = pack::MakeRecord(pack::TAG_OPTIONS, pack::OptionsPayload(0, "", ""));
+    refused.flags = 1;
+    pack::Bytes refusedBlock = pack::EncodeRecords(
+        {pack::MakeRecord(pack::TAG_STRINGS, pack::StringTablePayload(kTexts)), refused});
+    pack::Bytes noEnd = pack::EncodeRecords(
+        {pack::MakeRecord(pack::TAG_STRINGS, pack::StringTablePayload(kTexts))});
+
+    Prepare("refused", refusedBlock);
+    Check(RunAndAnswer(exe_, "", {}, 30000, Action::Press(IDOK)),
+          {0xFFFFFFFF, {"Remove Sample and all of its components?"}}, kTexts[0]);
+
+    Prepare("no-end", noEnd);
+    Check(RunAndAnswer(exe_, "/Q", {}, 30000, Action::Press(IDOK)),
+          {0xFFFFFFFF, {"Cannot read " + exe_}}, kTexts[0]);
+}
+
+TEST_F(Program, NothingAppendedShowsAnEmptyBox) {
+    folder_ = ScratchFolder("as-built");
+    exe_ = folder_ + "\\uninstall.exe";
+    ASSERT_TRUE(CopyFileA((BuildFolder() + "\\uninstall.exe").c_str(), exe_.c_str(), FALSE));
+    Check(RunAndAnswer(exe_, "", {}, 30000, Action::Press(IDOK)), {0xFFFFFFFF, {""}}, "");
+}
+
+TEST_F(Program, AnOffsetOfZeroEndsSilently) {
+    pack::Bytes image;
+    folder_ = ScratchFolder("offset-zero");
+    exe_ = folder_ + "\\uninstall.exe";
+    ASSERT_TRUE(pack::ReadWholeFile(BuildFolder() + "\\uninstall.exe", &image, nullptr));
+    ASSERT_TRUE(pack::Stamp(image, SampleBlock(), nullptr));
+    ASSERT_TRUE(pack::WriteOffset(image, 0, nullptr));
+    ASSERT_TRUE(pack::WriteWholeFile(exe_, image, nullptr));
+    Check(RunAndAnswer(exe_, "", {}), {0xFFFFFFFF, {}}, "");
+}
+
+} // namespace
