@@ -2,10 +2,10 @@
 #include "ui.h"
 #include "../data/data.h"
 
-// The templates ask for a bold-looking 8-point Arial on some systems; both dialogs share
-// one normal-weight copy, made from whichever dialog opens first.
-void ApplyDialogFont(HWND dialog)
-{
+// A classic template names no weight, and some systems then draw its font bold. The
+// controls of both dialogs get one normal-weight copy of the template's font, made from
+// whichever dialog opens first and kept until shutdown.
+void ApplyDialogFont(HWND dialog) {
     if (!dialogFont) {
         HFONT font = (HFONT)SendMessageA(dialog, WM_GETFONT, 0, 0);
         LOGFONTA description;
@@ -20,8 +20,7 @@ void ApplyDialogFont(HWND dialog)
         SendMessageA(child, WM_SETFONT, (WPARAM)dialogFont, 0);
 }
 
-INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM, LPARAM)
-{
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
         ApplyDialogFont(dialog);
@@ -35,8 +34,7 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM, LPARAM)
     return FALSE;
 }
 
-INT_PTR CALLBACK ReadOnlyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
-{
+INT_PTR CALLBACK ReadOnlyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         ApplyDialogFont(dialog);
@@ -54,8 +52,7 @@ INT_PTR CALLBACK ReadOnlyDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     return FALSE;
 }
 
-int AskReadOnly(const char *path)
-{
+int AskReadOnly(const char *path) {
     char *question = 0;
     if (!AllocateZeroed((void **)&question, TEXT_SIZE))
         return IDNO;

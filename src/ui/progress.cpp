@@ -3,8 +3,7 @@
 #include "ui.h"
 #include <commctrl.h>
 
-void DrainMessages()
-{
+void DrainMessages() {
     MSG message;
     while (PeekMessageA(&message, 0, 0, 0, PM_NOREMOVE)) {
         if (!GetMessageA(&message, 0, 0, 0))
@@ -18,8 +17,7 @@ void DrainMessages()
 
 // Sends and drains only when the shown percentage changes, so a run updates the bar at
 // most a hundred times however many entries it has.
-void SetProgress(DWORD percent)
-{
+void SetProgress(DWORD percent) {
     if (percent > 100)
         percent = 100;
     if (percent == lastPercentage)

@@ -5,28 +5,24 @@
 
 #define STAP_ALLOW_NONCLIENT 1
 
-void LoadThemeLibrary()
-{
+void LoadThemeLibrary() {
     themeLibrary = LoadSystemLibrary("uxtheme.dll");
     if (themeLibrary)
         setThemeAppProperties = GetProcAddress(themeLibrary, "SetThemeAppProperties");
 }
 
-void InitVisualStyles()
-{
+void InitVisualStyles() {
     LoadThemeLibrary();
     InitCommonControls();
 }
 
-void LimitVisualStyles()
-{
+void LimitVisualStyles() {
     typedef void(WINAPI * SetThemeAppPropertiesProc)(DWORD);
     if (setThemeAppProperties)
         ((SetThemeAppPropertiesProc)(void (*)())setThemeAppProperties)(STAP_ALLOW_NONCLIENT);
 }
 
-void ReleaseUiResources()
-{
+void ReleaseUiResources() {
     if (dialogFont) {
         DeleteObject(dialogFont);
         dialogFont = 0;

@@ -92,7 +92,8 @@ bool WriteStampedUninstaller(const pack::Bytes &block, const std::string &target
 }
 
 RunResult RunAndAnswer(const std::string &program, const std::string &arguments,
-                       std::vector<Action> script, DWORD timeoutMs, Action fallback) {
+                       std::vector<Action> script, DWORD timeoutMs, Action fallback,
+                       std::function<void(HWND, const Box &)> onBox) {
     RunResult result;
     std::string commandLine = "\"" + program + "\"";
     if (!arguments.empty())
@@ -107,6 +108,7 @@ RunResult RunAndAnswer(const std::string &program, const std::string &arguments,
         return result;
     result.started = true;
     BoxWatcher watcher(process.dwProcessId, std::move(script), fallback);
+    watcher.onBox = std::move(onBox);
     if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
         result.finished = true;
         GetExitCodeProcess(process.hProcess, &result.exitCode);

@@ -84,9 +84,11 @@ struct RunResult {
     std::vector<Box> boxes;
 };
 // Runs a program, answers its boxes with the script, waits up to timeoutMs for its end.
+// onBox, when given, is called for each box before it is answered (see BoxWatcher).
 RunResult RunAndAnswer(const std::string &program, const std::string &arguments,
                        std::vector<Action> script, DWORD timeoutMs = 30000,
-                       Action fallback = Action::Press(IDCANCEL));
+                       Action fallback = Action::Press(IDCANCEL),
+                       std::function<void(HWND, const Box &)> onBox = nullptr);
 
 } // namespace testing_support
 

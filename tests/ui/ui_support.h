@@ -1,0 +1,50 @@
+// What the user-interface tests share: the program's resources, a string table of sample
+// texts, and a fixture that starts and ends each test in the state of a fresh run.
+#ifndef VANISH_UI_TEST_SUPPORT_H
+#define VANISH_UI_TEST_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support.h"
+#include "ui/ui.h"
+
+namespace ui_tests {
+
+// The built uninstall.exe, loaded as a data file: its dialog templates, icon and manifest.
+HMODULE ProgramResources();
+
+// The sample texts, numbered as the program expects them.
+extern const std::vector<std::string> kTexts;
+
+// Owns the storage behind stringTable while it is installed.
+class TextTable {
+  public:
+    explicit TextTable(const std::vector<std::string> &texts);
+    void Install();
+    std::vector<std::string> texts;
+
+  private:
+    std::vector<char *> slots_;
+};
+
+std::string WindowText(HWND window);
+std::string ClassOf(HWND window);
+
+// Each test starts as a run does: resources, visual styles and common controls
+// initialised, a hidden owner window, no dialog, no font, no percentage sent yet.
+class UiTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    HWND OpenProgressDialog(DLGPROC procedure = ProgressDialogProc);
+    void UseTexts(const std::vector<std::string> &texts);
+
+    TextTable table_{kTexts};
+};
+
+} // namespace ui_tests
+
+#endif
