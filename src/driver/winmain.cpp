@@ -42,7 +42,8 @@ static int Confirm() {
         return answer;
     while (AnyFileInUse()) {
         answer = ShowMessage(GetMessageText(MSG_IN_USE), MB_RETRYCANCEL | MB_ICONINFORMATION);
-        if (answer == IDCANCEL)
+        // A box that cannot be shown (0) ends the run too, rather than retrying forever.
+        if (answer == IDCANCEL || answer == 0)
             return answer;
     }
     return IDOK;

@@ -1,12 +1,266 @@
-// Phase 1: the file entries. Stand-in until the file phase lands: nothing is removed and
-// no file counts as in use.
+// Phase 1: the file entries, from the last to the first. Shared files honour their
+// reference counts, fonts and COM servers are unregistered, read-only files are asked about.
 #include "removal.h"
+#include "../data/data.h"
+#include "../ui/ui.h"
 
-int AnyFileInUse()
-{
+// Outcomes of the writable test.
+#define WRITABLE 0
+#define NOT_WRITABLE 1  // read-only, or its attributes are refused with access denied
+#define NO_ATTRIBUTES 2 // typically: no such file
+
+#define COUNT_TEXT_SIZE 16 // a count stored as text: "4294967295" and room to spare
+
+static const char sharedKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+static const char unregisterExport[] = "DllUnregisterServer";
+
+// A folder that begins with a dot is relative to the install folder; anything after ".\"
+// is appended, and any other dotted form gives the install folder itself. Returns 0, with
+// the work path empty, when the path would not fit: a cut path names another file.
+int BuildEntryPath(const FileEntry *entry) {
+    const char *folder = entry->folder;
+    int fits;
+    if (folder[0] == '.') {
+        fits = CopyText(workPath, PATH_SIZE, installFolder);
+        if (fits && folder[1] == '\\')
+            fits = AppendText(workPath, PATH_SIZE, folder + 2);
+    } else {
+        fits = CopyText(workPath, PATH_SIZE, folder);
+    }
+    if (fits && entry->name[0])
+        fits = AddBackslash(workPath, PATH_SIZE) && AppendText(workPath, PATH_SIZE, entry->name);
+    if (!fits)
+        workPath[0] = 0;
+    return fits;
+}
+
+static int TestWritable(const char *path) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return IsAccessDenied(GetLastError()) ? NOT_WRITABLE : NO_ATTRIBUTES;
+    return (attributes & FILE_ATTRIBUTE_READONLY) ? NOT_WRITABLE : WRITABLE;
+}
+
+static void SetReadOnly(const char *path, int readOnly) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (readOnly)
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    else
+        attributes &= ~FILE_ATTRIBUTE_READONLY;
+    SetFileAttributesA(path, attributes);
+}
+
+// 1 when the file can be opened for reading and writing by nobody else right now.
+static int CannotOpen(const char *path) {
+    HANDLE file = OpenExistingFile(path, OPEN_READ_WRITE);
+    if (file == INVALID_HANDLE_VALUE)
+        return 1;
+    CloseFile(file);
     return 0;
 }
 
-void RemoveFiles()
-{
+// A read-only file is made writable for the open and read-only again after it.
+int IsFileInUse(const char *path) {
+    int state = TestWritable(path);
+    if (state == WRITABLE)
+        return CannotOpen(path);
+    if (state == NO_ATTRIBUTES)
+        return 0; // a file that does not exist is not in use
+    SetReadOnly(path, 0);
+    if (TestWritable(path) == NOT_WRITABLE)
+        return 1; // the attribute could not be cleared; there is nothing to restore
+    int inUse = CannotOpen(path);
+    SetReadOnly(path, 1);
+    return inUse;
+}
+
+int AnyFileInUse() {
+    for (DWORD i = 0; i < fileEntryCount; i++) {
+        const FileEntry *entry = fileEntries[i];
+        if (!BuildEntryPath(entry) || !entry->name[0])
+            continue;
+        if ((entry->flags & FILE_CHECKINUSE) && IsFileInUse(workPath))
+            return 1;
+    }
+    return 0;
+}
+
+// Some installers store the count as text; it is read as a decimal number. 0 when the
+// text holds anything but digits, or a number too large for the count.
+static int ParseCount(const char *text, DWORD *count) {
+    DWORD value = 0;
+    if (!*text)
+        return 0;
+    for (; *text; text++) {
+        DWORD digit = (DWORD)(*text - '0');
+        if (digit > 9 || value > (0xFFFFFFFF - digit) / 10)
+            return 0;
+        value = value * 10 + digit;
+    }
+    *count = value;
+    return 1;
+}
+
+static DWORD FormatCount(DWORD count, char *text) {
+    char digits[COUNT_TEXT_SIZE];
+    DWORD n = 0;
+    do {
+        digits[n++] = (char)('0' + count % 10);
+        count /= 10;
+    } while (count);
+    for (DWORD i = 0; i < n; i++)
+        text[i] = digits[n - 1 - i];
+    text[n] = 0;
+    return n + 1;
+}
+
+// The count starts as 1 and takes the stored bytes over its low end: a binary value of
+// fewer than 4 bytes, or an empty one, keeps the rest of the preset.
+static int ReadCount(HKEY key, DWORD *type, DWORD *size, DWORD *count) {
+    BYTE data[COUNT_TEXT_SIZE + 1]; // one byte to terminate a text
+    FillBytes(data, 0, sizeof data);
+    data[0] = 1;
+    *type = 0;
+    *size = COUNT_TEXT_SIZE;
+    if (RegQueryValueExA(key, workPath, 0, type, data, size) != ERROR_SUCCESS)
+        return 0;
+    if (*type == REG_SZ)
+        return ParseCount((const char *)data, count);
+    if (*size > sizeof *count)
+        return 0;
+    CopyBytes(count, data, sizeof *count);
+    return 1;
+}
+
+// Written back with the type and size that were read, a text count as decimal text.
+static void WriteCount(HKEY key, DWORD type, DWORD size, DWORD count) {
+    if (type == REG_SZ) {
+        char text[COUNT_TEXT_SIZE];
+        DWORD length = FormatCount(count, text);
+        RegSetValueExA(key, workPath, 0, REG_SZ, (const BYTE *)text, length);
+    } else {
+        RegSetValueExA(key, workPath, 0, type, (const BYTE *)&count, size);
+    }
+}
+
+// The shared-file question; an empty message text, or no memory to format it, counts as
+// Yes.
+static int ConfirmSharedRemoval() {
+    char *question = 0;
+    if (!AllocateZeroed((void **)&question, TEXT_SIZE))
+        return 1;
+    FormatMessageText(question, MSG_SHARED, workPath);
+    int yes = 1;
+    if (question[0])
+        yes = ShowMessage(question, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    ReleaseMemory((void **)&question);
+    return yes;
+}
+
+// Returns whether the file may still be removed. A count still above 0 keeps it; at 0 the
+// user is asked, and on Yes the value goes.
+static int ReleaseSharedFile(int inUse) {
+    int remove = !inUse;
+    HKEY key;
+    int opened =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, sharedKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS;
+    DWORD type, size, count = 1;
+    if (opened && ReadCount(key, &type, &size, &count)) {
+        if (count > 0 && --count > 0)
+            remove = 0;
+        // A file in use stays on disk: a count that reached 0 is left as it was stored.
+        if (count > 0 || !inUse)
+            WriteCount(key, type, size, count);
+    }
+    if (remove)
+        remove = ConfirmSharedRemoval();
+    if (remove && opened)
+        RegDeleteValueA(key, workPath);
+    if (opened)
+        RegCloseKey(key);
+    return remove;
+}
+
+// The server's own code runs in this process, on this thread. Loaded from its folder, so
+// that it finds the DLLs it brought along also when the default search is limited.
+static void UnregisterComServer(const char *path) {
+    typedef HRESULT(WINAPI * UnregisterProc)();
+    HMODULE library = LoadLibraryBeside(path);
+    if ((DWORD_PTR)library < 32)
+        return;
+    UnregisterProc unregister =
+        (UnregisterProc)(void (*)())GetProcAddress(library, unregisterExport);
+    if (unregister)
+        unregister();
+    FreeLibrary(library);
+}
+
+static void DeleteEntryFile(const char *path, BYTE flags) {
+    int deleted = DeleteFileA(path);
+    while (!deleted) {
+        if (!IsAccessDenied(GetLastError()))
+            return; // for instance, the file is already gone
+        if (TestWritable(path) != NOT_WRITABLE)
+            return; // not the attribute: held open elsewhere, or gone
+        if (flags & (FILE_FONT | FILE_COMSERVER)) {
+            // A font or COM server left behind would be unregistered but still present.
+            SetReadOnly(path, 0);
+            DeleteFileA(path);
+            return;
+        }
+        if (readOnlyAnswer == 0)
+            return;
+        if (readOnlyAnswer == 1) {
+            SetReadOnly(path, 0);
+            DeleteFileA(path);
+            return;
+        }
+        int answer = AskReadOnly(path);
+        if (answer == IDC_YESTOALL) {
+            readOnlyAnswer = 1;
+            SetReadOnly(path, 0);
+            DeleteFileA(path);
+            return;
+        }
+        if (answer == IDC_NOTOALL)
+            readOnlyAnswer = 0;
+        if (answer != IDYES)
+            return;
+        // Yes: a file that is still read-only after this is asked about again.
+        SetReadOnly(path, 0);
+        deleted = DeleteFileA(path);
+    }
+}
+
+static void RemoveEntry(const FileEntry *entry) {
+    if (!entry->name[0]) {
+        // A folder entry: it goes only when empty, and never when protected.
+        if (!IsProtectedFolder(workPath))
+            RemoveDirectoryA(workPath);
+        return;
+    }
+    int inUse = IsFileInUse(workPath);
+    int remove = !inUse;
+    if (entry->flags & FILE_SHARED)
+        remove = ReleaseSharedFile(inUse);
+    if (!remove)
+        return;
+    if (entry->flags & FILE_FONT)
+        UnregisterFont(workPath);
+    if (entry->flags & FILE_COMSERVER)
+        UnregisterComServer(workPath);
+    DeleteEntryFile(workPath, entry->flags);
+}
+
+// The last entry goes first, so that a folder listed before its files is tried after them.
+void RemoveFiles() {
+    for (DWORD k = 0; k < fileEntryCount; k++) {
+        // An entry whose path does not fit is passed over; its step still counts.
+        if (BuildEntryPath(fileEntries[fileEntryCount - 1 - k]))
+            RemoveEntry(fileEntries[fileEntryCount - 1 - k]);
+        if (progressTotal)
+            SetProgress(k * 100 / progressTotal);
+    }
 }

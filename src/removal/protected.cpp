@@ -1,0 +1,118 @@
+// Protected folders: drive roots, the Windows and System folders, the shell's folders and
+// the Program Files folders, which no removal may touch whatever the uninstall data asks.
+#include "removal.h"
+#include <shlobj.h>
+
+#define FROM_WINDOWS_DIRECTORY -1
+#define FROM_SYSTEM_DIRECTORY -2
+
+struct ProtectedRow {
+    int source;      // a shell folder identifier, or one of the two FROM_ values
+    int ntOnly;      // the all-users folders exist on the NT family only
+    int quickLaunch; // the Quick Launch folder below this one is protected as well
+};
+
+// In the order of testing; the numbers are the shell's folder identifiers.
+static const ProtectedRow protectedRows[] = {
+    {FROM_WINDOWS_DIRECTORY, 0, 0},
+    {FROM_SYSTEM_DIRECTORY, 0, 0},
+    {0x00, 0, 0}, // desktop
+    {0x10, 0, 0}, // desktop folder
+    {0x19, 1, 0}, // all users' desktop folder
+    {0x14, 0, 0}, // fonts
+    {0x02, 0, 0}, // programs
+    {0x17, 1, 0}, // all users' programs
+    {0x0B, 0, 0}, // start menu
+    {0x16, 1, 0}, // all users' start menu
+    {0x07, 0, 0}, // startup
+    {0x18, 1, 0}, // all users' startup
+    {0x1A, 0, 1}, // application data
+    {0x23, 0, 1}, // all users' application data, on every system
+};
+
+static const char quickLaunchFolder[] = "Microsoft\\Internet Explorer\\Quick Launch";
+static const char versionKey[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+static const char *const registryFolders[] = {"ProgramFilesDir", "CommonFilesDir"};
+
+int GetSpecialFolderPath(char *buffer, int identifier) {
+    LPITEMIDLIST list = 0;
+    if (SHGetSpecialFolderLocation(0, identifier, &list) != S_OK || !list)
+        return 0;
+    int found = SHGetPathFromIDListA(list, buffer) ? 1 : 0;
+    IMalloc *allocator = 0;
+    if (SHGetMalloc(&allocator) == S_OK && allocator) {
+        allocator->Free(list);
+        allocator->Release();
+    }
+    return found;
+}
+
+// Fills folder with the row's folder; 0 when the system could not say.
+static int GetRowFolder(const ProtectedRow *row, char *folder) {
+    UINT length;
+    if (row->source == FROM_WINDOWS_DIRECTORY)
+        length = GetWindowsDirectoryA(folder, PATH_SIZE);
+    else if (row->source == FROM_SYSTEM_DIRECTORY)
+        length = GetSystemDirectoryA(folder, PATH_SIZE);
+    else
+        return GetSpecialFolderPath(folder, row->source);
+    return length != 0 && length < PATH_SIZE; // a longer answer left the buffer unfilled
+}
+
+static int MatchesShellOrSystemFolder(const char *path) {
+    char folder[PATH_SIZE];
+    for (DWORD i = 0; i < sizeof protectedRows / sizeof protectedRows[0]; i++) {
+        const ProtectedRow *row = &protectedRows[i];
+        if (row->ntOnly && !isNT)
+            continue;
+        if (!GetRowFolder(row, folder))
+            continue;
+        RemoveBackslash(folder); // a drive root keeps its backslash
+        if (PathsEqual(folder, path))
+            return 1;
+        // A Quick Launch path that does not fit is no match: a cut one could equal a
+        // folder that may go.
+        if (row->quickLaunch && AddBackslash(folder, PATH_SIZE) &&
+            AppendText(folder, PATH_SIZE, quickLaunchFolder) && PathsEqual(folder, path))
+            return 1;
+    }
+    return 0;
+}
+
+// The registry's folders are compared exactly as stored: a value written with a trailing
+// backslash or with variables in it protects nothing.
+static int MatchesRegistryFolder(const char *path) {
+    HKEY key;
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, versionKey, &key) != ERROR_SUCCESS)
+        return 0;
+    char folder[PATH_SIZE];
+    int match = 0;
+    for (DWORD i = 0; i < 2 && !match; i++) {
+        DWORD type = 0;
+        DWORD size = PATH_SIZE;
+        if (RegQueryValueExA(key, registryFolders[i], 0, &type, (BYTE *)folder, &size) !=
+            ERROR_SUCCESS)
+            continue;
+        // The system need not terminate what it stored; a full buffer without a
+        // terminator holds 260 characters, longer than any path.
+        if (size >= PATH_SIZE && folder[PATH_SIZE - 1])
+            continue;
+        folder[size < PATH_SIZE ? size : PATH_SIZE - 1] = 0;
+        match = PathsEqual(folder, path);
+    }
+    RegCloseKey(key);
+    return match;
+}
+
+int IsProtectedFolder(char *path) {
+    DWORD length = TextLength(path);
+    if (length < 4) // the empty path, a bare drive and a drive root
+        return 1;
+    int hadBackslash = path[length - 1] == '\\';
+    if (hadBackslash)
+        RemoveBackslash(path);
+    int result = MatchesShellOrSystemFolder(path) || MatchesRegistryFolder(path);
+    if (hadBackslash)
+        path[length - 1] = '\\'; // exactly as passed in, also when it ended in two
+    return result;
+}

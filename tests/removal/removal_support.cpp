@@ -1,0 +1,250 @@
+#include "removal_support.h"
+
+#include "support.h"
+
+using namespace testing_support;
+
+namespace {
+
+// The family decides which folders and keys the program uses, as WinMain decides it.
+class FamilyEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        OSVERSIONINFOA version = {};
+        version.dwOSVersionInfoSize = sizeof version;
+        GetVersionExA(&version);
+        isNT = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    }
+};
+::testing::Environment *const family = ::testing::AddGlobalTestEnvironment(new FamilyEnvironment);
+
+} // namespace
+
+namespace removal_tests {
+
+const std::vector<std::string> kTexts = {"Vanish test",
+                                         "Remove the application?",
+                                         "Done.",
+                                         "&Yes",
+                                         "Yes to &all",
+                                         "&No",
+                                         "N&o to all",
+                                         "No memory",
+                                         "Unreadable",
+                                         "Read-only: %s",
+                                         "Shared: %s",
+                                         "Removing files",
+                                         "Removing folders",
+                                         "Removing file folders",
+                                         "Removing registry entries",
+                                         "Files in use"};
+
+ProgramState::ProgramState(const std::string &folder) {
+    for (const std::string &text : kTexts)
+        texts_.push_back(const_cast<char *>(text.c_str()));
+    texts_.push_back(nullptr);
+    stringTable = texts_.data();
+    FillBytes(work_, 0, PATH_SIZE);
+    FillBytes(install_, 0, PATH_SIZE);
+    lstrcpynA(install_, folder.c_str(), PATH_SIZE);
+    workPath = work_;
+    installFolder = install_;
+    readOnlyAnswer = -1;
+    progressTotal = 0;
+    progressBar = nullptr;
+    mainWindow = nullptr;
+    moduleHandle = ProgramResources();
+}
+
+ProgramState::~ProgramState() {
+    fileEntries = nullptr;
+    fileEntryCount = 0;
+    stringTable = nullptr;
+    workPath = nullptr;
+    installFolder = nullptr;
+    readOnlyAnswer = -1;
+    progressTotal = 0;
+    progressBar = nullptr;
+}
+
+void ProgramState::SetEntries(const std::vector<Entry> &entries) {
+    entries_ = entries;
+    stored_.clear();
+    pointers_.clear();
+    for (Entry &entry : entries_)
+        stored_.push_back({&entry.folder[0], &entry.name[0], entry.flags});
+    for (FileEntry &entry : stored_)
+        pointers_.push_back(&entry);
+    fileEntries = pointers_.data();
+    fileEntryCount = (DWORD)pointers_.size();
+}
+
+Value NoValue() {
+    return Value();
+}
+
+Value DwordValue(DWORD count) {
+    Value value{true, REG_DWORD, std::vector<BYTE>(4)};
+    CopyMemory(value.data.data(), &count, 4);
+    return value;
+}
+
+Value TextValue(const std::string &text) {
+    Value value{true, REG_SZ, std::vector<BYTE>(text.begin(), text.end())};
+    value.data.push_back(0);
+    return value;
+}
+
+Value BinaryValue(std::vector<BYTE> bytes) {
+    return Value{true, REG_BINARY, std::move(bytes)};
+}
+
+std::string Describe(const Value &value) {
+    if (!value.present)
+        return "(no value)";
+    std::string text = "type " + std::to_string(value.type) + ":";
+    for (BYTE b : value.data)
+        text += " " + std::to_string(b);
+    return text;
+}
+
+Value ReadValue(HKEY root, const std::string &key, const std::string &name) {
+    Value value;
+    HKEY opened;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return value;
+    DWORD size = 0;
+    if (RegQueryValueExA(opened, name.c_str(), nullptr, &value.type, nullptr, &size) ==
+        ERROR_SUCCESS) {
+        value.data.resize(size);
+        if (RegQueryValueExA(opened, name.c_str(), nullptr, &value.type, value.data.data(),
+                             &size) == ERROR_SUCCESS) {
+            value.present = true;
+            value.data.resize(size);
+        }
+    }
+    RegCloseKey(opened);
+    return value;
+}
+
+bool WriteValue(HKEY root, const std::string &key, const std::string &name, const Value &value) {
+    if (!value.present) {
+        DeleteValue(root, key, name);
+        return true;
+    }
+    HKEY opened;
+    if (RegCreateKeyA(root, key.c_str(), &opened) != ERROR_SUCCESS)
+        return false;
+    LONG result = RegSetValueExA(opened, name.c_str(), 0, value.type, value.data.data(),
+                                 (DWORD)value.data.size());
+    RegCloseKey(opened);
+    return result == ERROR_SUCCESS;
+}
+
+void DeleteValue(HKEY root, const std::string &key, const std::string &name) {
+    HKEY opened;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(opened, name.c_str());
+    RegCloseKey(opened);
+}
+
+void RemoveKeyTree(HKEY root, const std::string &key) {
+    HKEY opened;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS)
+        return;
+    char name[256];
+    DWORD size = sizeof name;
+    while (RegEnumKeyExA(opened, 0, name, &size, nullptr, nullptr, nullptr, nullptr) ==
+           ERROR_SUCCESS) {
+        RemoveKeyTree(opened, name);
+        size = sizeof name;
+    }
+    RegCloseKey(opened);
+    RegDeleteKeyA(root, key.c_str());
+}
+
+static const char kRedirectKey[] = "Software\\Vanish Tests\\Redirected root";
+
+RootRedirect::RootRedirect(HKEY root) : root_(root) {
+    RemoveKeyTree(HKEY_CURRENT_USER, kRedirectKey);
+    HKEY target;
+    if (RegCreateKeyA(HKEY_CURRENT_USER, kRedirectKey, &target) != ERROR_SUCCESS)
+        return;
+    active_ = RegOverridePredefKey(root_, target) == ERROR_SUCCESS;
+    RegCloseKey(target);
+}
+
+RootRedirect::~RootRedirect() {
+    if (active_)
+        RegOverridePredefKey(root_, nullptr);
+    RemoveKeyTree(HKEY_CURRENT_USER, kRedirectKey);
+}
+
+bool RootRedirect::Write(const std::string &key, const std::string &name, DWORD type,
+                         const std::string &text) {
+    HKEY target;
+    std::string path = std::string(kRedirectKey) + "\\" + key;
+    if (RegCreateKeyA(HKEY_CURRENT_USER, path.c_str(), &target) != ERROR_SUCCESS)
+        return false;
+    LONG result = RegSetValueExA(target, name.c_str(), 0, type, (const BYTE *)text.c_str(),
+                                 (DWORD)text.size() + 1);
+    RegCloseKey(target);
+    return result == ERROR_SUCCESS;
+}
+
+bool IsReadOnly(const std::string &path) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+bool MakeReadOnly(const std::string &path) {
+    return SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+std::string Upper(std::string text) {
+    for (char &c : text)
+        if (c >= 'a' && c <= 'z')
+            c = (char)(c - 'a' + 'A');
+    return text;
+}
+
+HMODULE ProgramResources() {
+    static HMODULE resources = [] {
+        std::string copy = ScratchFolder("resources") + "\\uninstall.exe";
+        if (!CopyFileA((BuildFolder() + "\\uninstall.exe").c_str(), copy.c_str(), FALSE))
+            return HMODULE(nullptr);
+        return LoadLibraryExA(copy.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    }();
+    return resources;
+}
+
+RecordingWindow::RecordingWindow() {
+    static ATOM windowClass = [] {
+        WNDCLASSA description = {};
+        description.lpfnWndProc = Procedure;
+        description.hInstance = GetModuleHandleA(nullptr);
+        description.lpszClassName = "VanishRecordingWindow";
+        return RegisterClassA(&description);
+    }();
+    window_ = CreateWindowExA(0, MAKEINTATOM(windowClass), "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                              nullptr, GetModuleHandleA(nullptr), this);
+}
+
+RecordingWindow::~RecordingWindow() {
+    if (window_)
+        DestroyWindow(window_);
+}
+
+LRESULT CALLBACK RecordingWindow::Procedure(HWND window, UINT message, WPARAM wParam,
+                                            LPARAM lParam) {
+    if (message == WM_NCCREATE)
+        SetWindowLongPtrA(window, GWLP_USERDATA,
+                          (LONG_PTR)((CREATESTRUCTA *)lParam)->lpCreateParams);
+    auto *self = (RecordingWindow *)GetWindowLongPtrA(window, GWLP_USERDATA);
+    if (self && message != WM_NCCREATE && message != WM_NCDESTROY)
+        self->messages.push_back({message, wParam});
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+} // namespace removal_tests
