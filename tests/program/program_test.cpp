@@ -108,3 +108,51 @@ TEST_F(Program, AnOffsetOfZeroEndsSilently) {
 }
 
 } // namespace
+
+// The progress dialog is open, captioned and labelled while phase 1 asks about a read-only
+// file, and gone before the completion box.
+TEST_F(Program, ShowsTheProgressDialogWhileThePhasesRun) {
+    std::vector<std::string> texts = kTexts;
+    texts.resize(16);
+    texts[9] = "Read-only: %s";
+    texts[11] = "Removing files & more...";
+    pack::Block block;
+    block.texts = texts;
+    block.files = {{".", "locked.txt", 0}};
+    Prepare("progress", pack::EncodeBlock(block));
+    std::string locked = folder_ + "\\locked.txt";
+    ASSERT_TRUE(WriteFileText(locked, "read-only"));
+    ASSERT_TRUE(SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY));
+
+    struct Seen {
+        bool open = false;
+        std::string caption, status;
+    } atQuery, atCompletion;
+    auto look = [](HWND box, Seen *seen) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(box, &pid);
+        HWND dialog = FindProgressDialog(pid);
+        seen->open = dialog != nullptr;
+        if (dialog) {
+            Box read = ReadBox(dialog);
+            seen->caption = read.caption;
+            seen->status = read.text;
+        }
+    };
+    RunResult run =
+        RunAndAnswer(exe_, "", {Action::Press(IDOK), Action::Press(IDYES), Action::Press(IDOK)},
+                     30000, Action::Press(IDCANCEL), [&](HWND box, const Box &seen) {
+                         if (seen.text == "Read-only: " + locked)
+                             look(box, &atQuery);
+                         else if (seen.text == texts[2])
+                             look(box, &atCompletion);
+                     });
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode);
+    ASSERT_EQ(3u, run.boxes.size());
+    EXPECT_TRUE(atQuery.open);
+    EXPECT_EQ(texts[0], atQuery.caption);
+    EXPECT_EQ(texts[11], atQuery.status) << "the status shows its ampersand as it is";
+    EXPECT_FALSE(atCompletion.open) << "the dialog is destroyed before the completion box";
+    EXPECT_FALSE(FileExists(locked));
+}

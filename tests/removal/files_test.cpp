@@ -89,8 +89,7 @@ class FilePhase : public ::testing::Test {
     // Runs phase 1 while the watcher answers this process's boxes and dialogs.
     std::vector<Box> Run(std::vector<Action> answers, Action fallback = Action::Press(IDNO),
                          std::function<void(HWND, const Box &)> onBox = nullptr) {
-        BoxWatcher watcher(GetCurrentProcessId(), std::move(answers), fallback);
-        watcher.onBox = onBox;
+        BoxWatcher watcher(GetCurrentProcessId(), std::move(answers), fallback, onBox);
         RemoveFiles();
         return watcher.Stop();
     }

@@ -11,40 +11,6 @@ using namespace testing_support;
 
 namespace {
 
-struct Outcome {
-    bool finished = false;
-    DWORD exitCode = 0;
-    std::vector<Box> boxes;
-};
-
-// Starts the stamped uninstaller and answers its boxes; onBox runs before each answer.
-Outcome StartAndAnswer(const std::string &program, std::vector<Action> script,
-                       std::function<void(HWND, const Box &)> onBox) {
-    Outcome run;
-    std::string line = "\"" + program + "\"";
-    std::vector<char> commandLine(line.begin(), line.end());
-    commandLine.push_back(0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-        return run;
-    BoxWatcher watcher(process.dwProcessId, std::move(script), Action::Press(IDCANCEL));
-    watcher.onBox = onBox;
-    if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) {
-        run.finished = true;
-        GetExitCodeProcess(process.hProcess, &run.exitCode);
-    } else {
-        TerminateProcess(process.hProcess, 99);
-        WaitForSingleObject(process.hProcess, 5000);
-    }
-    run.boxes = watcher.Stop();
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return run;
-}
-
 class InUseLoop : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -76,10 +42,10 @@ class InUseLoop : public ::testing::Test {
 
 TEST_F(InUseLoop, RetryAsksAgainUntilTheFileIsFree) {
     int inUseBoxes = 0;
-    Outcome run = StartAndAnswer(
-        program_,
+    RunResult run = RunAndAnswer(
+        program_, "",
         {Action::Press(IDOK), Action::Press(IDRETRY), Action::Press(IDRETRY), Action::Press(IDOK)},
-        [&](HWND, const Box &box) {
+        30000, Action::Press(IDCANCEL), [&](HWND, const Box &box) {
             if (box.text == "Files in use" && ++inUseBoxes == 2)
                 Release(); // the second Retry finds the file free
         });
@@ -95,7 +61,7 @@ TEST_F(InUseLoop, RetryAsksAgainUntilTheFileIsFree) {
 }
 
 TEST_F(InUseLoop, CancelRemovesNothing) {
-    Outcome run = StartAndAnswer(program_, {Action::Press(IDOK), Action::Press(IDCANCEL)}, nullptr);
+    RunResult run = RunAndAnswer(program_, "", {Action::Press(IDOK), Action::Press(IDCANCEL)});
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 0u);
     std::vector<std::string> texts;

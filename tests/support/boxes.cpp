@@ -72,8 +72,10 @@ void Answer(HWND window, const Action &action) {
     }
 }
 
-BoxWatcher::BoxWatcher(DWORD processId, std::vector<Action> script, Action fallback)
-    : processId_(processId), script_(std::move(script)), fallback_(fallback) {
+BoxWatcher::BoxWatcher(DWORD processId, std::vector<Action> script, Action fallback,
+                       std::function<void(HWND, const Box &)> onBox)
+    : processId_(processId), script_(std::move(script)), fallback_(fallback),
+      onBox_(std::move(onBox)) {
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -107,6 +109,15 @@ static BOOL CALLBACK CollectDialogs(HWND window, LPARAM data) {
     return TRUE;
 }
 
+HWND FindProgressDialog(DWORD processId) {
+    Search search{processId, {}};
+    EnumWindows(CollectDialogs, (LPARAM)&search);
+    for (HWND window : search.found)
+        if (HasProgressBar(window))
+            return window;
+    return nullptr;
+}
+
 void BoxWatcher::Run() {
     size_t next = 0;
     while (!stop_) {
@@ -127,8 +138,8 @@ void BoxWatcher::Run() {
                 std::lock_guard<std::mutex> lock(mutex_);
                 seen_.push_back(box);
             }
-            if (onBox)
-                onBox(window, box);
+            if (onBox_)
+                onBox_(window, box);
             Answer(window, next < script_.size() ? script_[next] : fallback_);
             next++;
             handled_.push_back(window);

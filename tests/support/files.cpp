@@ -107,8 +107,7 @@ RunResult RunAndAnswer(const std::string &program, const std::string &arguments,
                         &startup, &process))
         return result;
     result.started = true;
-    BoxWatcher watcher(process.dwProcessId, std::move(script), fallback);
-    watcher.onBox = std::move(onBox);
+    BoxWatcher watcher(process.dwProcessId, std::move(script), fallback, std::move(onBox));
     if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
         result.finished = true;
         GetExitCodeProcess(process.hProcess, &result.exitCode);

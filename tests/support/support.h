@@ -41,19 +41,21 @@ struct Action {
 // hold a progress bar are never answered.
 class BoxWatcher {
   public:
+    // onBox, when given, is called on the watcher's thread for each new box before it is
+    // answered.
     BoxWatcher(DWORD processId, std::vector<Action> script,
-               Action fallback = Action::Press(IDCANCEL));
+               Action fallback = Action::Press(IDCANCEL),
+               std::function<void(HWND, const Box &)> onBox = nullptr);
     ~BoxWatcher();
     std::vector<Box> Stop(); // stops watching; returns the boxes seen, in order
     std::vector<Box> Seen();
-    // Called on the watcher's thread for each new box before it is answered.
-    std::function<void(HWND, const Box &)> onBox;
 
   private:
     void Run();
     DWORD processId_;
     std::vector<Action> script_;
     Action fallback_;
+    std::function<void(HWND, const Box &)> onBox_;
     std::vector<HWND> handled_;
     std::vector<Box> seen_;
     std::mutex mutex_;
@@ -62,6 +64,8 @@ class BoxWatcher {
 };
 
 Box ReadBox(HWND window);
+// The visible dialog of a process that holds a progress bar, or null.
+HWND FindProgressDialog(DWORD processId);
 void Answer(HWND window, const Action &action);
 
 // Folders and files.

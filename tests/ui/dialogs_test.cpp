@@ -95,8 +95,7 @@ class ReadOnlyQuery : public UiTest {
     // the watcher saw.
     int Ask(const char *path, Action action, std::vector<Box> *seen,
             std::function<void(HWND, const Box &)> onBox = nullptr) {
-        BoxWatcher watcher(GetCurrentProcessId(), {action}, Action::Press(IDCANCEL));
-        watcher.onBox = onBox;
+        BoxWatcher watcher(GetCurrentProcessId(), {action}, Action::Press(IDCANCEL), onBox);
         int answer = AskReadOnly(path);
         *seen = watcher.Stop();
         return answer;
@@ -230,8 +229,8 @@ TEST_F(DialogFont, MadeOnceAndUsedByBothDialogs) {
     EXPECT_STREQ(asked.lfFaceName, made.lfFaceName);
 
     std::vector<HFONT> queryFonts;
-    BoxWatcher watcher(GetCurrentProcessId(), {Action::Press(IDNO)});
-    watcher.onBox = [&](HWND dialog, const Box &) { queryFonts = ChildFonts(dialog); };
+    BoxWatcher watcher(GetCurrentProcessId(), {Action::Press(IDNO)}, Action::Press(IDCANCEL),
+                       [&](HWND dialog, const Box &) { queryFonts = ChildFonts(dialog); });
     EXPECT_EQ(IDNO, AskReadOnly(kPath));
     watcher.Stop();
     EXPECT_EQ(std::vector<HFONT>(5, font), queryFonts);
@@ -243,8 +242,8 @@ TEST_F(DialogFont, MadeOnceAndUsedByBothDialogs) {
 
 TEST_F(DialogFont, QueryMakesItWhenNoProgressDialogCame) {
     std::vector<HFONT> queryFonts;
-    BoxWatcher watcher(GetCurrentProcessId(), {Action::Press(IDNO)});
-    watcher.onBox = [&](HWND dialog, const Box &) { queryFonts = ChildFonts(dialog); };
+    BoxWatcher watcher(GetCurrentProcessId(), {Action::Press(IDNO)}, Action::Press(IDCANCEL),
+                       [&](HWND dialog, const Box &) { queryFonts = ChildFonts(dialog); });
     EXPECT_EQ(IDNO, AskReadOnly(kPath));
     watcher.Stop();
     ASSERT_NE(nullptr, dialogFont);

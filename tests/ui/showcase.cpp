@@ -45,12 +45,10 @@ static void WriteRect(HWND window) {
     }
 }
 
-// Holds each box for a while before answering it with the next action.
-static void HoldThenAnswer(BoxWatcher &watcher) {
-    watcher.onBox = [](HWND window, const Box &) {
-        WriteRect(window);
-        Sleep(kShowMs);
-    };
+// Holds each box for a while before it is answered.
+static void Hold(HWND window, const Box &) {
+    WriteRect(window);
+    Sleep(kShowMs);
 }
 
 // The real program, stamped with the sample texts; its confirmation is cancelled.
@@ -62,21 +60,9 @@ static int ShowConfirmation() {
     std::string program = folder + "\\uninstall.exe";
     if (!WriteStampedUninstaller(pack::EncodeBlock(block), program))
         return 1;
-    std::string line = "\"" + program + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
-        return 1;
-    {
-        BoxWatcher watcher(process.dwProcessId, {Action::Press(IDCANCEL)});
-        HoldThenAnswer(watcher);
-        WaitForSingleObject(process.hProcess, 30000);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return 0;
+    RunResult run =
+        RunAndAnswer(program, "", {Action::Press(IDCANCEL)}, 30000, Action::Press(IDCANCEL), Hold);
+    return run.started ? 0 : 1;
 }
 
 // This program carries the same resources as the uninstaller, manifest included, and
@@ -124,8 +110,8 @@ static int ShowReadOnlyQuery() {
     if (!Start())
         return 1;
     {
-        BoxWatcher watcher(GetCurrentProcessId(), {Action::Press(IDNO)});
-        HoldThenAnswer(watcher);
+        BoxWatcher watcher(GetCurrentProcessId(), {Action::Press(IDNO)}, Action::Press(IDCANCEL),
+                           Hold);
         AskReadOnly("C:\\Program Files\\Example Editor\\Templates\\letter.dot");
     }
     Finish();
