@@ -56,136 +56,106 @@ static void DropEntries(void **list, DWORD from, DWORD to) {
         ReleaseMemory(&list[i]);
 }
 
-// Reads the entry count and checks that that many entries of at least minimumSize bytes
-// can stand in the record, so a damaged count cannot ask for a huge list.
-static int TakeEntryCount(RecordCursor *cursor, DWORD minimumSize, DWORD *count) {
-    return Take(cursor, count, 4) && *count <= cursor->left / minimumSize;
+// How one kind of list entry is stored: a fixed field before its texts (a folder entry's
+// levels, a registry entry's root), one or two counted texts, a fixed field after them (a
+// file entry's flags); and how the entry block is filled once its texts are in place.
+struct EntryKind {
+    DWORD leadSize;
+    DWORD textCount;
+    DWORD trailSize;
+    DWORD fixedSize; // the entry's fields in memory; its texts follow them
+    void (*fill)(void *entry, DWORD field, char *texts);
+};
+
+static char *SecondText(char *texts) {
+    return texts + TextLength(texts) + 1;
+}
+
+static void FillFileEntry(void *block, DWORD flags, char *texts) {
+    FileEntry *entry = (FileEntry *)block;
+    entry->flags = (BYTE)flags;
+    entry->folder = texts;
+    entry->name = SecondText(texts);
+}
+
+static void FillFolderEntry(void *block, DWORD levels, char *texts) {
+    FolderEntry *entry = (FolderEntry *)block;
+    entry->levels = levels;
+    entry->folder = texts;
+    entry->file = SecondText(texts);
+}
+
+static void FillRegistryEntry(void *block, DWORD root, char *texts) {
+    RegistryEntry *entry = (RegistryEntry *)block;
+    entry->root = root;
+    entry->path = texts;
+}
+
+static const EntryKind fileKind = {0, 2, 1, sizeof(FileEntry), FillFileEntry};
+static const EntryKind folderKind = {1, 2, 0, sizeof(FolderEntry), FillFolderEntry};
+static const EntryKind registryKind = {4, 1, 0, sizeof(RegistryEntry), FillRegistryEntry};
+
+// Reads one list record onto the end of a list. The entry count must leave room for that
+// many of the smallest entries in the record, so a damaged count cannot ask for a huge
+// list; the list's count is raised only when the whole record was read.
+static int ReadEntries(HANDLE file, DWORD length, const EntryKind *kind, void ***list,
+                       DWORD *listCount) {
+    RecordCursor cursor = {file, length};
+    DWORD smallest = 4 + kind->leadSize + 2 * kind->textCount + kind->trailSize;
+    DWORD count, made = 0;
+    char *scratch = 0;
+    int code = LOAD_UNREADABLE;
+    if (!Take(&cursor, &count, 4) || count > cursor.left / (smallest - 4))
+        return LOAD_UNREADABLE;
+    if (count == 0)
+        return LOAD_OK;
+    if (!MakeRoom((void **)list, *listCount, count) ||
+        !AllocateZeroed((void **)&scratch, SCRATCH_SIZE))
+        return LOAD_NO_MEMORY;
+    for (DWORD i = 0; i < count; i++) {
+        DWORD used = 0, field = 0;
+        int keep = 1;
+        FillBytes(scratch, 0, SCRATCH_SIZE);
+        if (!Take(&cursor, &field, kind->leadSize))
+            goto done;
+        for (DWORD t = 0; t < kind->textCount; t++)
+            if (!ReadEntryText(&cursor, scratch, &used, &keep))
+                goto done;
+        if (!Take(&cursor, &field, kind->trailSize))
+            goto done;
+        if (!keep)
+            continue;
+        void *entry;
+        if (!AllocateZeroed(&entry, kind->fixedSize + used)) {
+            code = LOAD_NO_MEMORY;
+            goto done;
+        }
+        char *texts = (char *)entry + kind->fixedSize;
+        CopyBytes(texts, scratch, used);
+        kind->fill(entry, field, texts);
+        (*list)[*listCount + made++] = entry;
+    }
+    code = LOAD_OK;
+done:
+    ReleaseMemory((void **)&scratch);
+    if (code != LOAD_OK)
+        DropEntries(*list, *listCount, *listCount + made);
+    else
+        *listCount += made;
+    return code;
 }
 
 int ReadFileEntries(HANDLE file, DWORD length) {
-    RecordCursor cursor = {file, length};
-    DWORD count, made = 0, i;
-    char *scratch = 0;
-    int code = LOAD_UNREADABLE;
-    if (!TakeEntryCount(&cursor, 5, &count))
-        return LOAD_UNREADABLE;
-    if (count == 0)
-        return LOAD_OK;
-    if (!MakeRoom((void **)&fileEntries, fileEntryCount, count) ||
-        !AllocateZeroed((void **)&scratch, SCRATCH_SIZE))
-        return LOAD_NO_MEMORY;
-    for (i = 0; i < count; i++) {
-        DWORD used = 0;
-        int keep = 1;
-        BYTE flags;
-        FillBytes(scratch, 0, SCRATCH_SIZE);
-        if (!ReadEntryText(&cursor, scratch, &used, &keep) ||
-            !ReadEntryText(&cursor, scratch, &used, &keep) || !Take(&cursor, &flags, 1))
-            goto done;
-        if (!keep)
-            continue;
-        FileEntry *entry;
-        if (!AllocateZeroed((void **)&entry, sizeof(FileEntry) + used)) {
-            code = LOAD_NO_MEMORY;
-            goto done;
-        }
-        entry->flags = flags;
-        entry->folder = (char *)(entry + 1);
-        entry->name = entry->folder + TextLength(scratch) + 1;
-        CopyBytes(entry->folder, scratch, used);
-        fileEntries[fileEntryCount + made++] = entry;
-    }
-    code = LOAD_OK;
-done:
-    ReleaseMemory((void **)&scratch);
-    if (code != LOAD_OK)
-        DropEntries((void **)fileEntries, fileEntryCount, fileEntryCount + made);
-    else
-        fileEntryCount += made;
-    return code;
+    return ReadEntries(file, length, &fileKind, (void ***)&fileEntries, &fileEntryCount);
 }
 
 int ReadFolderEntries(HANDLE file, DWORD length) {
-    RecordCursor cursor = {file, length};
-    DWORD count, made = 0, i;
-    char *scratch = 0;
-    int code = LOAD_UNREADABLE;
-    if (!TakeEntryCount(&cursor, 5, &count))
-        return LOAD_UNREADABLE;
-    if (count == 0)
-        return LOAD_OK;
-    if (!MakeRoom((void **)&folderEntries, folderEntryCount, count) ||
-        !AllocateZeroed((void **)&scratch, SCRATCH_SIZE))
-        return LOAD_NO_MEMORY;
-    for (i = 0; i < count; i++) {
-        DWORD used = 0;
-        int keep = 1;
-        BYTE levels;
-        FillBytes(scratch, 0, SCRATCH_SIZE);
-        if (!Take(&cursor, &levels, 1) || !ReadEntryText(&cursor, scratch, &used, &keep) ||
-            !ReadEntryText(&cursor, scratch, &used, &keep))
-            goto done;
-        if (!keep)
-            continue;
-        FolderEntry *entry;
-        if (!AllocateZeroed((void **)&entry, sizeof(FolderEntry) + used)) {
-            code = LOAD_NO_MEMORY;
-            goto done;
-        }
-        entry->levels = levels;
-        entry->folder = (char *)(entry + 1);
-        entry->file = entry->folder + TextLength(scratch) + 1;
-        CopyBytes(entry->folder, scratch, used);
-        folderEntries[folderEntryCount + made++] = entry;
-    }
-    code = LOAD_OK;
-done:
-    ReleaseMemory((void **)&scratch);
-    if (code != LOAD_OK)
-        DropEntries((void **)folderEntries, folderEntryCount, folderEntryCount + made);
-    else
-        folderEntryCount += made;
-    return code;
+    return ReadEntries(file, length, &folderKind, (void ***)&folderEntries, &folderEntryCount);
 }
 
 int ReadRegistryEntries(HANDLE file, DWORD length) {
-    RecordCursor cursor = {file, length};
-    DWORD count, made = 0, i;
-    char *scratch = 0;
-    int code = LOAD_UNREADABLE;
-    if (!TakeEntryCount(&cursor, 6, &count))
-        return LOAD_UNREADABLE;
-    if (count == 0)
-        return LOAD_OK;
-    if (!MakeRoom((void **)&registryEntries, registryEntryCount, count) ||
-        !AllocateZeroed((void **)&scratch, SCRATCH_SIZE))
-        return LOAD_NO_MEMORY;
-    for (i = 0; i < count; i++) {
-        DWORD used = 0, root;
-        int keep = 1;
-        FillBytes(scratch, 0, SCRATCH_SIZE);
-        if (!Take(&cursor, &root, 4) || !ReadEntryText(&cursor, scratch, &used, &keep))
-            goto done;
-        if (!keep)
-            continue;
-        RegistryEntry *entry;
-        if (!AllocateZeroed((void **)&entry, sizeof(RegistryEntry) + used)) {
-            code = LOAD_NO_MEMORY;
-            goto done;
-        }
-        entry->root = root;
-        entry->path = (char *)(entry + 1);
-        CopyBytes(entry->path, scratch, used);
-        registryEntries[registryEntryCount + made++] = entry;
-    }
-    code = LOAD_OK;
-done:
-    ReleaseMemory((void **)&scratch);
-    if (code != LOAD_OK)
-        DropEntries((void **)registryEntries, registryEntryCount, registryEntryCount + made);
-    else
-        registryEntryCount += made;
-    return code;
+    return ReadEntries(file, length, &registryKind, (void ***)&registryEntries,
+                       &registryEntryCount);
 }
 
 static void FreeTable(char ***table) {
