@@ -89,9 +89,10 @@ void GetTrueTypeFullName(const char *path, char *name, DWORD size) {
 
 void UnregisterFont(const char *path) {
     char name[FONT_NAME_SIZE];
-    GetTrueTypeFullName(path, name, FONT_NAME_SIZE);
+    // Only names that leave room for the suffix are read: a longer one is skipped like a
+    // record that is not there, so an earlier full name in the table still counts.
+    GetTrueTypeFullName(path, name, FONT_NAME_SIZE - (sizeof trueTypeSuffix - 1));
     RemoveFontResourceA(path);
-    // A name longer than 508 bytes leaves no room for the suffix and is left alone.
     if (name[0] && AppendText(name, FONT_NAME_SIZE, trueTypeSuffix)) {
         HKEY key;
         if (RegOpenKeyA(HKEY_LOCAL_MACHINE, isNT ? fontsKeyNT : fontsKey, &key) == ERROR_SUCCESS) {

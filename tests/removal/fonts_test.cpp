@@ -97,7 +97,8 @@ TEST_F(Fonts, FullNameFromTheNameTable) {
         {"probe-long508.ttf", 509, std::string(508, 'L')},
         // A name that does not fit is skipped, not cut; an earlier one then stays.
         {"probe-long508.ttf", 508, ""},
-        {"probe-long-last.ttf", 520, "Vanish Short"},
+        {"probe-long-last.ttf", 520, std::string(509, 'N')},
+        {"probe-long-last.ttf", 509, "Vanish Short"}, // the long one is skipped
         {"missing.ttf", 520, ""},
     };
     for (const auto &c : cases) {
@@ -174,6 +175,8 @@ TEST_F(Fonts, UnregisterTakesTheFontOutOfTheSystemAndTheList) {
         {Fixture("probe-windows.ttf"), "Vanish Windows Only", false},
         // 509 bytes leave no room for the suffix: neither the name nor a cut one goes.
         {Fixture("probe-long509.ttf"), std::string(509, 'M'), false},
+        // A later full name too long for the suffix is skipped; the earlier one counts.
+        {Fixture("probe-long-last.ttf"), "Vanish Short", true},
     };
     if (FileExists(kDejaVu))
         cases.push_back({kDejaVu, "DejaVu Sans", true});
