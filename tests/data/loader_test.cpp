@@ -80,7 +80,6 @@ class Loader : public ::testing::Test {
             useOffsetZero ? 0 : uint32_t(host_.size()) + offsetDelta;
         BoxWatcher watcher(GetCurrentProcessId(), {}, Action::Press(IDOK));
         int result = LoadUninstallData();
-        Sleep(100);
         boxes_ = watcher.Stop();
         return result;
     }

@@ -164,12 +164,15 @@ void RemoveKeyTree(HKEY root, const std::string &key) {
     RegDeleteKeyA(root, key.c_str());
 }
 
-static const char kRedirectKey[] = "Software\\Vanish Tests\\Redirected root";
+// One key per test program: programs that run at the same time must not share it.
+static std::string RedirectKey() {
+    return "Software\\Vanish Tests\\Redirected root\\" + testing_support::ProgramName();
+}
 
 RootRedirect::RootRedirect(HKEY root) : root_(root) {
-    RemoveKeyTree(HKEY_CURRENT_USER, kRedirectKey);
+    RemoveKeyTree(HKEY_CURRENT_USER, RedirectKey());
     HKEY target;
-    if (RegCreateKeyA(HKEY_CURRENT_USER, kRedirectKey, &target) != ERROR_SUCCESS)
+    if (RegCreateKeyA(HKEY_CURRENT_USER, RedirectKey().c_str(), &target) != ERROR_SUCCESS)
         return;
     active_ = RegOverridePredefKey(root_, target) == ERROR_SUCCESS;
     RegCloseKey(target);
@@ -178,13 +181,13 @@ RootRedirect::RootRedirect(HKEY root) : root_(root) {
 RootRedirect::~RootRedirect() {
     if (active_)
         RegOverridePredefKey(root_, nullptr);
-    RemoveKeyTree(HKEY_CURRENT_USER, kRedirectKey);
+    RemoveKeyTree(HKEY_CURRENT_USER, RedirectKey());
 }
 
 bool RootRedirect::Write(const std::string &key, const std::string &name, DWORD type,
                          const std::string &text) {
     HKEY target;
-    std::string path = std::string(kRedirectKey) + "\\" + key;
+    std::string path = RedirectKey() + "\\" + key;
     if (RegCreateKeyA(HKEY_CURRENT_USER, path.c_str(), &target) != ERROR_SUCCESS)
         return false;
     LONG result = RegSetValueExA(target, name.c_str(), 0, type, (const BYTE *)text.c_str(),

@@ -160,8 +160,8 @@ TEST_F(ReadOnlyQuery, EachWayOfAnsweringGivesItsResult) {
 TEST_F(ReadOnlyQuery, EnterAnswersWithTheFocusedButton) {
     std::vector<Box> seen;
     int answer = Ask(kPath, Action::Key(Action::Enter), &seen, [](HWND dialog, const Box &) {
-        PostMessageA(dialog, WM_NEXTDLGCTL, (WPARAM)GetDlgItem(dialog, IDC_NOTOALL), TRUE);
-        Sleep(100);
+        // Sent, not posted: the focus has moved before Enter is posted.
+        SendMessageA(dialog, WM_NEXTDLGCTL, (WPARAM)GetDlgItem(dialog, IDC_NOTOALL), TRUE);
     });
     EXPECT_EQ(IDC_NOTOALL, answer);
 }
