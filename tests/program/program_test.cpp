@@ -22,10 +22,20 @@ struct Expected {
 
 class Program : public ::testing::Test {
   protected:
+    // The uninstaller runs as the same system family as this test program: Wine chooses
+    // the reported family by the program's file name.
+    std::string Place(const std::string &name) {
+        folder_ = ScratchFolder(name);
+        std::string file = "uninstall-" + Family() + ".exe";
+        if (!Family().empty()) {
+            EXPECT_TRUE(SetFamilyOf(file, Family()));
+        }
+        exe_ = folder_ + "\\" + file;
+        return exe_;
+    }
     // A scratch folder holding the stamped uninstaller and one application file.
     std::string Prepare(const std::string &name, const pack::Bytes &block) {
-        folder_ = ScratchFolder(name);
-        exe_ = folder_ + "\\uninstall.exe";
+        Place(name);
         EXPECT_TRUE(WriteFileText(folder_ + "\\app.txt", "application data"));
         EXPECT_TRUE(WriteStampedUninstaller(block, exe_));
         return exe_;
@@ -90,24 +100,20 @@ TEST_F(Program, LoaderFailuresShowTheirTextAndExitWithMinusOne) {
 }
 
 TEST_F(Program, NothingAppendedShowsAnEmptyBox) {
-    folder_ = ScratchFolder("as-built");
-    exe_ = folder_ + "\\uninstall.exe";
+    Place("as-built");
     ASSERT_TRUE(CopyFileA((BuildFolder() + "\\uninstall.exe").c_str(), exe_.c_str(), FALSE));
     Check(RunAndAnswer(exe_, "", {}, 30000, Action::Press(IDOK)), {0xFFFFFFFF, {""}}, "");
 }
 
 TEST_F(Program, AnOffsetOfZeroEndsSilently) {
     pack::Bytes image;
-    folder_ = ScratchFolder("offset-zero");
-    exe_ = folder_ + "\\uninstall.exe";
+    Place("offset-zero");
     ASSERT_TRUE(pack::ReadWholeFile(BuildFolder() + "\\uninstall.exe", &image, nullptr));
     ASSERT_TRUE(pack::Stamp(image, SampleBlock(), nullptr));
     ASSERT_TRUE(pack::WriteOffset(image, 0, nullptr));
     ASSERT_TRUE(pack::WriteWholeFile(exe_, image, nullptr));
     Check(RunAndAnswer(exe_, "", {}), {0xFFFFFFFF, {}}, "");
 }
-
-} // namespace
 
 // The progress dialog is open, captioned and labelled while phase 1 asks about a read-only
 // file, and gone before the completion box.
@@ -156,3 +162,51 @@ TEST_F(Program, ShowsTheProgressDialogWhileThePhasesRun) {
     EXPECT_FALSE(atCompletion.open) << "the dialog is destroyed before the completion box";
     EXPECT_FALSE(FileExists(locked));
 }
+
+// The sequence detects the system family before anything else: a font leaves the list of
+// installed fonts of the running family only.
+TEST_F(Program, UnregistersFontsFromTheRunningFamilysList) {
+    if (Family().empty())
+        GTEST_SKIP() << "not started by the rig";
+    static const char ntKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
+    static const char key95[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
+    static const char value[] = "Vanish Table Forty (TrueType)";
+    pack::Block block;
+    block.texts = kTexts;
+    block.files = {{".", "forty.ttf", pack::FILE_FONT}};
+    Prepare("font-family", pack::EncodeBlock(block));
+    std::string font = folder_ + "\\forty.ttf";
+    ASSERT_TRUE(CopyFileA((SourceFolder() + "\\tests\\fixtures\\fonts\\probe-table40.ttf").c_str(),
+                          font.c_str(), FALSE));
+    auto listed = [](const char *key) {
+        HKEY opened;
+        if (RegOpenKeyA(HKEY_LOCAL_MACHINE, key, &opened) != ERROR_SUCCESS)
+            return false;
+        bool found =
+            RegQueryValueExA(opened, value, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+        RegCloseKey(opened);
+        return found;
+    };
+    for (const char *key : {ntKey, key95}) {
+        HKEY opened;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, key, &opened));
+        RegSetValueExA(opened, value, 0, REG_SZ, (const BYTE *)"forty.ttf", 10);
+        RegCloseKey(opened);
+    }
+
+    Check(RunAndAnswer(exe_, "/Q", {}), {0, {}}, kTexts[0]);
+
+    bool nt = Family() == "win10";
+    EXPECT_EQ(!nt, listed(ntKey));
+    EXPECT_EQ(nt, listed(key95));
+    EXPECT_FALSE(FileExists(font));
+    for (const char *key : {ntKey, key95}) {
+        HKEY opened;
+        if (RegOpenKeyA(HKEY_LOCAL_MACHINE, key, &opened) == ERROR_SUCCESS) {
+            RegDeleteValueA(opened, value);
+            RegCloseKey(opened);
+        }
+    }
+}
+
+} // namespace

@@ -13,6 +13,25 @@ std::string ProgramName() {
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
+std::string Family() {
+    std::string name = ProgramName();
+    for (const char *family : {"win98", "win10"})
+        if (name.size() > 6 && name.substr(name.size() - 6) == std::string("_") + family)
+            return family;
+    return "";
+}
+
+bool SetFamilyOf(const std::string &programFileName, const std::string &family) {
+    std::string key = "Software\\Wine\\AppDefaults\\" + programFileName;
+    HKEY opened;
+    if (RegCreateKeyA(HKEY_CURRENT_USER, key.c_str(), &opened) != ERROR_SUCCESS)
+        return false;
+    LONG result = RegSetValueExA(opened, "Version", 0, REG_SZ, (const BYTE *)family.c_str(),
+                                 (DWORD)family.size() + 1);
+    RegCloseKey(opened);
+    return result == ERROR_SUCCESS;
+}
+
 void RemoveTree(const std::string &path) {
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);

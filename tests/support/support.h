@@ -69,7 +69,10 @@ HWND FindProgressDialog(DWORD processId);
 void Answer(HWND window, const Action &action);
 
 // Folders and files.
-std::string ProgramName();                          // this test program's base name, per family
+std::string ProgramName(); // this test program's base name, per family
+std::string Family();      // "win98" or "win10" as the rig runs it, else ""
+// Makes Wine report the given family to programs of this file name.
+bool SetFamilyOf(const std::string &programFileName, const std::string &family);
 std::string ScratchFolder(const std::string &name); // C:\vanish-tests\<program>\<name>, empty
 void RemoveTree(const std::string &path);
 bool WriteFileText(const std::string &path, const std::string &text);
