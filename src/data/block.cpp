@@ -10,6 +10,8 @@ struct RecordCursor {
 };
 
 static int Take(RecordCursor *cursor, void *buffer, DWORD count) {
+    if (count == 0) // an entry kind without that field: no read
+        return 1;
     if (count > cursor->left || ReadExactly(cursor->file, buffer, count))
         return 0;
     cursor->left -= count;
@@ -34,7 +36,7 @@ static int ReadEntryText(RecordCursor *cursor, char *scratch, DWORD *used, int *
         *keep = 0;
         return Skip(cursor, count);
     }
-    if (count && !Take(cursor, scratch + *used, count))
+    if (!Take(cursor, scratch + *used, count))
         return 0;
     *used += count + 1; // the zero-filled scratch buffer terminates it
     return 1;
@@ -193,7 +195,7 @@ int ReadStringTable(HANDLE file, DWORD length) {
             stringTable = table;
             return LOAD_NO_MEMORY;
         }
-        if (size && !Take(&cursor, table[i], size)) {
+        if (!Take(&cursor, table[i], size)) {
             FreeTable(&table);
             return LOAD_UNREADABLE;
         }

@@ -258,8 +258,9 @@ static void RemoveEntry(const FileEntry *entry) {
 void RemoveFiles() {
     for (DWORD k = 0; k < fileEntryCount; k++) {
         // An entry whose path does not fit is passed over; its step still counts.
-        if (BuildEntryPath(fileEntries[fileEntryCount - 1 - k]))
-            RemoveEntry(fileEntries[fileEntryCount - 1 - k]);
+        const FileEntry *entry = fileEntries[fileEntryCount - 1 - k];
+        if (BuildEntryPath(entry))
+            RemoveEntry(entry);
         if (progressTotal)
             SetProgress(k * 100 / progressTotal);
     }
