@@ -30,14 +30,24 @@ TEST(CommandLine, SwitchesSetQuietAndBareMode) {
         int quiet;
         int bare;
     } cases[] = {
-        {"", 0, 0},       {"/Q", 1, 0},     {"/q", 1, 0},         {"-Q", 1, 0},
-        {"/Quiet", 1, 0}, {"/x", 1, 1},     {"/Q/X", 1, 1},       {"/Q -X", 1, 1},
-        {"/X/Q", 1, 1},   {"   /Q", 1, 0},  {"app.exe /Q", 0, 0}, // the parse stops at the first
-                                                                  // word that is no switch
-        {"/Z /Q", 1, 0},                                          // other letters are skipped
-        {"/Q /", 1, 0},                     // a lone "/" at the end selects nothing more
-        {"-", 0, 0},      {"/Q\t/X", 1, 1}, // a tab is no separator, but "/" starts the next switch
-        {"/Q\tX", 1, 0},  {"/Qx", 1, 0},    // the rest of a word is ignored
+        {"", 0, 0},
+        {"/Q", 1, 0},
+        {"/q", 1, 0},
+        {"-Q", 1, 0},
+        {"/Quiet", 1, 0},
+        {"/x", 1, 1},
+        {"/Q/X", 1, 1},
+        {"/Q -X", 1, 1},
+        {"/X/Q", 1, 1},
+        {"   /Q", 1, 0},
+        {"app.exe /Q", 0, 0}, // the parse stops at the first
+                              // word that is no switch
+        {"/Z /Q", 1, 0},      // other letters are skipped
+        {"/Q /", 1, 0},       // a lone "/" at the end selects nothing more
+        {"-", 0, 0},
+        {"/Q\t/X", 1, 1}, // a tab is no separator, but "/" starts the next switch
+        {"/Q\tX", 1, 0},
+        {"/Qx", 1, 0}, // the rest of a word is ignored
         {"Q", 0, 0},
     };
     for (const Case &c : cases) {

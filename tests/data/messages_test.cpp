@@ -8,22 +8,12 @@ using namespace testing_support;
 
 namespace {
 
-// Points the string table at the given texts for the life of the object.
-class Texts {
+// Installs the texts as the string table for the life of the object.
+class Texts : public TextTable {
   public:
-    explicit Texts(std::vector<std::string> texts) : texts_(std::move(texts)) {
-        for (auto &t : texts_)
-            slots_.push_back(&t[0]);
-        slots_.push_back(nullptr);
-        stringTable = slots_.data();
+    explicit Texts(const std::vector<std::string> &texts) : TextTable(texts) {
+        Install();
     }
-    ~Texts() {
-        stringTable = nullptr;
-    }
-
-  private:
-    std::vector<std::string> texts_;
-    std::vector<char *> slots_;
 };
 
 TEST(MessageTexts, LookUpWithinTheTable) {

@@ -178,35 +178,17 @@ TEST_F(Program, UnregistersFontsFromTheRunningFamilysList) {
     std::string font = folder_ + "\\forty.ttf";
     ASSERT_TRUE(CopyFileA((SourceFolder() + "\\tests\\fixtures\\fonts\\probe-table40.ttf").c_str(),
                           font.c_str(), FALSE));
-    auto listed = [](const char *key) {
-        HKEY opened;
-        if (RegOpenKeyA(HKEY_LOCAL_MACHINE, key, &opened) != ERROR_SUCCESS)
-            return false;
-        bool found =
-            RegQueryValueExA(opened, value, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-        RegCloseKey(opened);
-        return found;
-    };
-    for (const char *key : {ntKey, key95}) {
-        HKEY opened;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_LOCAL_MACHINE, key, &opened));
-        RegSetValueExA(opened, value, 0, REG_SZ, (const BYTE *)"forty.ttf", 10);
-        RegCloseKey(opened);
-    }
+    for (const char *key : {ntKey, key95})
+        ASSERT_TRUE(WriteValue(HKEY_LOCAL_MACHINE, key, value, TextValue("forty.ttf")));
 
     Check(RunAndAnswer(exe_, "/Q", {}), {0, {}}, kTexts[0]);
 
     bool nt = Family() == "win10";
-    EXPECT_EQ(!nt, listed(ntKey));
-    EXPECT_EQ(nt, listed(key95));
+    EXPECT_EQ(!nt, ReadValue(HKEY_LOCAL_MACHINE, ntKey, value).present);
+    EXPECT_EQ(nt, ReadValue(HKEY_LOCAL_MACHINE, key95, value).present);
     EXPECT_FALSE(FileExists(font));
-    for (const char *key : {ntKey, key95}) {
-        HKEY opened;
-        if (RegOpenKeyA(HKEY_LOCAL_MACHINE, key, &opened) == ERROR_SUCCESS) {
-            RegDeleteValueA(opened, value);
-            RegCloseKey(opened);
-        }
-    }
+    for (const char *key : {ntKey, key95})
+        DeleteValue(HKEY_LOCAL_MACHINE, key, value);
 }
 
 } // namespace

@@ -40,10 +40,7 @@ const std::vector<std::string> kTexts = {"Vanish test",
                                          "Files in use"};
 
 ProgramState::ProgramState(const std::string &folder) {
-    for (const std::string &text : kTexts)
-        texts_.push_back(const_cast<char *>(text.c_str()));
-    texts_.push_back(nullptr);
-    stringTable = texts_.data();
+    texts_.Install();
     FillBytes(work_, 0, PATH_SIZE);
     FillBytes(install_, 0, PATH_SIZE);
     lstrcpynA(install_, folder.c_str(), PATH_SIZE);
@@ -77,91 +74,6 @@ void ProgramState::SetEntries(const std::vector<Entry> &entries) {
         pointers_.push_back(&entry);
     fileEntries = pointers_.data();
     fileEntryCount = (DWORD)pointers_.size();
-}
-
-Value NoValue() {
-    return Value();
-}
-
-Value DwordValue(DWORD count) {
-    Value value{true, REG_DWORD, std::vector<BYTE>(4)};
-    CopyMemory(value.data.data(), &count, 4);
-    return value;
-}
-
-Value TextValue(const std::string &text) {
-    Value value{true, REG_SZ, std::vector<BYTE>(text.begin(), text.end())};
-    value.data.push_back(0);
-    return value;
-}
-
-Value BinaryValue(std::vector<BYTE> bytes) {
-    return Value{true, REG_BINARY, std::move(bytes)};
-}
-
-std::string Describe(const Value &value) {
-    if (!value.present)
-        return "(no value)";
-    std::string text = "type " + std::to_string(value.type) + ":";
-    for (BYTE b : value.data)
-        text += " " + std::to_string(b);
-    return text;
-}
-
-Value ReadValue(HKEY root, const std::string &key, const std::string &name) {
-    Value value;
-    HKEY opened;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
-        return value;
-    DWORD size = 0;
-    if (RegQueryValueExA(opened, name.c_str(), nullptr, &value.type, nullptr, &size) ==
-        ERROR_SUCCESS) {
-        value.data.resize(size);
-        if (RegQueryValueExA(opened, name.c_str(), nullptr, &value.type, value.data.data(),
-                             &size) == ERROR_SUCCESS) {
-            value.present = true;
-            value.data.resize(size);
-        }
-    }
-    RegCloseKey(opened);
-    return value;
-}
-
-bool WriteValue(HKEY root, const std::string &key, const std::string &name, const Value &value) {
-    if (!value.present) {
-        DeleteValue(root, key, name);
-        return true;
-    }
-    HKEY opened;
-    if (RegCreateKeyA(root, key.c_str(), &opened) != ERROR_SUCCESS)
-        return false;
-    LONG result = RegSetValueExA(opened, name.c_str(), 0, value.type, value.data.data(),
-                                 (DWORD)value.data.size());
-    RegCloseKey(opened);
-    return result == ERROR_SUCCESS;
-}
-
-void DeleteValue(HKEY root, const std::string &key, const std::string &name) {
-    HKEY opened;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS)
-        return;
-    RegDeleteValueA(opened, name.c_str());
-    RegCloseKey(opened);
-}
-
-void RemoveKeyTree(HKEY root, const std::string &key) {
-    HKEY opened;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS)
-        return;
-    char name[256];
-    DWORD size = sizeof name;
-    while (RegEnumKeyExA(opened, 0, name, &size, nullptr, nullptr, nullptr, nullptr) ==
-           ERROR_SUCCESS) {
-        RemoveKeyTree(opened, name);
-        size = sizeof name;
-    }
-    RegCloseKey(opened);
-    RegDeleteKeyA(root, key.c_str());
 }
 
 // One key per test program: programs that run at the same time must not share it.
@@ -210,16 +122,6 @@ std::string Upper(std::string text) {
         if (c >= 'a' && c <= 'z')
             c = (char)(c - 'a' + 'A');
     return text;
-}
-
-HMODULE ProgramResources() {
-    static HMODULE resources = [] {
-        std::string copy = ScratchFolder("resources") + "\\uninstall.exe";
-        if (!CopyFileA((BuildFolder() + "\\uninstall.exe").c_str(), copy.c_str(), FALSE))
-            return HMODULE(nullptr);
-        return LoadLibraryExA(copy.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    }();
-    return resources;
 }
 
 RecordingWindow::RecordingWindow() {

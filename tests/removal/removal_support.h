@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/common.h"
+#include "support.h"
 
 namespace removal_tests {
 
@@ -33,29 +34,10 @@ class ProgramState {
     std::vector<Entry> entries_;
     std::vector<FileEntry> stored_;
     std::vector<FileEntry *> pointers_;
-    std::vector<char *> texts_;
+    testing_support::TextTable texts_{kTexts};
     char work_[PATH_SIZE];
     char install_[PATH_SIZE];
 };
-
-// A registry value as read back: absent, or its type and bytes.
-struct Value {
-    bool present = false;
-    DWORD type = 0;
-    std::vector<BYTE> data;
-    bool operator==(const Value &other) const {
-        return present == other.present && (!present || (type == other.type && data == other.data));
-    }
-};
-Value NoValue();
-Value DwordValue(DWORD count);
-Value TextValue(const std::string &text); // REG_SZ with its terminator
-Value BinaryValue(std::vector<BYTE> bytes);
-std::string Describe(const Value &value);
-Value ReadValue(HKEY root, const std::string &key, const std::string &name);
-bool WriteValue(HKEY root, const std::string &key, const std::string &name, const Value &value);
-void DeleteValue(HKEY root, const std::string &key, const std::string &name);
-void RemoveKeyTree(HKEY root, const std::string &key);
 
 // Redirects HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER of this process to an empty test key,
 // so that the program's registry reads see only what the test puts there.
@@ -78,9 +60,6 @@ class RootRedirect {
 bool IsReadOnly(const std::string &path);
 bool MakeReadOnly(const std::string &path);
 std::string Upper(std::string text);
-
-// Loads a copy of the built uninstaller as data, for the dialog templates, once.
-HMODULE ProgramResources();
 
 // A hidden top-level window that records the messages it is sent.
 class RecordingWindow {

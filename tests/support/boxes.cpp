@@ -4,13 +4,13 @@
 
 namespace testing_support {
 
-static std::string WindowText(HWND window) {
+std::string WindowText(HWND window) {
     char text[4096];
     int n = GetWindowTextA(window, text, sizeof text);
     return std::string(text, n > 0 ? n : 0);
 }
 
-static std::string ClassOf(HWND window) {
+std::string ClassOf(HWND window) {
     char name[256];
     int n = GetClassNameA(window, name, sizeof name);
     return std::string(name, n > 0 ? n : 0);

@@ -64,6 +64,8 @@ class BoxWatcher {
 };
 
 Box ReadBox(HWND window);
+std::string WindowText(HWND window);
+std::string ClassOf(HWND window);
 // The visible dialog of a process that holds a progress bar, or null.
 HWND FindProgressDialog(DWORD processId);
 void Answer(HWND window, const Action &action);
@@ -80,6 +82,42 @@ bool FileExists(const std::string &path);
 std::string WindowsPath(const std::string &unixPath);
 std::string BuildFolder();  // the cross build folder, as a Windows path
 std::string SourceFolder(); // the source tree, as a Windows path
+
+// A copy of the built uninstaller loaded as data, once: its dialog templates, icon and
+// manifest, for the program's moduleHandle.
+HMODULE ProgramResources();
+
+// The program's string table pointed at these texts by Install; cleared again when the
+// table goes while still installed.
+class TextTable {
+  public:
+    explicit TextTable(const std::vector<std::string> &texts);
+    ~TextTable();
+    void Install();
+    std::vector<std::string> texts;
+
+  private:
+    std::vector<char *> slots_;
+};
+
+// A registry value as read back: absent, or its type and bytes.
+struct Value {
+    bool present = false;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    bool operator==(const Value &other) const {
+        return present == other.present && (!present || (type == other.type && data == other.data));
+    }
+};
+Value NoValue();
+Value DwordValue(DWORD count);
+Value TextValue(const std::string &text); // REG_SZ with its terminator
+Value BinaryValue(std::vector<BYTE> bytes);
+std::string Describe(const Value &value);
+Value ReadValue(HKEY root, const std::string &key, const std::string &name);
+bool WriteValue(HKEY root, const std::string &key, const std::string &name, const Value &value);
+void DeleteValue(HKEY root, const std::string &key, const std::string &name);
+void RemoveKeyTree(HKEY root, const std::string &key);
 
 // A copy of the built uninstaller with the block appended and the offset field set.
 bool WriteStampedUninstaller(const pack::Bytes &block, const std::string &target);

@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 
+using namespace testing_support;
 using namespace ui_tests;
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+using namespace testing_support;
 using namespace ui_tests;
 
 namespace {

@@ -25,34 +25,6 @@ const std::vector<std::string> kTexts = {
     "Example is still running. Close it and press Retry.",
 };
 
-HMODULE ProgramResources() {
-    static HMODULE resources = LoadLibraryExA((BuildFolder() + "\\uninstall.exe").c_str(), nullptr,
-                                              LOAD_LIBRARY_AS_DATAFILE);
-    return resources;
-}
-
-TextTable::TextTable(const std::vector<std::string> &texts) : texts(texts) {}
-
-void TextTable::Install() {
-    slots_.clear();
-    for (std::string &text : texts)
-        slots_.push_back(&text[0]);
-    slots_.push_back(nullptr);
-    stringTable = slots_.data();
-}
-
-std::string WindowText(HWND window) {
-    char text[TEXT_SIZE];
-    int n = GetWindowTextA(window, text, sizeof text);
-    return std::string(text, n > 0 ? n : 0);
-}
-
-std::string ClassOf(HWND window) {
-    char name[256];
-    int n = GetClassNameA(window, name, sizeof name);
-    return std::string(name, n > 0 ? n : 0);
-}
-
 void UiTest::SetUp() {
     ASSERT_NE(nullptr, ProgramResources()) << "cannot load uninstall.exe from " << BuildFolder();
     moduleHandle = ProgramResources();

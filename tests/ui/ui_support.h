@@ -13,25 +13,8 @@
 
 namespace ui_tests {
 
-// The built uninstall.exe, loaded as a data file: its dialog templates, icon and manifest.
-HMODULE ProgramResources();
-
 // The sample texts, numbered as the program expects them.
 extern const std::vector<std::string> kTexts;
-
-// Owns the storage behind stringTable while it is installed.
-class TextTable {
-  public:
-    explicit TextTable(const std::vector<std::string> &texts);
-    void Install();
-    std::vector<std::string> texts;
-
-  private:
-    std::vector<char *> slots_;
-};
-
-std::string WindowText(HWND window);
-std::string ClassOf(HWND window);
 
 // Each test starts as a run does: resources, visual styles and common controls
 // initialised, a hidden owner window, no dialog, no font, no percentage sent yet.
@@ -42,7 +25,7 @@ class UiTest : public ::testing::Test {
     HWND OpenProgressDialog(DLGPROC procedure = ProgressDialogProc);
     void UseTexts(const std::vector<std::string> &texts);
 
-    TextTable table_{kTexts};
+    testing_support::TextTable table_{kTexts};
 };
 
 } // namespace ui_tests
