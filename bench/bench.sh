@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# The benchmark, called by ./run bench with Wine and a display started:
+#   bench.sh BUILD [--repeats N] [--hot] [--size FILES FOLDERS KEYS SHARED]
+# Installs the synthetic application fresh before each timed run and removes it with
+# (a) the stamped uninstaller in bare mode, (b) an NSIS uninstaller of the same
+# application, (c) the floor program with the uninstaller's checks, (c0) the bare floor;
+# in alternating order, N times each (default 5). The files are flushed to disk (sync)
+# after each installation unless --hot is given. Then: the start-up of an empty block
+# against an empty NSIS uninstaller, the loader from 10,000 to 40,000 entries, and the
+# executable sizes. --size changes the application (default 20000 1000 2000 200).
+set -euo pipefail
+build=$1; shift
+repeats=5; hot=0; size=(20000 1000 2000 200)
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --repeats) repeats=$2; shift 2 ;;
+        --hot) hot=1; shift ;;
+        --size) size=("$2" "$3" "$4" "$5"); shift 5 ;;
+        *) echo "bench: unknown option $1" >&2; exit 2 ;;
+    esac
+done
+here=$(cd "$(dirname "$0")" && pwd)
+out="$build/bench"
+drive="$WINEPREFIX/drive_c"
+tools="$drive/vanish-bench"       # C:\vanish-bench: the tools and the empty uninstallers
+install='C:\Program Files\Vanish Bench'
+mkdir -p "$out" "$tools/empty"
+load0=$(cut -d' ' -f1-3 /proc/loadavg)
+
+echo "== Preparing (not timed)"
+python3 "$here/app.py" generate "$out" --files "${size[0]}" --folders "${size[1]}" \
+    --keys "${size[2]}" --shared "${size[3]}" >/dev/null
+cat "$out/layout.txt"
+(cd "$out" && makensis -V1 nsis.nsi && makensis -V1 nsis-empty.nsi)
+# NSIS writes its uninstaller when its installer runs; each writer puts it beside itself.
+(cd "$out" && wine nsis-writer.exe && wine nsis-empty-writer.exe) >/dev/null 2>&1
+"$build/host/bench-stamp" "$build/win32/uninstall.exe" "$out/manifest.txt" "$out/uninstall.exe"
+"$build/host/bench-stamp" "$build/win32/uninstall.exe" - "$tools/empty/uninstall.exe"
+cp -f "$out/nsis-empty.exe" "$tools/empty/nsis-empty.exe"
+cp -f "$build/win32/bench/benchlaunch.exe" "$build/win32/bench/benchfloor.exe" \
+      "$build/win32/bench/benchload.exe" "$out/manifest.txt" "$out/app.reg" "$tools/"
+cp -f "$build/win32/tests/fixtures/blockhost.dll" "$tools/"
+
+installed() {
+    python3 "$here/app.py" install "$out" "$drive"
+    wine regedit /S 'C:\vanish-bench\app.reg' >/dev/null 2>&1
+    [ "$hot" = 1 ] || sync
+}
+
+# What a run left behind: files and folders below the install folder (the two
+# uninstallers stay in all runs), the application's key, its SharedDLLs values.
+leftovers() {
+    local root="$drive/Program Files/Vanish Bench" files dirs key shared
+    files=$(find "$root" -type f ! -name uninstall.exe ! -name nsis-uninstall.exe | wc -l)
+    dirs=$(find "$root" -mindepth 1 -type d | wc -l)
+    key=$(wine reg query 'HKLM\Software\Vanish Bench' >/dev/null 2>&1 && echo present || echo gone)
+    shared=$( (wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs' 2>/dev/null || true) |
+        grep -c 'Vanish Bench' || true)
+    echo "files=$files folders=$dirs key=$key shared=$shared"
+}
+
+declare -A command=(
+    [a]="\"$install\\uninstall.exe\" /X"
+    [b]="\"$install\\nsis-uninstall.exe\" /S _?=$install"
+    [c]="C:\\vanish-bench\\benchfloor.exe c C:\\vanish-bench\\manifest.txt \"$install\""
+    [c0]="C:\\vanish-bench\\benchfloor.exe c0 C:\\vanish-bench\\manifest.txt \"$install\""
+)
+results="$out/results.txt"
+: >"$results"
+echo "== Removing the application, $repeats runs of each (files $([ "$hot" = 1 ] && echo hot || echo flushed))"
+for ((r = 1; r <= repeats; r++)); do
+    # Alternating pairs: a b c c0, then the reverse, so that a drift hits all alike.
+    if ((r % 2)); then order="a b c c0"; else order="c0 c b a"; fi
+    for v in $order; do
+        installed
+        line=$(BENCH_COMMAND="${command[$v]}" wine 'C:\vanish-bench\benchlaunch.exe' 2>/dev/null | tr -d '\r')
+        left=$(leftovers)
+        echo "$v $line $left" | tee -a "$results"
+    done
+done
+
+echo "== Start-up: an empty block (/X) against an empty NSIS uninstaller (/S)"
+for ((r = 1; r <= 4; r++)); do
+    BENCH_COMMAND='C:\vanish-bench\empty\uninstall.exe /X' \
+        wine 'C:\vanish-bench\benchlaunch.exe' -n 5 2>/dev/null |
+        tr -d '\r' | sed 's/^/startup-a /' >>"$results"
+    BENCH_COMMAND='C:\vanish-bench\empty\nsis-empty.exe /S _?=C:\vanish-bench\empty' \
+        wine 'C:\vanish-bench\benchlaunch.exe' -n 5 2>/dev/null |
+        tr -d '\r' | sed 's/^/startup-b /' >>"$results"
+done
+
+echo "== The loader, in process"
+for n in 10000 20000 30000 40000; do
+    wine 'C:\vanish-bench\benchload.exe' 'C:\vanish-bench\blockhost.dll' 'C:\vanish-bench' $n 9 2>/dev/null |
+        tr -d '\r' | sed 's/^/load /' >>"$results"
+done
+
+size() { stat -c %s "$1"; }
+{
+    echo "size uninstall.exe $(size "$build/win32/uninstall.exe")"
+    echo "size uninstall.exe+block $(size "$out/uninstall.exe")"
+    echo "size uninstall.exe+emptyblock $(size "$tools/empty/uninstall.exe")"
+    echo "size nsis-uninstall.exe $(size "$out/nsis-uninstall.exe")"
+    echo "size nsis-empty.exe $(size "$out/nsis-empty.exe")"
+    echo "size benchfloor.exe $(size "$build/win32/bench/benchfloor.exe")"
+    echo "loadavg before $load0 after $(cut -d' ' -f1-3 /proc/loadavg)"
+} >>"$results"
+python3 "$here/report.py" "$results" "$repeats"
