@@ -3,25 +3,63 @@
 #include "data.h"
 
 // A cursor over one record's payload. No read leaves the record: a record whose entries
-// do not fit inside its declared length is refused.
+// do not fit inside its declared length is refused. With a read-ahead buffer the record is
+// read in a few large pieces instead of one call per field; the buffer never holds more
+// than the record's bytes that are still to come.
 struct RecordCursor {
     HANDLE file;
-    DWORD left;
+    DWORD left;   // bytes of the record not yet taken, buffered ones included
+    BYTE *ahead;  // the read-ahead buffer, or null: every field is read by itself
+    DWORD size;   // its capacity
+    DWORD next;   // first buffered byte not yet taken
+    DWORD filled; // end of the buffered bytes
 };
+
+#define READ_AHEAD_SIZE 16384
 
 static int Take(RecordCursor *cursor, void *buffer, DWORD count) {
     if (count == 0) // an entry kind without that field: no read
         return 1;
-    if (count > cursor->left || ReadExactly(cursor->file, buffer, count))
+    if (count > cursor->left)
         return 0;
-    cursor->left -= count;
+    if (!cursor->ahead) {
+        if (ReadExactly(cursor->file, buffer, count))
+            return 0;
+        cursor->left -= count;
+        return 1;
+    }
+    BYTE *target = (BYTE *)buffer;
+    while (count) {
+        if (cursor->next == cursor->filled) {
+            // Nothing is buffered, so every byte left is still in the file.
+            DWORD piece = cursor->left < cursor->size ? cursor->left : cursor->size;
+            if (ReadExactly(cursor->file, cursor->ahead, piece))
+                return 0;
+            cursor->next = 0;
+            cursor->filled = piece;
+        }
+        DWORD part = cursor->filled - cursor->next;
+        if (part > count)
+            part = count;
+        CopyBytes(target, cursor->ahead + cursor->next, part);
+        cursor->next += part;
+        cursor->left -= part;
+        target += part;
+        count -= part;
+    }
     return 1;
 }
 
 static int Skip(RecordCursor *cursor, DWORD count) {
     if (count > cursor->left)
         return 0;
-    SetFilePosition(cursor->file, GetFilePosition(cursor->file) + count);
+    DWORD buffered = cursor->filled - cursor->next;
+    if (count <= buffered) {
+        cursor->next += count;
+    } else {
+        SetFilePosition(cursor->file, GetFilePosition(cursor->file) + count - buffered);
+        cursor->next = cursor->filled = 0;
+    }
     cursor->left -= count;
     return 1;
 }
@@ -38,7 +76,8 @@ static int ReadEntryText(RecordCursor *cursor, char *scratch, DWORD *used, int *
     }
     if (!Take(cursor, scratch + *used, count))
         return 0;
-    *used += count + 1; // the zero-filled scratch buffer terminates it
+    scratch[*used + count] = 0;
+    *used += count + 1;
     return 1;
 }
 
@@ -102,7 +141,7 @@ static const EntryKind registryKind = {4, 1, 0, sizeof(RegistryEntry), FillRegis
 // list; the list's count is raised only when the whole record was read.
 static int ReadEntries(HANDLE file, DWORD length, const EntryKind *kind, void ***list,
                        DWORD *listCount) {
-    RecordCursor cursor = {file, length};
+    RecordCursor cursor = {file, length, 0, 0, 0, 0};
     DWORD smallest = 4 + kind->leadSize + 2 * kind->textCount + kind->trailSize;
     DWORD count, made = 0;
     char *scratch = 0;
@@ -111,13 +150,15 @@ static int ReadEntries(HANDLE file, DWORD length, const EntryKind *kind, void **
         return LOAD_UNREADABLE;
     if (count == 0)
         return LOAD_OK;
+    // The read-ahead shares the scratch buffer's block and is no larger than the record.
+    cursor.size = cursor.left < READ_AHEAD_SIZE ? cursor.left : READ_AHEAD_SIZE;
     if (!MakeRoom((void **)list, *listCount, count) ||
-        !AllocateZeroed((void **)&scratch, SCRATCH_SIZE))
+        !AllocateZeroed((void **)&scratch, SCRATCH_SIZE + cursor.size))
         return LOAD_NO_MEMORY;
+    cursor.ahead = (BYTE *)scratch + SCRATCH_SIZE;
     for (DWORD i = 0; i < count; i++) {
         DWORD used = 0, field = 0;
         int keep = 1;
-        FillBytes(scratch, 0, SCRATCH_SIZE);
         if (!Take(&cursor, &field, kind->leadSize))
             goto done;
         for (DWORD t = 0; t < kind->textCount; t++)
@@ -171,7 +212,7 @@ static void FreeTable(char ***table) {
 // Only the first table is read. A table with strings replaces the loaded one once it is
 // complete; a truncated one is refused and the earlier texts stay.
 int ReadStringTable(HANDLE file, DWORD length) {
-    RecordCursor cursor = {file, length};
+    RecordCursor cursor = {file, length, 0, 0, 0, 0};
     WORD tableCount, stringCount, size;
     char **table = 0;
     if (!Take(&cursor, &tableCount, 2))

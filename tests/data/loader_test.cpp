@@ -353,6 +353,39 @@ TEST_F(Loader, DropsEntriesWhoseTextsDoNotFit) {
     EXPECT_EQ(r519, std::string(registryEntries[0]->path));
 }
 
+// A record much longer than one read of the loader: entries of varying lengths straddle
+// the pieces it reads, and texts that do not fit are passed over both within a piece and
+// across several. Every other entry comes out whole and in order, and the record after it
+// is read from where its header says.
+TEST_F(Loader, ReadsRecordsLargerThanOneRead) {
+    std::vector<pack::FileEntry> files;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 3000; i++) {
+        std::string folder = "C:\\Folder" + std::string(size_t(i % 37), 'f');
+        std::string name = "file" + std::to_string(i) + std::string(size_t(i % 11), 'n');
+        if (i == 700)
+            name = std::string(600, 's'); // dropped; read past inside one piece
+        if (i == 1500)
+            name = std::string(40000, 'l'); // dropped; read past across pieces
+        files.push_back({folder, name, uint8_t(i % 16)});
+        if (i != 700 && i != 1500)
+            expected.push_back(folder + "|" + name);
+    }
+    ASSERT_GT(pack::FileEntriesPayload(files).size(), 100000u);
+    ASSERT_EQ(1, Load({Files(files), Registry({{0x80000001, "Software\\After"}}), End()}));
+    EXPECT_EQ(expected, FileNames());
+    ASSERT_EQ(2998u, fileEntryCount);
+    EXPECT_EQ(2999 % 16, fileEntries[2997]->flags);
+    ASSERT_EQ(1u, registryEntryCount);
+    EXPECT_STREQ("Software\\After", registryEntries[0]->path);
+
+    // The same record at the very end of the file: no read goes past it, so its entries
+    // load before the missing end record is reported.
+    FreeUninstallData();
+    ASSERT_EQ(0, Load({Files(files)}));
+    EXPECT_EQ(expected, FileNames());
+}
+
 // A missing or damaged options record never leads a read outside it.
 TEST_F(Loader, ReadsOptionsOnlyInsideTheRecord) {
     auto with = [](Bytes payload) {
