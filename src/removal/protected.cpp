@@ -59,7 +59,11 @@ static int GetRowFolder(const ProtectedRow *row, char *folder) {
     return length != 0 && length < PATH_SIZE; // a longer answer left the buffer unfilled
 }
 
-static int MatchesShellOrSystemFolder(const char *path) {
+// Each protected folder, in the order of testing, is handed to a visitor; a visitor that
+// answers 1 ends the visit. A folder whose lookup fails is not visited.
+typedef int (*FolderVisitor)(const char *folder, void *context);
+
+static int VisitShellAndSystemFolders(FolderVisitor visit, void *context) {
     char folder[PATH_SIZE];
     for (DWORD i = 0; i < sizeof protectedRows / sizeof protectedRows[0]; i++) {
         const ProtectedRow *row = &protectedRows[i];
@@ -68,12 +72,12 @@ static int MatchesShellOrSystemFolder(const char *path) {
         if (!GetRowFolder(row, folder))
             continue;
         RemoveBackslash(folder); // a drive root keeps its backslash
-        if (PathsEqual(folder, path))
+        if (visit(folder, context))
             return 1;
         // A Quick Launch path that does not fit is no match: a cut one could equal a
         // folder that may go.
         if (row->quickLaunch && AddBackslash(folder, PATH_SIZE) &&
-            AppendText(folder, PATH_SIZE, quickLaunchFolder) && PathsEqual(folder, path))
+            AppendText(folder, PATH_SIZE, quickLaunchFolder) && visit(folder, context))
             return 1;
     }
     return 0;
@@ -81,7 +85,7 @@ static int MatchesShellOrSystemFolder(const char *path) {
 
 // The registry's folders are compared exactly as stored: a value written with a trailing
 // backslash or with variables in it protects nothing.
-static int MatchesRegistryFolder(const char *path) {
+static int VisitRegistryFolders(FolderVisitor visit, void *context) {
     HKEY key;
     if (RegOpenKeyA(HKEY_LOCAL_MACHINE, versionKey, &key) != ERROR_SUCCESS)
         return 0;
@@ -98,10 +102,58 @@ static int MatchesRegistryFolder(const char *path) {
         if (size >= PATH_SIZE && folder[PATH_SIZE - 1])
             continue;
         folder[size < PATH_SIZE ? size : PATH_SIZE - 1] = 0;
-        match = PathsEqual(folder, path);
+        match = visit(folder, context);
     }
     RegCloseKey(key);
     return match;
+}
+
+static int IsSamePath(const char *folder, void *path) {
+    return PathsEqual(folder, (const char *)path);
+}
+
+// The held folders: every row that the system answered, the Quick Launch folders and the
+// two registry values, as they were when the first test after HoldProtectedFolders looked
+// them up. 14 rows, 2 Quick Launch folders and 2 values at most.
+#define HELD_FOLDER_LIMIT 18
+
+static struct {
+    int held;   // a phase holds the folders
+    int filled; // they have been looked up since
+    DWORD count;
+    char folders[HELD_FOLDER_LIMIT][PATH_SIZE];
+} heldFolders;
+
+static int KeepFolder(const char *folder, void *) {
+    if (heldFolders.count < HELD_FOLDER_LIMIT)
+        CopyText(heldFolders.folders[heldFolders.count++], PATH_SIZE, folder); // it fits
+    return 0;
+}
+
+void HoldProtectedFolders() {
+    heldFolders.held = 1;
+    heldFolders.filled = 0;
+}
+
+void ReleaseProtectedFolders() {
+    heldFolders.held = 0;
+    heldFolders.filled = 0;
+}
+
+static int MatchesProtectedFolder(char *path) {
+    if (!heldFolders.held)
+        return VisitShellAndSystemFolders(IsSamePath, path) ||
+               VisitRegistryFolders(IsSamePath, path);
+    if (!heldFolders.filled) {
+        heldFolders.count = 0;
+        VisitShellAndSystemFolders(KeepFolder, 0);
+        VisitRegistryFolders(KeepFolder, 0);
+        heldFolders.filled = 1;
+    }
+    for (DWORD i = 0; i < heldFolders.count; i++)
+        if (PathsEqual(heldFolders.folders[i], path))
+            return 1;
+    return 0;
 }
 
 int IsProtectedFolder(char *path) {
@@ -111,7 +163,7 @@ int IsProtectedFolder(char *path) {
     int hadBackslash = path[length - 1] == '\\';
     if (hadBackslash)
         RemoveBackslash(path);
-    int result = MatchesShellOrSystemFolder(path) || MatchesRegistryFolder(path);
+    int result = MatchesProtectedFolder(path);
     if (hadBackslash)
         path[length - 1] = '\\'; // exactly as passed in, also when it ended in two
     return result;

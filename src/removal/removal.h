@@ -4,8 +4,11 @@
 
 #include "../common/common.h"
 
-// Protected folders.
+// Protected folders. A phase that tests many folders holds them: they are looked up once,
+// at its first test, and compared from memory until it releases them.
 int IsProtectedFolder(char *path);
+void HoldProtectedFolders();
+void ReleaseProtectedFolders();
 int GetSpecialFolderPath(char *buffer, int identifier);
 
 // Fonts.

@@ -87,7 +87,19 @@ std::vector<Row> ResolvedRows() {
     };
 }
 
-TEST(ProtectedFolders, EveryRowResolvedByTheSystem) {
+// While a phase holds the protected folders, the answers come from memory; they must be the
+// answers the lookups give.
+class HeldFolders {
+  public:
+    HeldFolders() {
+        HoldProtectedFolders();
+    }
+    ~HeldFolders() {
+        ReleaseProtectedFolders();
+    }
+};
+
+void CheckEveryRow() {
     std::vector<Row> rows = ResolvedRows();
     for (const Row &row : rows) {
         SCOPED_TRACE(std::string(row.name) + ": " + row.folder);
@@ -115,6 +127,16 @@ TEST(ProtectedFolders, EveryRowResolvedByTheSystem) {
         EXPECT_TRUE(Protection(folder + "\\\\", 0));
         EXPECT_TRUE(Protection(folder + "\\Vanish Group", 0));
     }
+}
+
+TEST(ProtectedFolders, EveryRowResolvedByTheSystem) {
+    CheckEveryRow();
+}
+
+TEST(ProtectedFolders, EveryRowWhileHeld) {
+    HeldFolders held;
+    CheckEveryRow();
+    CheckEveryRow(); // from memory now
 }
 
 TEST(ProtectedFolders, ShortPathsAndOtherSpellings) {
@@ -180,6 +202,31 @@ TEST(ProtectedFolders, RegistryFoldersComparedAsStored) {
         EXPECT_TRUE(Protection(c.path, c.expected));
     }
     EXPECT_TRUE(Protection(windows, 1));
+}
+
+// A phase sees the folders as its first test found them; the next phase looks them up again.
+TEST(ProtectedFolders, HeldUntilReleased) {
+    RootRedirect machine(HKEY_LOCAL_MACHINE);
+    if (!machine.active())
+        GTEST_SKIP() << "HKEY_LOCAL_MACHINE cannot be redirected here";
+    char windows[MAX_PATH];
+    ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 3u);
+    {
+        HeldFolders held;
+        EXPECT_TRUE(Protection("C:\\Vanish Held", 0));
+        ASSERT_TRUE(machine.Write(kVersionKey, "ProgramFilesDir", REG_SZ, "C:\\Vanish Held"));
+        EXPECT_TRUE(Protection("C:\\Vanish Held", 0));
+        EXPECT_TRUE(Protection(windows, 1));
+    }
+    EXPECT_TRUE(Protection("C:\\Vanish Held", 1));
+    HeldFolders next;
+    EXPECT_TRUE(Protection("C:\\Vanish Held", 1));
+    ASSERT_TRUE(machine.Write(kVersionKey, "CommonFilesDir", REG_SZ, "C:\\Vanish Common"));
+    EXPECT_TRUE(Protection("C:\\Vanish Common", 0));
+    ReleaseProtectedFolders();
+    HoldProtectedFolders();
+    EXPECT_TRUE(Protection("C:\\Vanish Common", 1));
+    EXPECT_TRUE(Protection("C:\\Vanish Held\\", 1));
 }
 
 // Changes a value of the user's shell folders for one test. The old value is kept in a
