@@ -61,8 +61,13 @@ static int CannotOpen(const char *path) {
     return 0;
 }
 
-// A read-only file is made writable for the open and read-only again after it.
+// A read-only file is made writable for the open and read-only again after it. Most files
+// open at once, and since the open for reading and writing fails on a read-only file, a
+// file that opens has passed the writable test too: the attributes are read only when the
+// first open fails, and then the whole test runs as before.
 int IsFileInUse(const char *path) {
+    if (!CannotOpen(path))
+        return 0;
     int state = TestWritable(path);
     if (state == WRITABLE)
         return CannotOpen(path);
@@ -146,17 +151,38 @@ static void WriteCount(HKEY key, DWORD type, DWORD size, DWORD count) {
 }
 
 // The shared-file question; an empty message text, or no memory to format it, counts as
-// Yes.
-static int ConfirmSharedRemoval() {
+// Yes. asked tells whether the user was asked.
+static int ConfirmSharedRemoval(int *asked) {
     char *question = 0;
     if (!AllocateZeroed((void **)&question, TEXT_SIZE))
         return 1;
     FormatMessageText(question, MSG_SHARED, workPath);
     int yes = 1;
-    if (question[0])
+    *asked = question[0] != 0;
+    if (*asked)
         yes = ShowMessage(question, MB_YESNO | MB_ICONQUESTION) == IDYES;
     ReleaseMemory((void **)&question);
     return yes;
+}
+
+// The SharedDLLs key stays open from one shared file to the next while the phase runs its
+// own code only; it is closed after the shared-file question, before anything else runs in
+// this process (a COM server's unregistration), before the read-only query, and at the end
+// of the phase. A key that does not open is tried again at the next shared file.
+static HKEY heldSharedKey;
+
+static int OpenSharedKey(HKEY *key) {
+    if (!heldSharedKey && RegOpenKeyExA(HKEY_LOCAL_MACHINE, sharedKey, 0, KEY_ALL_ACCESS,
+                                        &heldSharedKey) != ERROR_SUCCESS)
+        heldSharedKey = 0;
+    *key = heldSharedKey;
+    return heldSharedKey != 0;
+}
+
+static void CloseSharedKey() {
+    if (heldSharedKey)
+        RegCloseKey(heldSharedKey);
+    heldSharedKey = 0;
 }
 
 // Returns whether the file may still be removed. A count still above 0 keeps it; at 0 the
@@ -164,8 +190,7 @@ static int ConfirmSharedRemoval() {
 static int ReleaseSharedFile(int inUse) {
     int remove = !inUse;
     HKEY key;
-    int opened =
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, sharedKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS;
+    int opened = OpenSharedKey(&key);
     DWORD type, size, count = 1;
     if (opened && ReadCount(key, &type, &size, &count)) {
         if (count > 0 && --count > 0)
@@ -174,12 +199,13 @@ static int ReleaseSharedFile(int inUse) {
         if (count > 0 || !inUse)
             WriteCount(key, type, size, count);
     }
+    int asked = 0;
     if (remove)
-        remove = ConfirmSharedRemoval();
+        remove = ConfirmSharedRemoval(&asked);
     if (remove && opened)
         RegDeleteValueA(key, workPath);
-    if (opened)
-        RegCloseKey(key);
+    if (asked)
+        CloseSharedKey(); // the user may have taken any time; the next file opens it anew
     return remove;
 }
 
@@ -217,6 +243,7 @@ static void DeleteEntryFile(const char *path, BYTE flags) {
             DeleteFileA(path);
             return;
         }
+        CloseSharedKey();
         int answer = AskReadOnly(path);
         if (answer == IDC_YESTOALL) {
             readOnlyAnswer = 1;
@@ -249,8 +276,10 @@ static void RemoveEntry(const FileEntry *entry) {
         return;
     if (entry->flags & FILE_FONT)
         UnregisterFont(workPath);
-    if (entry->flags & FILE_COMSERVER)
+    if (entry->flags & FILE_COMSERVER) {
+        CloseSharedKey();
         UnregisterComServer(workPath);
+    }
     DeleteEntryFile(workPath, entry->flags);
 }
 
@@ -264,4 +293,5 @@ void RemoveFiles() {
         if (progressTotal)
             SetProgress(k * 100 / progressTotal);
     }
+    CloseSharedKey();
 }
