@@ -264,6 +264,40 @@ TEST_F(FilePhase, SharedFileOutcomes) {
     }
 }
 
+// Several shared files in one run, with a question between them: each count is read and
+// written for its own file, also after the user was asked.
+TEST_F(FilePhase, SharedFilesInOneRun) {
+    struct Case {
+        const char *name;
+        Value before;
+        Value after;
+        bool fileStays;
+    };
+    // Handled from the last to the first: the question comes for "one" and for "none".
+    const std::vector<Case> cases = {
+        {"text5.dll", TextValue("5"), TextValue("4"), true},
+        {"none.dll", NoValue(), NoValue(), true},
+        {"two.dll", DwordValue(2), DwordValue(1), true},
+        {"one.dll", DwordValue(1), NoValue(), false},
+        {"three.dll", DwordValue(3), DwordValue(2), true},
+    };
+    std::vector<Entry> entries;
+    for (const Case &c : cases) {
+        Share(File(c.name), c.before);
+        entries.push_back({".", c.name, FILE_SHARED});
+    }
+    state_->SetEntries(entries);
+    std::vector<Box> boxes = Run({Action::Press(IDYES), Action::Press(IDNO)});
+    EXPECT_TRUE(
+        Shown(boxes, {"Shared: " + folder_ + "\\one.dll", "Shared: " + folder_ + "\\none.dll"}));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = folder_ + "\\" + c.name;
+        EXPECT_EQ(Describe(Count(path)), Describe(c.after));
+        EXPECT_EQ(FileExists(path), c.fileStays);
+    }
+}
+
 TEST_F(FilePhase, ReadOnlyQueryAnswers) {
     static const struct {
         const char *name;
