@@ -162,10 +162,9 @@ TEST_F(Phases, ProgressDialogShowsEachPhaseInOrder) {
                       {kCurrentUser, keys_ + "\\Other"}};
     ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
 
-    RunResult run = RunAndAnswer(exe_, "", {Action::Press(IDOK), Action::Press(IDOK)}, 30000,
-                                 Action::Press(IDCANCEL), [&](HWND box, const Box &) {
-                                     recorder.Attach(box);
-                                 });
+    RunResult run =
+        RunAndAnswer(exe_, "", {Action::Press(IDOK), Action::Press(IDOK)}, 30000,
+                     Action::Press(IDCANCEL), [&](HWND box, const Box &) { recorder.Attach(box); });
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(0u, run.exitCode);
     ASSERT_EQ(2u, run.boxes.size());
@@ -176,12 +175,16 @@ TEST_F(Phases, ProgressDialogShowsEachPhaseInOrder) {
     lines.erase(lines.begin()); // the theme line
     // Phase 1 reports 0 (already shown) and 11; phase 2 22 and 33; phase 3 44 and nothing
     // for the font; phase 4 66, nothing for the value, 88.
-    std::vector<std::string> expected = {
-        "status Removing files",    "position 11",
-        "status Removing folders",  "position 22",
-        "position 33",              "status Removing program folders",
-        "position 44",              "status Removing registry entries",
-        "position 66",              "position 88"};
+    std::vector<std::string> expected = {"status Removing files",
+                                         "position 11",
+                                         "status Removing folders",
+                                         "position 22",
+                                         "position 33",
+                                         "status Removing program folders",
+                                         "position 44",
+                                         "status Removing registry entries",
+                                         "position 66",
+                                         "position 88"};
     EXPECT_EQ(expected, lines);
     int previous = -1;
     for (const std::string &line : Positions(lines)) {
@@ -210,10 +213,9 @@ TEST_F(Phases, BareRunRemovesTheApplication) {
     ASSERT_TRUE(WriteFileText(group + "\\App.lnk", "shortcut"));
     std::string uninstallKey =
         "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vanish Phases " + ProgramName();
-    ASSERT_TRUE(WriteValue(HKEY_LOCAL_MACHINE, uninstallKey, "DisplayName",
-                           TextValue("Vanish Phases")));
-    ASSERT_TRUE(WriteValue(HKEY_LOCAL_MACHINE, uninstallKey, "UninstallString",
-                           TextValue(exe_)));
+    ASSERT_TRUE(
+        WriteValue(HKEY_LOCAL_MACHINE, uninstallKey, "DisplayName", TextValue("Vanish Phases")));
+    ASSERT_TRUE(WriteValue(HKEY_LOCAL_MACHINE, uninstallKey, "UninstallString", TextValue(exe_)));
 
     for (const char *file : {"app.exe", "readme.txt", "data\\settings.ini", "data\\cache\\c.bin",
                              "plugins\\p.dll", "logs\\today.log"})
@@ -251,8 +253,8 @@ TEST_F(Phases, BareRunRemovesTheApplication) {
     EXPECT_EQ(0u, run.exitCode);
     EXPECT_TRUE(run.boxes.empty());
 
-    for (const char *gone : {"app.exe", "readme.txt", "data\\settings.ini", "data\\cache",
-                             "plugins", "logs"})
+    for (const char *gone :
+         {"app.exe", "readme.txt", "data\\settings.ini", "data\\cache", "plugins", "logs"})
         EXPECT_FALSE(FileExists(install_ + "\\" + gone)) << gone;
     EXPECT_FALSE(FileExists(group));
     EXPECT_TRUE(FileExists(programs)) << "the Programs folder is protected";
@@ -265,8 +267,8 @@ TEST_F(Phases, BareRunRemovesTheApplication) {
     EXPECT_EQ(Describe(TextValue("2")),
               Describe(ReadValue(HKEY_CURRENT_USER, keys_ + "\\Shared", "OtherVersion")));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, uninstallKey));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE,
-                          "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"));
+    EXPECT_TRUE(
+        KeyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"));
     RemoveTree(group);
 }
 
