@@ -426,7 +426,10 @@ TEST_F(FolderPhases, PathsTooLongRemoveNothing) {
     Make("E");
     std::string extra = std::string(PATH_SIZE - 1 - Path("E\\").size(), 'f');
     Put("E\\" + extra); // the extra file's name cut to fit
-    entries_.SetFolders({{0, cutFolder + "zz", ""}, {0, Path("E"), extra + "gh"}});
+    // Its parent P is empty: a walk on the entry would remove it.
+    Make("P");
+    std::string tooLong = Path("P\\") + std::string(PATH_SIZE + 1 - Path("P\\").size(), 'l');
+    entries_.SetFolders({{1, tooLong, ""}, {0, Path("E"), extra + "gh"}});
     state_->SetEntries({{cutFolder + "zz", "", 0}, {cutFolder, "x.dll", 0}});
     StepWindow bar;
     ASSERT_TRUE(bar.handle());
@@ -436,9 +439,10 @@ TEST_F(FolderPhases, PathsTooLongRemoveNothing) {
     RemoveFolderEntries();
     RemoveFileFolders();
     EXPECT_TRUE(FileExists(cutFolder));
-    EXPECT_TRUE(Left({}, {"E\\" + extra}));
+    EXPECT_TRUE(Left({}, {"E\\" + extra, "P"}));
     EXPECT_EQ((std::vector<WPARAM>{33, 50, 66, 83}), bar.positions);
-    EXPECT_EQ(cutFolder + "zz", entries_.Folder(0)) << "the entry is left whole";
+    EXPECT_EQ(tooLong, entries_.Folder(0)) << "the entry is left whole";
+    EXPECT_EQ(1u, entries_.Levels(0));
 }
 
 // Phase 2 starts after the file entries' share, phase 3 after the folder entries'; a font
