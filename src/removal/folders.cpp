@@ -40,13 +40,19 @@ static int DeleteExtraFile(const FolderEntry *entry) {
 
 // The walk cuts the entry's folder in place and counts its levels down: nothing reads the
 // folder entries after this phase. A folder that will not go does not end the walk.
+//
+// The protected folders are held while the phase runs and looked up again after every
+// folder it removes: a protected folder removed under another spelling (a short name, say)
+// no longer resolves, and since a failed removal does not end this walk, the next test
+// must see that as the lookups would.
 static void WalkFolderEntry(FolderEntry *entry) {
     char *folder = entry->folder;
     for (;;) {
         if (IsProtectedFolder(folder))
             return;
         LeaveIfCurrent(folder);
-        RemoveDirectoryA(folder);
+        if (RemoveDirectoryA(folder))
+            HoldProtectedFolders();
         if (entry->levels == 0)
             return;
         entry->levels--;
@@ -56,6 +62,7 @@ static void WalkFolderEntry(FolderEntry *entry) {
 }
 
 void RemoveFolderEntries() {
+    HoldProtectedFolders();
     for (DWORD i = 0; i < folderEntryCount; i++) {
         FolderEntry *entry = folderEntries[i];
         // An entry whose folder or extra file does not fit a path buffer is left whole: a
@@ -65,6 +72,7 @@ void RemoveFolderEntries() {
         if (progressTotal)
             SetProgress((fileEntryCount + i) * 100 / progressTotal);
     }
+    ReleaseProtectedFolders();
 }
 
 // Builds in the work path the folder that held the entry's file: deeper than the entry's
@@ -81,6 +89,11 @@ static int BuildHoldingFolder(const FileEntry *entry) {
 
 // Walks up from the work path while each folder comes out; remembers the first folder this
 // walk removed, so that the next entries of the same folder are not tried again.
+//
+// The protected folders are held for the whole phase. The phase itself only removes empty
+// folders that are not protected; one that it removes under another spelling no longer
+// resolves, but a walk that reaches it ends there either way, protected or not removable,
+// so the folders as first looked up give the same answers as fresh lookups would.
 static void WalkFileFolder(char *lastRemoved) {
     int removed = 0;
     for (;;) {
@@ -105,6 +118,7 @@ void RemoveFileFolders() {
 
     char lastRemoved[PATH_SIZE];
     lastRemoved[0] = 0;
+    HoldProtectedFolders();
     for (DWORD i = 0; i < fileEntryCount; i++) {
         const FileEntry *entry = fileEntries[i];
         // A font normally sits in the system's Fonts folder, not in one of the application:
@@ -116,4 +130,5 @@ void RemoveFileFolders() {
         if (progressTotal)
             SetProgress((fileEntryCount + folderEntryCount + i) * 100 / progressTotal);
     }
+    ReleaseProtectedFolders();
 }

@@ -4,8 +4,9 @@
 
 #include "../common/common.h"
 
-// Protected folders. A phase that tests many folders holds them: they are looked up once,
-// at its first test, and compared from memory until it releases them.
+// Protected folders. A phase that tests many folders holds them: they are looked up at the
+// first test after HoldProtectedFolders and compared from memory until it is called again
+// or ReleaseProtectedFolders ends the hold.
 int IsProtectedFolder(char *path);
 void HoldProtectedFolders();
 void ReleaseProtectedFolders();
