@@ -44,14 +44,15 @@ struct UninstallLocator {
 };
 #pragma pack(pop)
 
-extern HINSTANCE moduleHandle; // instance handle passed to WinMain
-extern int isNT;               // 1 on the NT family, 0 on 95/98/Me
-extern int quietMode;          // /Q: no confirmation, progress or completion boxes
-extern int bareMode;           // /X: quiet, and no program, document or self-removal
-extern char *modulePath;       // the executable's own file name
-extern char *workPath;         // full path of the entry being handled
-extern char *installFolder;    // the executable's folder, one trailing backslash
-extern HWND mainWindow;        // hidden owner of every box and dialog
+extern HINSTANCE moduleHandle;  // instance handle passed to WinMain
+extern int isNT;                // 1 on the NT family, 0 on 95/98/Me
+extern int quietMode;           // /Q: no confirmation, progress or completion boxes
+extern int bareMode;            // /X: quiet, and no program, document or self-removal
+extern char *modulePath;        // the executable's own file name
+extern char *workPath;          // full path of the entry being handled
+extern char *installFolder;     // the executable's folder, one trailing backslash
+extern HWND mainWindow;         // hidden owner of every box and dialog
+extern int (*makeMainWindow)(); // makes it on first need when its making was put off
 
 extern volatile UninstallLocator uninstallLocator; // offset of the appended block
 extern char **stringTable;                         // message texts, null-terminated array
@@ -94,6 +95,9 @@ char *FindLastBackslash(char *path);
 HMODULE LoadSystemLibrary(const char *name);
 void RestrictDllSearch();
 HMODULE LoadLibraryBeside(const char *path);
+
+// The owner for a box or dialog: the main window, made now if its making was put off.
+HWND OwnerWindow();
 
 // Errors that count as "access denied": read-only, in use, sharing or lock violation.
 int IsAccessDenied(DWORD error);

@@ -9,6 +9,7 @@ char *modulePath;
 char *workPath;
 char *installFolder;
 HWND mainWindow;
+int (*makeMainWindow)();
 
 // The builder finds these six bytes and writes the block's offset behind them. As built,
 // a post-link step sets the offset to the file's own length.

@@ -71,5 +71,5 @@ void FormatMessageText(char *buffer, int number, const char *argument) {
 }
 
 int ShowMessage(const char *text, UINT style) {
-    return MessageBoxA(mainWindow, text, GetMessageText(MSG_CAPTION), style);
+    return MessageBoxA(OwnerWindow(), text, GetMessageText(MSG_CAPTION), style);
 }

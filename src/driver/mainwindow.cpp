@@ -46,6 +46,14 @@ int CreateMainWindow() {
 // WM_DESTROY posts ends the loop.
 void CloseMainWindow() {
     MSG message;
+    makeMainWindow = 0; // nothing after this needs an owner
+    if (!mainWindow) {
+        // A quiet run that never needed it: no quit message will come; what is queued is
+        // delivered all the same.
+        while (PeekMessageA(&message, 0, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        return;
+    }
     DestroyWindow(mainWindow);
     while (GetMessageA(&message, 0, 0, 0) > 0)
         DispatchMessageA(&message);

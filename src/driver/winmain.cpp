@@ -65,7 +65,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
         LimitVisualStyles();
     if (!RegisterMainWindowClass())
         return 0;
-    if (!CreateMainWindow())
+    // A quiet run shows nothing unless a question comes up: the window is made then.
+    if (quietMode)
+        makeMainWindow = CreateMainWindow;
+    else if (!CreateMainWindow())
         return -1;
 
     int answer = Confirm();

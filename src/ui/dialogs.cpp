@@ -59,7 +59,7 @@ int AskReadOnly(const char *path) {
     FormatMessageText(question, MSG_READ_ONLY, path);
     int answer = IDC_YESTOALL; // no question text: remove read-only files without asking
     if (question[0]) {
-        answer = (int)DialogBoxParamA(moduleHandle, MAKEINTRESOURCEA(IDD_READONLY), mainWindow,
+        answer = (int)DialogBoxParamA(moduleHandle, MAKEINTRESOURCEA(IDD_READONLY), OwnerWindow(),
                                       ReadOnlyDialogProc, (LPARAM)question);
         if (answer == -1)
             answer = IDNO;

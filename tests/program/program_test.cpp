@@ -163,6 +163,45 @@ TEST_F(Program, ShowsTheProgressDialogWhileThePhasesRun) {
     EXPECT_FALSE(FileExists(locked));
 }
 
+// A quiet run makes its hidden window only when a question needs an owner; the question is
+// then owned by it, as in a run with boxes, and placed the same.
+TEST_F(Program, QuietRunsMakeTheirWindowForAQuestion) {
+    std::vector<std::string> texts = kTexts;
+    texts.resize(10);
+    texts[9] = "Read-only: %s";
+    pack::Block block;
+    block.texts = texts;
+    block.files = {{".", "locked.txt", 0}};
+    for (const char *arguments : {"/Q", "/X"}) {
+        SCOPED_TRACE(arguments);
+        Prepare(std::string("quietowner") + (arguments[1] == 'Q' ? "q" : "x"),
+                pack::EncodeBlock(block));
+        std::string locked = folder_ + "\\locked.txt";
+        ASSERT_TRUE(WriteFileText(locked, "read-only"));
+        ASSERT_TRUE(SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY));
+        std::string ownerClass, ownerText;
+        bool ownerVisible = true;
+        RunResult run = RunAndAnswer(exe_, arguments, {Action::Press(IDYES)}, 30000,
+                                     Action::Press(IDCANCEL), [&](HWND box, const Box &) {
+                                         HWND owner = GetWindow(box, GW_OWNER);
+                                         char name[64] = "", text[64] = "";
+                                         GetClassNameA(owner, name, sizeof name);
+                                         GetWindowTextA(owner, text, sizeof text);
+                                         ownerClass = name;
+                                         ownerText = text;
+                                         ownerVisible = IsWindowVisible(owner) != FALSE;
+                                     });
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(0u, run.exitCode);
+        ASSERT_EQ(1u, run.boxes.size());
+        EXPECT_EQ("Read-only: " + locked, run.boxes[0].text);
+        EXPECT_EQ("UninstItClass", ownerClass);
+        EXPECT_EQ(texts[0], ownerText);
+        EXPECT_FALSE(ownerVisible);
+        EXPECT_FALSE(FileExists(locked));
+    }
+}
+
 // The sequence detects the system family before anything else: a font leaves the list of
 // installed fonts of the running family only.
 TEST_F(Program, UnregistersFontsFromTheRunningFamilysList) {
