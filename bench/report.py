@@ -20,6 +20,7 @@ def summary(values):
 def main():
     path = sys.argv[1]
     runs, startup, load, sizes, other = {}, {}, [], [], []
+    calls, calls_left = {}, []
     for line in open(path):
         word, _, rest = line.strip().partition(" ")
         if word in ("a", "b", "c", "c0"):
@@ -30,6 +31,11 @@ def main():
             load.append(fields(rest))
         elif word == "size":
             sizes.append(rest)
+        elif word == "calls":
+            v, count, name = rest.split()
+            calls.setdefault(name, {})[v] = int(count)
+        elif word == "calls-left":
+            calls_left.append(rest)
         else:
             other.append(line.strip())
 
@@ -78,6 +84,25 @@ def main():
             print("  linear fit: %.2f us/entry + %.2f ms; largest deviation from it %.1f%%; "
                   "time(%d)/time(%d) = %.2f for %.0fx the entries"
                   % (1000 * slope, intercept, 100 * worst, xs[-1], xs[0], ys[-1] / ys[0], xs[-1] / xs[0]))
+
+    if calls:
+        print("\n== System calls of each remover's own code, a tenth of the application "
+              "(Wine relay trace)")
+        print("  %-36s %8s %8s %8s %8s" % ("function", "a", "b", "c", "c0"))
+        order = sorted(calls, key=lambda n: -max(calls[n].values()))
+        helpers = ("Rtl", "GetProcessHeap", "Heap", "lstr", "CharNext", "CharPrev", "wsprintf")
+        system = lambda n: not n.split(".")[1].startswith(helpers)
+        totals = {v: 0 for v in ("a", "b", "c", "c0")}
+        for name in order:
+            row = calls[name]
+            if system(name):
+                for v in totals:
+                    totals[v] += row.get(v, 0)
+            if max(row.values()) >= 10:
+                print("  %-36s %8s %8s %8s %8s" % (name, *(row.get(v, "") for v in ("a", "b", "c", "c0"))))
+        print("  %-36s %8d %8d %8d %8d" % ("all but heap and string helpers", *(totals[v] for v in ("a", "b", "c", "c0"))))
+        for left in calls_left:
+            print("  left by " + left)
 
     print("\n== Sizes (bytes)")
     for s in sizes:
