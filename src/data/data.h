@@ -85,4 +85,18 @@ const char *GetMessageText(int number);
 void FormatMessageText(char *buffer, int number, const char *argument);
 int ShowMessage(const char *text, UINT style);
 
+// The removal log (/L). Without an open log the Log functions do nothing; the Report
+// functions always count the outcome and write "what: subject" when there is a log.
+int OpenRemovalLog();
+void CloseRemovalLog();
+int LogStart(const char *text);
+void LogText(const char *text); // byte for byte, never as a format; cut, not overrun
+void LogNumber(DWORD value);
+void LogSigned(int value);
+void LogRoot(DWORD root);
+void LogFinish(); // ends the line, writes it whole and flushes it
+void ReportItem(int outcome, const char *what, const char *subject);
+void ReportItemCode(int outcome, const char *what, DWORD code, const char *subject);
+void ReportKey(int outcome, const char *what, DWORD code, DWORD root, const char *path);
+
 #endif

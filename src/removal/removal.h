@@ -26,4 +26,10 @@ void RemoveFileFolders();
 void RemoveRegistryEntries();
 LONG DeleteKeyTree(HKEY parent, const char *subkey);
 
+// Outcomes: what stayed, for the removal log and the silent exit code.
+#define READ_ONLY_KEPT 0xFFFFFFFF // not a system error: an answer of No kept a read-only file
+void RecordFileOutcome(const char *path, DWORD error); // error: of the last deletion, or 0
+int RemoveAndRecordFolder(const char *path);           // 1 when RemoveDirectoryA succeeded
+void CountFoldersLeft();
+
 #endif

@@ -109,6 +109,20 @@ static BOOL CALLBACK CollectDialogs(HWND window, LPARAM data) {
     return TRUE;
 }
 
+static BOOL CALLBACK CollectVisible(HWND window, LPARAM data) {
+    Search *search = (Search *)data;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->processId && IsWindowVisible(window))
+        search->found.push_back(window);
+    return TRUE;
+}
+
+std::vector<std::string> BoxWatcher::Windows() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return windows_;
+}
+
 HWND FindProgressDialog(DWORD processId) {
     Search search{processId, {}};
     EnumWindows(CollectDialogs, (LPARAM)&search);
@@ -121,6 +135,15 @@ HWND FindProgressDialog(DWORD processId) {
 void BoxWatcher::Run() {
     size_t next = 0;
     while (!stop_) {
+        Search visible{processId_, {}};
+        EnumWindows(CollectVisible, (LPARAM)&visible);
+        for (HWND window : visible.found) {
+            if (std::find(shown_.begin(), shown_.end(), window) != shown_.end())
+                continue;
+            shown_.push_back(window);
+            std::lock_guard<std::mutex> lock(mutex_);
+            windows_.push_back(ClassOf(window) + ": " + WindowText(window));
+        }
         Search search{processId_, {}};
         EnumWindows(CollectDialogs, (LPARAM)&search);
         // Forget windows that are gone, so a reused handle counts as a new box.
