@@ -125,6 +125,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
     if (!InitApplication(instance))
         return 0;
     ParseCommandLine(tail);
+    // Nor does the system show its own boxes for a silent run: no "insert a disk" for a
+    // path on an empty drive, no missing-file box when a COM server's DLL will not load.
+    if (silentMode)
+        SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     if (logMode && OpenRemovalLog())
         LogStartOfRun(&version);
     if (!LoadUninstallData()) {
