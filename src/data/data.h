@@ -97,6 +97,6 @@ void LogRoot(DWORD root);
 void LogFinish(); // ends the line, writes it whole and flushes it
 void ReportItem(int outcome, const char *what, const char *subject);
 void ReportItemCode(int outcome, const char *what, DWORD code, const char *subject);
-void ReportKey(int outcome, const char *what, DWORD code, DWORD root, const char *path);
+void ReportKey(int outcome, const char *what, DWORD error, DWORD root, const char *path);
 
 #endif

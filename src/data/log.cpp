@@ -186,14 +186,15 @@ void ReportItemCode(int outcome, const char *what, DWORD code, const char *subje
     LogFinish();
 }
 
-// A registry entry: its root, then its path as stored. The error is written for what stays.
-void ReportKey(int outcome, const char *what, DWORD code, DWORD root, const char *path) {
+// A registry entry: its root, then its path as stored; a system error, when there is one,
+// after the text as ", error N".
+void ReportKey(int outcome, const char *what, DWORD error, DWORD root, const char *path) {
     itemCounts[outcome]++;
     if (!LogStart(what))
         return;
-    if (outcome == ITEM_LEFT) {
-        LogText(" ");
-        LogNumber(code);
+    if (error) {
+        LogText(", error ");
+        LogNumber(error);
     }
     LogText(subjectMark);
     LogRoot(root);

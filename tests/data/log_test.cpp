@@ -91,9 +91,9 @@ TEST_F(Log, TextsAreWrittenAsTheyAreNeverAsFormats) {
     ReportItem(ITEM_NOTED, "file deleted", "C:\\100%s %d %n %%\\x.txt");
     ReportItem(ITEM_NOTED, "file deleted", "C:\\line\r\nend, 0 removed\tx");
     ReportItemCode(ITEM_LEFT, "file left, error", 4294967295u, "C:\\b");
-    ReportKey(ITEM_REMOVED, "value deleted", 2, 0x80000001, "Software\\A\\\\V");
-    ReportKey(ITEM_LEFT, "key left, error", 5, 0x80000002, "Software\\B");
-    ReportKey(ITEM_LEFT, "key left, error", 2, 0x12AB, "X");
+    ReportKey(ITEM_REMOVED, "value deleted", 0, 0x80000001, "Software\\A\\\\V");
+    ReportKey(ITEM_LEFT, "key left", 5, 0x80000002, "Software\\B");
+    ReportKey(ITEM_LEFT, "key protected", 0, 0x12AB, "X");
     ASSERT_TRUE(LogStart("exit "));
     LogSigned(-1);
     LogText(" ");
@@ -106,7 +106,7 @@ TEST_F(Log, TextsAreWrittenAsTheyAreNeverAsFormats) {
               "file left, error 4294967295: C:\\b\r\n"
               "value deleted: HKCU\\Software\\A\\\\V\r\n"
               "key left, error 5: HKLM\\Software\\B\r\n"
-              "key left, error 2: 0x12AB\\X\r\n"
+              "key protected: 0x12AB\\X\r\n"
               "exit -1 0\r\n"
               "cancelled\r\n",
               ReadAll(LogName(0)));
