@@ -26,6 +26,9 @@ void RemoveFileFolders();
 void RemoveRegistryEntries();
 LONG DeleteKeyTree(HKEY parent, const char *subkey);
 
+// Protected registry keys: 1 when a key entry must not delete the key below root.
+int IsProtectedKey(HKEY root, const char *path);
+
 // Outcomes: what stayed, for the removal log and the silent exit code.
 #define READ_ONLY_KEPT 0xFFFFFFFF // not a system error: an answer of No kept a read-only file
 void RecordFileOutcome(const char *path, DWORD error); // error: of the last deletion, or 0
