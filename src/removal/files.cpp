@@ -259,7 +259,7 @@ static void RemoveEntry(const FileEntry *entry) {
         if (IsProtectedFolder(workPath))
             ReportItem(ITEM_NOTED, "folder protected", workPath);
         else
-            RemoveAndRecordFolder(workPath);
+            RemoveAndRecordFolder(workPath, 0);
         return;
     }
     int inUse = IsFileInUse(workPath);

@@ -17,15 +17,22 @@ void RecordFileOutcome(const char *path, DWORD error) {
 }
 
 // Whether a folder goes is settled only after the last folder phase, so an attempt that
-// fails is logged without being counted.
-int RemoveAndRecordFolder(const char *path) {
+// fails is logged without being counted. With lastFailed, a walk that fails at the folder
+// where the one before it failed logs nothing: phase 3 tries the same folder for every file
+// it held.
+int RemoveAndRecordFolder(const char *path, char *lastFailed) {
     DWORD error = RemoveDirectoryA(path) ? 0 : GetLastError();
-    if (PathExists(path)) {
+    int there = PathExists(path);
+    if (!there && !error)
+        ReportItem(ITEM_REMOVED, "folder removed", path);
+    else if (lastFailed && PathsEqual(path, lastFailed))
+        ; // logged when the walk before ended here
+    else if (there)
         ReportItemCode(ITEM_NOTED, "folder left, error", error, path);
-        return 0;
-    }
-    ReportItem(error ? ITEM_NOTED : ITEM_REMOVED, error ? "folder not found" : "folder removed",
-               path);
+    else
+        ReportItem(ITEM_NOTED, "folder not found", path);
+    if (lastFailed && error)
+        CopyText(lastFailed, PATH_SIZE, path);
     return !error;
 }
 
@@ -73,16 +80,17 @@ static void JudgeFolder(const char *path) {
 }
 
 // After the folder phases: every folder that a file entry without a name or a folder entry
-// names, and that still stands, counts as left. Parents that a walk tried do not count.
+// names, and that still stands, counts as left. Parents that a walk tried do not count. An
+// entry that phase 2 passed over because it did not fit counted as left there.
 void CountFoldersLeft() {
     for (DWORD i = 0; i < fileEntryCount; i++) {
         const FileEntry *entry = fileEntries[i];
         if (!entry->name[0] && BuildEntryPath(entry))
             JudgeFolder(workPath);
     }
-    for (DWORD i = 0; i < folderEntryCount; i++) {
-        const FolderEntry *entry = folderEntries[i];
-        if (entry->folder[0])
-            JudgeFolder(entry->folder);
-    }
+    char folder[PATH_SIZE];
+    for (DWORD i = 0; i < folderEntryCount; i++)
+        if (GetNamedFolder(i, folder))
+            JudgeFolder(folder);
+    ForgetNamedFolders();
 }

@@ -91,8 +91,11 @@ class Unattended : public ::testing::Test {
             EXPECT_TRUE(SetFamilyOf(base_ + ".exe", Family()));
         }
         RemoveLogs();
+        keys_ = "Software\\VanishTests\\" + ProgramName() + "\\" + name_;
+        RemoveKeyTree(HKEY_CURRENT_USER, keys_);
     }
     void TearDown() override {
+        RemoveKeyTree(HKEY_CURRENT_USER, keys_);
         Release();
         for (const std::string &name : sharedValues_)
             DeleteValue(HKEY_LOCAL_MACHINE, kSharedKey, name);
@@ -122,7 +125,22 @@ class Unattended : public ::testing::Test {
         return ReadValue(HKEY_LOCAL_MACHINE, kSharedKey, path);
     }
 
-    std::string name_, root_, app_, common_, base_, exe_;
+    // The application's registry entries: a key with a subkey, and a value of another key.
+    void AddRegistry(pack::Block *block) {
+        ASSERT_TRUE(
+            WriteValue(HKEY_CURRENT_USER, keys_ + "\\App\\Window", "Width", DwordValue(640)));
+        ASSERT_TRUE(WriteValue(HKEY_CURRENT_USER, keys_ + "\\Common", "Version", TextValue("1.0")));
+        ASSERT_TRUE(WriteValue(HKEY_CURRENT_USER, keys_ + "\\Common", "Other", TextValue("2")));
+        block->registry.push_back({0x80000001, keys_ + "\\App"});
+        block->registry.push_back({0x80000001, keys_ + "\\Common\\\\Version"});
+    }
+    void ExpectRegistryGone() {
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, keys_ + "\\App"));
+        EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, keys_ + "\\Common", "Version").present);
+        EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, keys_ + "\\Common", "Other").present);
+    }
+
+    std::string name_, root_, app_, common_, base_, exe_, keys_;
     std::vector<std::string> sharedValues_;
     HANDLE held_ = INVALID_HANDLE_VALUE;
 };
@@ -138,8 +156,11 @@ class Silent : public Unattended {
         readOnly_ = app_ + "\\readonly.txt";
         heldFile_ = app_ + "\\held.txt";
         data_ = app_ + "\\data";
+        logs_ = root_ + "\\logs";
         CreateDirectoryA(data_.c_str(), nullptr);
-        for (const std::string &file : {shared_, readOnly_, heldFile_, data_ + "\\app.dat"})
+        CreateDirectoryA(logs_.c_str(), nullptr);
+        for (const std::string &file :
+             {shared_, readOnly_, heldFile_, data_ + "\\app.dat", logs_ + "\\today.log"})
             ASSERT_TRUE(WriteFileText(file, "application"));
         ASSERT_TRUE(SetFileAttributesA(readOnly_.c_str(), FILE_ATTRIBUTE_READONLY));
         Shared(shared_, 1);
@@ -151,6 +172,8 @@ class Silent : public Unattended {
                        {".", "readonly.txt", 0},
                        {".", "held.txt", 0},
                        {common_, "vshared.dll", pack::FILE_SHARED}};
+        block.folders = {{0, logs_, "today.log"}};
+        AddRegistry(&block);
         ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
     }
     // No window of the uninstaller's is ever visible, not even the progress dialog.
@@ -168,12 +191,14 @@ class Silent : public Unattended {
         EXPECT_EQ(DwordValue(0), SharedCount(shared_)) << Describe(SharedCount(shared_));
         EXPECT_FALSE(FileExists(readOnly_)) << "read-only files are removed, yes to all";
         EXPECT_FALSE(FileExists(data_ + "\\app.dat"));
+        EXPECT_FALSE(FileExists(logs_ + "\\today.log"));
+        ExpectRegistryGone();
     }
-    std::string shared_, readOnly_, heldFile_, data_;
+    std::string shared_, readOnly_, heldFile_, data_, logs_;
 };
 
 TEST_F(Silent, HeldFileAndUserFileGiveExitCodeOne) {
-    ASSERT_TRUE(WriteFileText(data_ + "\\user.txt", "the user's own"));
+    ASSERT_TRUE(WriteFileText(logs_ + "\\user.txt", "the user's own"));
     Hold(heldFile_);
     RunResult run = RunAndAnswer(exe_, "/S", {}, 30000, Action::Press(IDOK));
     Release();
@@ -182,21 +207,22 @@ TEST_F(Silent, HeldFileAndUserFileGiveExitCodeOne) {
     ExpectNothingShown(run);
     ExpectFixedAnswers();
     EXPECT_TRUE(FileExists(heldFile_));
-    EXPECT_TRUE(FileExists(data_ + "\\user.txt"));
+    EXPECT_TRUE(FileExists(logs_ + "\\user.txt"));
 }
 
-// Each of the two alone is enough for 1.
+// Each alone is enough for 1: the held file, a user's file in a folder that a file entry
+// names, one in a folder that a folder entry names.
 TEST_F(Silent, EitherOneAloneGivesExitCodeOne) {
-    for (int held = 0; held < 2; held++) {
-        SCOPED_TRACE(held ? "held file" : "user's file");
+    for (int round = 0; round < 3; round++) {
+        SCOPED_TRACE(round);
         SetUp();
-        if (held)
+        if (round == 0)
             Hold(heldFile_);
         else
-            ASSERT_TRUE(WriteFileText(data_ + "\\user.txt", "the user's own"));
+            ASSERT_TRUE(WriteFileText((round == 1 ? data_ : logs_) + "\\user.txt", "user's"));
         // Bare, so that no self-removal races the next round's files.
         RunResult run =
-            RunAndAnswer(exe_, held ? "-s/X" : "/Silent /X", {}, 30000, Action::Press(IDOK));
+            RunAndAnswer(exe_, round ? "-s/X" : "/Silent /X", {}, 30000, Action::Press(IDOK));
         Release();
         ASSERT_TRUE(run.finished);
         EXPECT_EQ(1u, run.exitCode);
@@ -212,6 +238,7 @@ TEST_F(Silent, EverythingGoneGivesExitCodeZero) {
     ExpectFixedAnswers();
     EXPECT_FALSE(FileExists(heldFile_));
     EXPECT_FALSE(FileExists(data_));
+    EXPECT_FALSE(FileExists(logs_));
     EXPECT_TRUE(FileExists(exe_)) << "the install folder stays for the self-removal";
 }
 
@@ -259,8 +286,8 @@ TEST_F(Silent, DamagedBlockExitsWithMinusOneAndNoBox) {
         {"file deleted", false},  {"file not found", false},    {"file kept", true},
         {"file left", true},      {"folder removed", false},    {"folder not found", false},
         {"folder left", true},    {"folder still there", true}, {"folder kept", true},
-        {"value deleted", false}, {"value left", true},         {"key deleted", false},
-        {"key left", true}};
+        {"value deleted", false}, {"value not found", false},   {"value left", true},
+        {"key deleted", false},   {"key not found", false},     {"key left", true}};
     std::map<std::string, bool> last;
     for (const std::string &line : lines) {
         size_t mark = line.find(": ");
@@ -297,10 +324,12 @@ class LogFile : public Unattended {};
 TEST_F(LogFile, MatchesTheMachineLineForLine) {
     std::string a = app_ + "\\a.txt", b = app_ + "\\b.txt", held = app_ + "\\held.txt";
     std::string data = app_ + "\\data", dat = data + "\\app.dat";
+    std::string logs = root_ + "\\logs", today = logs + "\\today.log";
     std::string yes = common_ + "\\yes.dll", no = common_ + "\\no.dll";
     std::string two = common_ + "\\two.dll";
     CreateDirectoryA(data.c_str(), nullptr);
-    for (const std::string &file : {a, b, held, dat, yes, no, two})
+    CreateDirectoryA(logs.c_str(), nullptr);
+    for (const std::string &file : {a, b, held, dat, yes, no, two, today})
         ASSERT_TRUE(WriteFileText(file, "application"));
     Shared(yes, 1);
     Shared(no, 1);
@@ -317,6 +346,10 @@ TEST_F(LogFile, MatchesTheMachineLineForLine) {
                    {common_, "yes.dll", pack::FILE_SHARED},
                    {common_, "no.dll", pack::FILE_SHARED},
                    {common_, "two.dll", pack::FILE_SHARED}};
+    block.folders = {{0, logs, "today.log"}};
+    AddRegistry(&block);
+    block.registry.push_back({0x80000001, keys_ + "\\Common\\\\Missing"});
+    block.registry.push_back({0x80000001, keys_ + "\\Nothing"});
     ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
     Hold(held);
     RunResult run = RunAndAnswer(exe_, "/X /L", {Action::Press(IDNO), Action::Press(IDYES)});
@@ -344,8 +377,22 @@ TEST_F(LogFile, MatchesTheMachineLineForLine) {
         "file deleted: " + dat,
         "folder removed: " + data,
         "folder left, error 145: " + app_ + "\\",
+        // Phase 2: the folder entry.
+        "file deleted: " + today,
+        "folder removed: " + logs,
+        // Phase 3: the folders of the files, each failure logged once in a row.
+        "folder left, error 145: " + app_,
+        "folder not found: " + data,
+        "folder left, error 145: " + app_,
+        "folder left, error 145: " + common_,
+        // Phase 4.
+        "key deleted: HKCU\\" + keys_ + "\\App",
+        "value deleted: HKCU\\" + keys_ + "\\Common\\\\Version",
+        "value not found: HKCU\\" + keys_ + "\\Common\\\\Missing",
+        "key not found: HKCU\\" + keys_ + "\\Nothing",
+        // The listed folders that stand after all phases.
         "folder still there: " + app_ + "\\", // it holds the file in use
-        "end, 5 removed, 2 kept, 2 left, exit code 0",
+        "end, 9 removed, 2 kept, 2 left, exit code 0",
     };
     lines.erase(lines.begin());
     EXPECT_EQ(expected, lines);
@@ -354,6 +401,7 @@ TEST_F(LogFile, MatchesTheMachineLineForLine) {
     EXPECT_EQ(DwordValue(2), SharedCount(two));
     EXPECT_EQ(DwordValue(0), SharedCount(no));
     EXPECT_FALSE(SharedCount(yes).present);
+    ExpectRegistryGone();
 }
 
 // Each run writes a log of its own, and a run without /L writes none.
@@ -371,13 +419,14 @@ TEST_F(LogFile, ASecondRunWritesASecondLog) {
     std::vector<std::string> first = Lines(ReadAll(LogPath(0)));
     std::vector<std::string> second = Lines(ReadAll(LogPath(1)));
     EXPECT_FALSE(FileExists(LogPath(2)));
-    ASSERT_EQ(3u, first.size());
+    ASSERT_EQ(4u, first.size());
     EXPECT_EQ("file deleted: " + app_ + "\\a.txt", first[1]);
-    EXPECT_EQ("end, 1 removed, 0 kept, 0 left, exit code 0", first[2]);
-    ASSERT_EQ(3u, second.size());
+    EXPECT_EQ("folder left, error 145: " + app_, first[2]) << "phase 3 tries the install folder";
+    EXPECT_EQ("end, 1 removed, 0 kept, 0 left, exit code 0", first[3]);
+    ASSERT_EQ(4u, second.size());
     EXPECT_EQ(0u, second[0].find("Vanish 1.0 removal log, switches /Q /X /L,"));
-    EXPECT_EQ(first[1], second[1]);
-    EXPECT_EQ(first[2], second[2]);
+    EXPECT_EQ(std::vector<std::string>(first.begin() + 1, first.end()),
+              std::vector<std::string>(second.begin() + 1, second.end()));
 }
 
 // Killed while the shared question is open, the run leaves every line up to the last
@@ -445,13 +494,14 @@ TEST_F(LogFile, OddAndLongNamesAreWrittenSafely) {
     EXPECT_EQ(1u, run.exitCode) << "entries that do not fit count as left";
     std::string log = ReadAll(LogPath(0));
     std::vector<std::string> lines = Lines(log);
-    ASSERT_EQ(6u, lines.size()) << log;
+    ASSERT_EQ(7u, lines.size()) << log;
     EXPECT_NE(std::string::npos, lines[0].find(": " + odd + "\\"));
     EXPECT_EQ("file deleted: " + percent, lines[1]);
     EXPECT_EQ("file deleted: " + longest, lines[2]);
     EXPECT_EQ("entry skipped, path too long: C:\\" + tooLong + "|x.txt", lines[3]);
     EXPECT_EQ("entry skipped, path too long: " + folder + "|" + name, lines[4]);
-    EXPECT_EQ("end, 2 removed, 0 kept, 2 left, exit code 1", lines[5]);
+    EXPECT_EQ("folder left, error 145: " + odd, lines[5]);
+    EXPECT_EQ("end, 2 removed, 0 kept, 2 left, exit code 1", lines[6]);
     EXPECT_FALSE(FileExists(percent));
     EXPECT_FALSE(FileExists(longest));
 }
