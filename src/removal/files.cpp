@@ -267,13 +267,19 @@ static void RemoveEntry(const FileEntry *entry) {
     DWORD count = 0;
     if (entry->flags & FILE_SHARED)
         keep = ReleaseSharedFile(inUse, &count);
+    // A shared file may be missing already; its count still went down.
+    int there = PathExists(workPath);
     if (keep == KEEP_COUNT) {
-        ReportItemCode(ITEM_KEPT, "file kept, shared count now", count, workPath);
+        ReportItemCode(there ? ITEM_KEPT : ITEM_NOTED,
+                       there ? "file kept, shared count now" : "file not found, shared count now",
+                       count, workPath);
         return;
     }
     if (keep == KEEP_ANSWER) {
-        ReportItem(ITEM_KEPT,
-                   silentMode ? "file kept, shared, silent No" : "file kept, answered No",
+        ReportItem(there ? ITEM_KEPT : ITEM_NOTED,
+                   !there       ? "file not found"
+                   : silentMode ? "file kept, shared, silent No"
+                                : "file kept, answered No",
                    workPath);
         return;
     }

@@ -334,6 +334,8 @@ TEST_F(LogFile, MatchesTheMachineLineForLine) {
     Shared(yes, 1);
     Shared(no, 1);
     Shared(two, 3);
+    std::string goneShared = common_ + "\\gone.dll"; // listed, counted, but not on disk
+    Shared(goneShared, 2);
     pack::Block block;
     block.texts = Texts();
     block.files = {{".", "", 0},
@@ -345,7 +347,8 @@ TEST_F(LogFile, MatchesTheMachineLineForLine) {
                    {".", "gone.txt", 0},
                    {common_, "yes.dll", pack::FILE_SHARED},
                    {common_, "no.dll", pack::FILE_SHARED},
-                   {common_, "two.dll", pack::FILE_SHARED}};
+                   {common_, "two.dll", pack::FILE_SHARED},
+                   {common_, "gone.dll", pack::FILE_SHARED}};
     block.folders = {{0, logs, "today.log"}};
     AddRegistry(&block);
     block.registry.push_back({0x80000001, keys_ + "\\Common\\\\Missing"});
@@ -367,6 +370,7 @@ TEST_F(LogFile, MatchesTheMachineLineForLine) {
     EXPECT_EQ(0u, lines[0].find("Vanish 1.0 removal log, switches /Q /X /L, Windows ")) << lines[0];
     EXPECT_NE(std::string::npos, lines[0].find(", " + family + ": " + app_ + "\\")) << lines[0];
     std::vector<std::string> expected = {
+        "file not found, shared count now 1: " + goneShared,
         "file kept, shared count now 2: " + two,
         "file kept, answered No: " + no,
         "file deleted: " + yes,
@@ -399,6 +403,7 @@ TEST_F(LogFile, MatchesTheMachineLineForLine) {
     EXPECT_TRUE(MatchesTheMachine(lines));
     EXPECT_TRUE(FileExists(held));
     EXPECT_EQ(DwordValue(2), SharedCount(two));
+    EXPECT_EQ(DwordValue(1), SharedCount(goneShared));
     EXPECT_EQ(DwordValue(0), SharedCount(no));
     EXPECT_FALSE(SharedCount(yes).present);
     ExpectRegistryGone();
