@@ -297,6 +297,20 @@ int main(int argc, char **argv) {
             args[1].c_str());
         return USAGE;
     }
+    // Name an unknown option before CLI11 reports a missing argument instead.
+    for (CLI::App *sub : {build, inspect, lint, scan})
+        if (args.size() > 1 && args[1] == sub->get_name())
+            for (size_t i = 2; i < args.size(); i++) {
+                std::string name = args[i].substr(0, args[i].find('='));
+                if (name.size() > 1 && name[0] == '-' && name != "-h" && name != "--help" &&
+                    !sub->get_option_no_throw(name)) {
+                    std::fprintf(
+                        stderr,
+                        "vanish-pack: unknown option '%s' for %s; see 'vanish-pack %s --help'\n",
+                        name.c_str(), sub->get_name().c_str(), sub->get_name().c_str());
+                    return USAGE;
+                }
+            }
     std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);
     try {
         app.parse(reversed);
