@@ -66,6 +66,14 @@ TEST(PackExe, TheProgramRemovesWhatTheBuiltBlockLists) {
     ASSERT_EQ(0u, build.exitCode);
     ASSERT_TRUE(FileExists(target));
 
+    // A second build replaces the first output.
+    build = RunAndAnswer(PackExe(),
+                         "build \"" + manifestPath + "\" --stub \"" + BuildFolder() +
+                             "\\uninstall.exe\" -o \"" + target + "\"",
+                         {});
+    ASSERT_TRUE(build.finished);
+    ASSERT_EQ(0u, build.exitCode);
+
     RunResult run = RunAndAnswer(target, "/X", {});
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(0u, run.exitCode);

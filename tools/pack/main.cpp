@@ -83,6 +83,11 @@ bool LoadManifest(const std::string &path, int codePage, bool strict,
 
 int Build(const std::string &manifest, const std::string &stubPath, const std::string &outPath,
           int codePage, bool restamp, bool strict) {
+    std::error_code code;
+    for (const std::string *input : {&manifest, &stubPath})
+        if (fs::equivalent(fs::u8path(*input), fs::u8path(outPath), code))
+            return Fail(outPath + ": the output would replace the input " + *input +
+                        "; write it elsewhere");
     pack::ManifestResult result;
     if (!LoadManifest(manifest, codePage, strict, &result))
         return REFUSED;

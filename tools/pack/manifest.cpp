@@ -112,7 +112,7 @@ bool IsAbsolute(const std::string &folder) {
 }
 
 // Registry keys the program never deletes as a whole tree; the tool warns about the same
-// rows. Compared ignoring case, one trailing backslash dropped.
+// rows. Compared ignoring case and empty components.
 bool IsProtectedKey(uint32_t root, const std::string &key) {
     static const char *const exact[] = {"software",
                                         "software\\classes",
@@ -127,7 +127,12 @@ bool IsProtectedKey(uint32_t root, const std::string &key) {
                                            "software\\microsoft\\windows nt\\currentversion"};
     static const char *const classKeys[] = {"clsid",  "interface", "typelib", "appid", "*",
                                             "folder", "directory", "exefile", ".exe"};
-    std::string k = Fold(DropOneBackslash(key));
+    // Runs of backslashes count as one separator, as the registry reads them; leading and
+    // trailing ones name nothing.
+    std::string k;
+    for (const std::string &part : Split(Fold(key)))
+        if (!part.empty())
+            k += (k.empty() ? "" : "\\") + part;
     if (k.empty())
         return true; // the whole root
     for (const char *e : exact)
