@@ -141,7 +141,7 @@ int Inspect(const std::string &path, int codePage, bool asJson) {
     pack::BlockReading reading;
     if (!pack::ReadBlock(image, offset, &reading)) {
         if (!asJson)
-            std::printf("%s: block at byte %u\n%s", path.c_str(), offset,
+            std::printf("%s: block at byte %u, read up to its damage:\n%s", path.c_str(), offset,
                         pack::DescribeReading(reading, codePage).c_str());
         return Fail(path + ": damaged: " + reading.damage + "; the program shows message " +
                     std::to_string(reading.programCode) + " and removes nothing");
