@@ -599,6 +599,46 @@ bool FormatsCleanly(const std::string &text) {
     return !other && conversions <= 1 && !(conversions == 0 && text.find('%') != std::string::npos);
 }
 
+// The manifest as an author would write it: one text per line, one entry per line.
+std::string Inline(const ordered_json &value) {
+    if (value.is_array()) {
+        std::string out = "[";
+        for (size_t i = 0; i < value.size(); i++)
+            out += (i ? ", " : "") + Inline(value[i]);
+        return out + "]";
+    }
+    if (value.is_object()) {
+        std::string out = "{";
+        bool first = true;
+        for (auto it = value.begin(); it != value.end(); ++it, first = false)
+            out += (first ? "" : ", ") + ordered_json(it.key()).dump() + ": " + Inline(it.value());
+        return out + "}";
+    }
+    return value.dump();
+}
+
+std::string Layout(const ordered_json &doc) {
+    std::string out = "{";
+    bool first = true;
+    for (auto it = doc.begin(); it != doc.end(); ++it, first = false) {
+        out += std::string(first ? "" : ",") + "\n  " + ordered_json(it.key()).dump() + ": ";
+        const ordered_json &value = it.value();
+        if (value.is_array() || (value.is_object() && it.key() == "texts")) {
+            bool array = value.is_array();
+            out += array ? "[" : "{";
+            size_t i = 0;
+            for (auto inner = value.begin(); inner != value.end(); ++inner, ++i)
+                out += std::string(i ? "," : "") + "\n    " +
+                       (array ? "" : ordered_json(inner.key()).dump() + ": ") +
+                       Inline(inner.value());
+            out += std::string("\n  ") + (array ? "]" : "}");
+        } else {
+            out += Inline(value);
+        }
+    }
+    return out + "\n}\n";
+}
+
 } // namespace
 
 const std::vector<Role> &Roles() {
@@ -927,7 +967,7 @@ bool WriteManifest(const Block &block, int codePage, std::string *out, std::stri
                          "are left out");
     if (!options.empty())
         doc["options"] = options;
-    *out = doc.dump(2) + "\n";
+    *out = Layout(doc);
     return true;
 }
 
