@@ -351,6 +351,8 @@ const Warned kWarnings[] = {
      R"({"name": "A", "files": [{"folder": "..\\data", "name": "a.txt"}]})", 5, "files[0].folder"},
     {"forward slash", R"({"name": "A", "files": [{"folder": "./data", "name": "a.txt"}]})", 5,
      "files[0].folder"},
+    {"folder entry without a folder",
+     R"({"name": "A", "folders": [{"folder": "", "file": "a.log"}]})", 5, "folders[0].folder"},
     {"relative folder entry", R"({"name": "A", "folders": [{"folder": ".\\logs"}]})", 5,
      "folders[0].folder"},
     {"protected key", R"({"name": "A", "registry": [{"root": "HKLM", "key": "Software"}]})", 6,

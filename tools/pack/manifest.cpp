@@ -727,7 +727,7 @@ void CheckBlock(const Block &block, std::vector<Diagnostic> *out) {
                      folder + "\" or a full path");
     }
     for (size_t i = 0; i < block.folders.size(); i++)
-        if (!block.folders[i].folder.empty() && !IsAbsolute(block.folders[i].folder))
+        if (!IsAbsolute(block.folders[i].folder))
             Warn(out, 5, "folders[" + std::to_string(i) + "].folder",
                  "\"" + block.folders[i].folder +
                      "\" is relative; folder entries are used as stored, "
