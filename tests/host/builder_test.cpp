@@ -421,7 +421,7 @@ TEST(Manifest, EachWarningHasItsNumberAndPath) {
 }
 
 TEST(Manifest, OrdinaryEntriesDrawNoWarning) {
-    const char *quiet[] = {
+    std::vector<const char *> quiet = {
         R"j({"name": "A", "texts": {"readOnlyQuestion": "%s is read-only (100%% sure?)", "statusFiles": "50%"}})j",
         R"({"name": "A", "registry": [{"root": "HKLM", "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Acme"},
             {"root": "HKLM", "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "value": "Acme"},
@@ -431,6 +431,9 @@ TEST(Manifest, OrdinaryEntriesDrawNoWarning) {
         R"({"name": "A", "files": [{"folder": "\\\\server\\share\\acme", "name": "a.txt"}],
             "options": {"program": "bin\\cleanup.exe"}})",
     };
+    const std::string notepad =
+        "\xEF\xBB\xBF{\"name\": \"A\"} // a byte order mark, as Notepad writes, and a comment\n";
+    quiet.push_back(notepad.c_str());
     for (const char *json : quiet) {
         SCOPED_TRACE(json);
         pack::ManifestResult result = Read(json);
