@@ -220,7 +220,7 @@ int ReadRecordPayload(HANDLE file, const RecordHeader *header, BYTE **block, DWO
 }
 
 static int ReadRecords(HANDLE file) {
-    DWORD fileSize = GetFileSize(file, 0);
+    DWORD fileSize = GetFileLength(file);
     RecordHeader header;
     SetFilePosition(file, uninstallLocator.uninstallDataOffset);
     for (;;) {
