@@ -185,7 +185,9 @@ int ReadStringTable(HANDLE file, DWORD length) {
     if (!AllocateZeroed((void **)&table, (stringCount + 1) * sizeof(char *)))
         return LOAD_NO_MEMORY;
     for (DWORD i = 0; i < stringCount; i++) {
-        if (!Take(&cursor, &size, 2)) {
+        // A text longer than what is left of the record is refused before its block is
+        // made, so a damaged length cannot make the loader allocate what is not there.
+        if (!Take(&cursor, &size, 2) || size > cursor.left) {
             FreeTable(&table);
             return LOAD_UNREADABLE;
         }
