@@ -13,8 +13,8 @@
 namespace fuzz {
 
 // Guarded memory. Every block ends exactly where a page that is never committed begins, so
-// the first byte read or written past it faults. The bytes between the start of its first
-// page and the block hold a canary that is checked when the block is released; a block that
+// the first byte read or written past it faults. The 64 bytes before the block (fewer when
+// its page has fewer) hold a canary that is checked when the block is released; a block that
 // is not zero-filled starts out as 0xCD bytes, a released one is overwritten with 0xDD.
 struct MemoryStats {
     uint32_t requests = 0;    // allocations and resizes asked for, failed ones included

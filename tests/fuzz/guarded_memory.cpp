@@ -13,6 +13,7 @@ const DWORD kPage = 4096;
 const DWORD kSlots = 16384;                // 128 MiB of address space, committed as used
 const DWORD kLargest = 256u * 1024 * 1024; // a request above this fails, as a heap's would
 const BYTE kCanary = 0xA5, kFresh = 0xCD, kReleased = 0xDD;
+const DWORD kCanarySize = 64; // bytes checked before a block: a write just before its start
 
 struct Block {
     BYTE *region; // the slot's data page or the large region's first page
@@ -48,6 +49,10 @@ bool Setup() {
 
 DWORD PagesFor(DWORD size) {
     return size / kPage + (size % kPage != 0);
+}
+
+BYTE *CanaryStart(BYTE *region, BYTE *data) {
+    return DWORD(data - region) > kCanarySize ? data - kCanarySize : region;
 }
 
 // A new block of `size` bytes ending at the guard page, or null.
@@ -89,7 +94,7 @@ BYTE *Place(DWORD size, bool zeroed) {
         return 0;
     }
     BYTE *data = block.region + span - size;
-    for (BYTE *p = block.region; p < data; p++)
+    for (BYTE *p = CanaryStart(block.region, data); p < data; p++)
         *p = kCanary;
     for (DWORD i = 0; i < size; i++)
         data[i] = zeroed ? 0 : kFresh;
@@ -112,7 +117,7 @@ void Release(void *pointer) {
     Block block = found->second;
     blocks.erase(found);
     BYTE *data = (BYTE *)pointer;
-    for (BYTE *p = block.region; p < data; p++)
+    for (BYTE *p = CanaryStart(block.region, data); p < data; p++)
         if (*p != kCanary) {
             Misuse("the bytes before a block of " + std::to_string(block.size) + " were written");
             break;
