@@ -42,11 +42,24 @@ static int ReadEntryText(RecordCursor *cursor, char *scratch, DWORD *used, int *
     return 1;
 }
 
+// The slots a list of `used` entries has: the next power of two, at least 16. A list grows
+// by doubling, so a block of many small records moves its list a few times rather than
+// once per record (which cost time in the square of the record count).
+static DWORD SlotsFor(DWORD used) {
+    DWORD slots = 16;
+    while (slots < used)
+        slots *= 2;
+    return slots;
+}
+
 // Grows a list so that count more entries fit behind the used ones.
 static int MakeRoom(void **list, DWORD used, DWORD count) {
-    if (used + count < used || used + count > 0x3FFFFFFF)
+    DWORD needed = used + count;
+    if (needed < used || needed > 0x10000000)
         return 0;
-    DWORD size = (used + count) * sizeof(void *);
+    if (*list && needed <= SlotsFor(used))
+        return 1; // the list was made with SlotsFor(n) slots for some n >= used
+    DWORD size = SlotsFor(needed) * sizeof(void *);
     if (!*list)
         return AllocateZeroed(list, size);
     return ResizeMemory(list, size);
