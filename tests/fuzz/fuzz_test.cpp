@@ -41,10 +41,11 @@ const uint64_t kLargestPerByte = 2, kLargestConstant = TEXT_SIZE;
 const uint64_t kTotalPerByte = 40, kTotalConstant = 4096;
 const uint64_t kCallsPerByte = 2, kCallsConstant = 16;
 const uint64_t kRequestsConstant = 16;
-const double kRetimeMs = 2;     // a case slower than this is timed four more times, and
-                                // its fastest run counts: a busy machine is not a slow case
-const double kSlowCaseMs = 100; // far above any case seen, even on a loaded machine
-const uint32_t kPrefix = 16;    // bytes of "program" in front of the block
+const double kRetimeMs = 2;        // a case slower than this is timed four more times, and
+                                   // its fastest run counts: a busy machine is not a slow case
+const double kSlowCaseMs = 100;    // far above any case seen, even on a loaded machine
+const size_t kLargestCase = 16384; // bytes of a mutated block
+const uint32_t kPrefix = 16;       // bytes of "program" in front of the block
 
 // splitmix64: case i of a seed is the same case on every run and every machine.
 struct Random {
@@ -324,8 +325,10 @@ Bytes Mutate(Random &r, const std::vector<Bytes> &corpus, std::string *what) {
             break;
         }
         }
-        if (b.size() > 65536)
-            b.resize(65536);
+        // 16 KiB hold a thousand small records, enough for a cost in their square to
+        // break the bounds, and keep the slowest cases short.
+        if (b.size() > kLargestCase)
+            b.resize(kLargestCase);
     }
     return b;
 }
