@@ -18,6 +18,7 @@ echo "[settings]" >"$app/data/settings.ini"
 echo "log" >"$app/logs/today.log"
 echo "shared library" >"$shared/vshared.dll"
 wine reg add 'HKCU\Software\Vanish Sample\Settings' /v Theme /d dark /f >/dev/null 2>&1
+wine reg add 'HKCU\Software\Vanish Sample' /v InstallDir /d 'C:\Program Files\Vanish Sample' /f >/dev/null 2>&1
 wine reg add 'HKCU\Software\Vanish Common' /v SampleVersion /d 1.0 /f >/dev/null 2>&1
 wine reg add 'HKCU\Software\Vanish Common' /v OtherVersion /d 2.0 /f >/dev/null 2>&1
 # One other application still uses the shared file.
@@ -28,7 +29,7 @@ wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs' \
 snapshot() {
     (cd "$drive" && find "Program Files/Vanish Sample" "Program Files/Common Files/Vanish Shared" 2>/dev/null | sort)
     for key in 'HKCU\Software\Vanish Sample' 'HKCU\Software\Vanish Common'; do
-        wine reg query "$key" /s 2>/dev/null | tr -d '\r' | sed '/^$/d; s/^HKEY_CURRENT_USER/HKCU/' || true
+        wine reg query "$key" /s 2>/dev/null | tr -d '\r' | sed '/^$/d; /^reg: /d; s/^HKEY_CURRENT_USER/HKCU/' || true
     done
     wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs' 2>/dev/null |
         tr -d '\r' | grep -i vshared | sed 's/^ */SharedDLLs: /' || true

@@ -1,11 +1,119 @@
-// Phases 2 and 3: folder entries and the folders that held the files. Stand-in until the
-// folder phases land: nothing is removed.
+// Phases 2 and 3: the folder entries, then the folders that held the files. Both remove
+// only empty folders, walk up to the parents and stop at a protected folder.
 #include "removal.h"
+#include "../ui/ui.h"
 
-void RemoveFolderEntries()
-{
+// Cuts the path at its last backslash, so that it names the parent; 0 when it has none.
+static int CutAtLastBackslash(char *path) {
+    char *last = FindLastBackslash(path);
+    if (!last)
+        return 0;
+    *last = 0;
+    return 1;
 }
 
-void RemoveFileFolders()
-{
+// A folder that is the current directory cannot be removed on Windows: step up first. A
+// current directory too long for the buffer cannot equal a folder that fits it.
+static void LeaveIfCurrent(const char *folder) {
+    char current[PATH_SIZE];
+    DWORD length = GetCurrentDirectoryA(PATH_SIZE, current);
+    if (length == 0 || length >= PATH_SIZE)
+        return;
+    RemoveBackslash(current);
+    if (PathsEqual(current, folder))
+        SetCurrentDirectoryA("..");
+}
+
+// The extra file inside the folder goes first, whatever its attributes say: a read-only or
+// locked one stays. 0 when the joined path does not fit, so nothing of the entry is touched.
+static int DeleteExtraFile(const FolderEntry *entry) {
+    if (!entry->file[0])
+        return 1;
+    if (!CopyText(workPath, PATH_SIZE, entry->folder) || !AddBackslash(workPath, PATH_SIZE) ||
+        !AppendText(workPath, PATH_SIZE, entry->file)) {
+        workPath[0] = 0;
+        return 0;
+    }
+    DeleteFileA(workPath);
+    return 1;
+}
+
+// The walk cuts the entry's folder in place and counts its levels down: nothing reads the
+// folder entries after this phase. A folder that will not go does not end the walk.
+static void WalkFolderEntry(FolderEntry *entry) {
+    char *folder = entry->folder;
+    for (;;) {
+        if (IsProtectedFolder(folder))
+            return;
+        LeaveIfCurrent(folder);
+        RemoveDirectoryA(folder);
+        if (entry->levels == 0)
+            return;
+        entry->levels--;
+        if (!CutAtLastBackslash(folder))
+            return;
+    }
+}
+
+void RemoveFolderEntries() {
+    for (DWORD i = 0; i < folderEntryCount; i++) {
+        FolderEntry *entry = folderEntries[i];
+        // An entry whose folder or extra file does not fit a path buffer is left whole: a
+        // cut path would name another file or folder. Its step still counts.
+        if (TextLength(entry->folder) < PATH_SIZE && DeleteExtraFile(entry) && entry->folder[0])
+            WalkFolderEntry(entry);
+        if (progressTotal)
+            SetProgress((fileEntryCount + i) * 100 / progressTotal);
+    }
+}
+
+// Builds in the work path the folder that held the entry's file: deeper than the entry's
+// folder when the name holds backslashes. 0 when there is nothing to remove: the path does
+// not fit, or a bare name has no folder.
+static int BuildHoldingFolder(const FileEntry *entry) {
+    if (!BuildEntryPath(entry))
+        return 0;
+    if (entry->name[0] && !CutAtLastBackslash(workPath))
+        return 0;
+    RemoveBackslash(workPath);
+    return 1;
+}
+
+// Walks up from the work path while each folder comes out; remembers the first folder this
+// walk removed, so that the next entries of the same folder are not tried again.
+static void WalkFileFolder(char *lastRemoved) {
+    int removed = 0;
+    for (;;) {
+        if (IsProtectedFolder(workPath) || !RemoveDirectoryA(workPath))
+            return;
+        if (!removed) {
+            CopyText(lastRemoved, PATH_SIZE, workPath);
+            removed = 1;
+        }
+        if (!CutAtLastBackslash(workPath))
+            return;
+    }
+}
+
+void RemoveFileFolders() {
+    // The uninstaller's own folder stays the current directory no longer: the removals
+    // below, and the self-removal later, must not find it held.
+    RemoveBackslash(installFolder);
+    SetCurrentDirectoryA(installFolder);
+    SetCurrentDirectoryA("..");
+    AddBackslash(installFolder, PATH_SIZE);
+
+    char lastRemoved[PATH_SIZE];
+    lastRemoved[0] = 0;
+    for (DWORD i = 0; i < fileEntryCount; i++) {
+        const FileEntry *entry = fileEntries[i];
+        // A font normally sits in the system's Fonts folder, not in one of the application:
+        // nothing is tried for it and no step is reported; the next report catches up.
+        if (entry->flags & FILE_FONT)
+            continue;
+        if (BuildHoldingFolder(entry) && !PathsEqual(workPath, lastRemoved))
+            WalkFileFolder(lastRemoved);
+        if (progressTotal)
+            SetProgress((fileEntryCount + folderEntryCount + i) * 100 / progressTotal);
+    }
 }

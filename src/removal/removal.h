@@ -26,4 +26,7 @@ void RemoveFileFolders();
 void RemoveRegistryEntries();
 LONG DeleteKeyTree(HKEY parent, const char *subkey);
 
+// Protected registry keys: 1 when a key entry must not delete the key below root.
+int IsProtectedKey(HKEY root, const char *path);
+
 #endif

@@ -1,0 +1,52 @@
+#include "entries_support.h"
+
+namespace removal_tests {
+
+PhaseEntries::~PhaseEntries() {
+    folderEntries = nullptr;
+    folderEntryCount = 0;
+    registryEntries = nullptr;
+    registryEntryCount = 0;
+}
+
+char *PhaseEntries::Keep(const std::string &text) {
+    texts_.emplace_back(text.begin(), text.end());
+    texts_.back().push_back(0);
+    return texts_.back().data();
+}
+
+void PhaseEntries::SetFolders(const std::vector<FolderSpec> &folders) {
+    folders_.clear();
+    folderPointers_.clear();
+    for (const FolderSpec &spec : folders)
+        folders_.push_back({spec.levels, Keep(spec.folder), Keep(spec.file)});
+    for (FolderEntry &entry : folders_)
+        folderPointers_.push_back(&entry);
+    folderEntries = folderPointers_.data();
+    folderEntryCount = (DWORD)folderPointers_.size();
+}
+
+void PhaseEntries::SetRegistry(const std::vector<KeySpec> &keys) {
+    keys_.clear();
+    keyPointers_.clear();
+    for (const KeySpec &spec : keys)
+        keys_.push_back({(DWORD)(ULONG_PTR)spec.root, Keep(spec.path)});
+    for (RegistryEntry &entry : keys_)
+        keyPointers_.push_back(&entry);
+    registryEntries = keyPointers_.data();
+    registryEntryCount = (DWORD)keyPointers_.size();
+}
+
+std::string PhaseEntries::Folder(size_t i) const {
+    return folders_.at(i).folder;
+}
+
+DWORD PhaseEntries::Levels(size_t i) const {
+    return folders_.at(i).levels;
+}
+
+std::string PhaseEntries::Path(size_t i) const {
+    return keys_.at(i).path;
+}
+
+} // namespace removal_tests
