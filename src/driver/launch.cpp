@@ -120,8 +120,8 @@ static void OpenWithFallback(const char *target, const char *extension) {
     if (!AllocateMemory((void **)&command, COMMAND_SIZE))
         return;
     int quote = HoldsSpace(target);
-    if (ReadDefaultValue(HKEY_CLASSES_ROOT, extension, command) == ERROR_SUCCESS &&
-        command[0] && AppendText(command, COMMAND_SIZE, openCommandKey) &&
+    if (ReadDefaultValue(HKEY_CLASSES_ROOT, extension, command) == ERROR_SUCCESS && command[0] &&
+        AppendText(command, COMMAND_SIZE, openCommandKey) &&
         ReadDefaultValue(HKEY_CLASSES_ROOT, command, command) == ERROR_SUCCESS && command[0] &&
         !(quote && HoldsQuote(target))) {
         char *placeholder = FindText(command, "\"%1\"");

@@ -278,11 +278,8 @@ TEST(ReadDefaultValueTest, EmptiesTheBufferWhenNothingCanBeRead) {
         LONG result;
         std::string text;
     } cases[] = {
-        {"Short", 0, "page"},
-        {"Fits", 0, std::string(259, 'z')},
-        {"Long", 0, ""},
-        {"Unnamed only", 0, ""},
-        {"Missing", ERROR_FILE_NOT_FOUND, ""},
+        {"Short", 0, "page"},    {"Fits", 0, std::string(259, 'z')},    {"Long", 0, ""},
+        {"Unnamed only", 0, ""}, {"Missing", ERROR_FILE_NOT_FOUND, ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.key);

@@ -70,11 +70,12 @@ class CommandComStandIn : public ::testing::Environment {
         UINT n = GetWindowsDirectoryA(windows, MAX_PATH);
         ASSERT_TRUE(n && n < MAX_PATH);
         path_ = std::string(windows) + "\\command.com";
-        if (FileExists(path_)) {
-            path_.clear(); // a real one, or another run's: not ours to remove
+        // A real one is left alone; a copy of the stand-in is one that a stopped run left.
+        if (FileExists(path_) && ReadText(path_) != ReadText(Fixture("commandcom"))) {
+            path_.clear();
             return;
         }
-        ASSERT_TRUE(CopyFileA(Fixture("commandcom").c_str(), path_.c_str(), TRUE));
+        ASSERT_TRUE(CopyFileA(Fixture("commandcom").c_str(), path_.c_str(), FALSE));
     }
     void TearDown() override {
         if (!path_.empty())
@@ -90,7 +91,7 @@ class SelfRemoval : public ::testing::Test {
   protected:
     void SetUp() override {
         std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        temp_ = ScratchFolder(name + " temp");
+        temp_ = ScratchFolder(name + "-temp");
         apps_ = ScratchFolder(name);
         for (const char *variable : {"TMP", "TEMP"}) {
             char value[MAX_PATH] = {};
@@ -196,6 +197,22 @@ TEST_F(SelfRemoval, TakenBatchNameIsSkipped) {
         EXPECT_EQ("rem someone else's", ReadText(taken));
         DeleteFileA(taken.c_str());
     }
+}
+
+// The batch file's own name is not shortened. On NT it is quoted; command.com would split
+// it at a space, so on 95/98/Me such a name schedules nothing rather than run "C:\My".
+TEST_F(SelfRemoval, TemporaryFolderWithASpace) {
+    temp_ = ScratchFolder("Temporary Files (x86) & more");
+    SetEnvironmentVariableA("TMP", temp_.c_str());
+    SetEnvironmentVariableA("TEMP", temp_.c_str());
+    Install("Vanish App");
+    RunQuiet();
+    if (Family() == "win98") {
+        EXPECT_TRUE(BatchDone());
+        EXPECT_TRUE(FileExists(exe_));
+        return;
+    }
+    EXPECT_TRUE(WaitFor([&] { return !FileExists(folder_) && BatchDone(); }));
 }
 
 // An uninstaller that cannot be deleted does not keep the NT batch alive: it gives up after
