@@ -7,7 +7,6 @@
 // The batch text and, once it is written, the command line. Every path may double in
 // length when its percent signs are escaped, and the executable appears three times.
 #define BATCH_SIZE 4096
-#define NUMBER_SIZE 16 // "delme998.bat" and its terminator
 
 // Placeholders in the batch texts: each stands for one path, quoted and escaped as the
 // family's command interpreter needs.
@@ -129,13 +128,19 @@ static void ShortenPath(char *path) {
         CopyText(path, PATH_SIZE, shortPath);
 }
 
+// pattern holds one "%d" and nothing else for wsprintfA; the number adds at most three
+// digits.
 HANDLE CreateTempBatchFile(char *buffer, const char *pattern) {
     DWORD n = GetTempPathA(PATH_SIZE, buffer);
-    if (n == 0 || n >= PATH_SIZE || !AddBackslash(buffer, PATH_SIZE))
+    buffer[PATH_SIZE - 1] = 0;
+    if (n == 0 || n >= PATH_SIZE || TextLength(pattern) >= PATH_SIZE - 3 ||
+        !AddBackslash(buffer, PATH_SIZE)) {
+        buffer[0] = 0;
         return INVALID_HANDLE_VALUE;
+    }
     DWORD folderLength = TextLength(buffer);
     for (int number = 1; number <= 998; number++) {
-        char name[NUMBER_SIZE];
+        char name[PATH_SIZE];
         buffer[folderLength] = 0;
         wsprintfA(name, pattern, number);
         if (!AppendText(buffer, PATH_SIZE, name))

@@ -3,6 +3,7 @@
 // temporary folder of its own, so that its batch can be found and nothing else shares it.
 #include <gtest/gtest.h>
 
+#include "driver/driver.h"
 #include "support.h"
 
 #include <algorithm>
@@ -213,6 +214,32 @@ TEST_F(SelfRemoval, TemporaryFolderWithASpace) {
         return;
     }
     EXPECT_TRUE(WaitFor([&] { return !FileExists(folder_) && BatchDone(); }));
+}
+
+// Numbers 1 to 998 are tried; with all of them taken nothing is scheduled.
+TEST_F(SelfRemoval, NoFreeBatchNameSchedulesNothing) {
+    for (int number = 2; number <= 998; number++)
+        ASSERT_TRUE(WriteFileText(temp_ + "\\delme" + std::to_string(number) + ".bat", "rem"));
+    char name[PATH_SIZE];
+    HANDLE file = CreateTempBatchFile(name, "delme%d.bat");
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    EXPECT_EQ(temp_ + "\\delme1.bat", std::string(name));
+
+    FillBytes(name, '#', sizeof name);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateTempBatchFile(name, "delme%d.bat"));
+    EXPECT_EQ("", std::string(name));
+    EXPECT_FALSE(FileExists(temp_ + "\\delme999.bat")) << "999 is never tried";
+
+    Install("Vanish App");
+    RunQuiet();
+    EXPECT_TRUE(FileExists(exe_));
+    EXPECT_EQ(998u, Listing(temp_).size());
+    ASSERT_TRUE(DeleteFileA((temp_ + "\\delme998.bat").c_str()));
+    HANDLE last = CreateTempBatchFile(name, "delme%d.bat");
+    ASSERT_NE(INVALID_HANDLE_VALUE, last);
+    CloseHandle(last);
+    EXPECT_EQ(temp_ + "\\delme998.bat", std::string(name));
 }
 
 // An uninstaller that cannot be deleted does not keep the NT batch alive: it gives up after
