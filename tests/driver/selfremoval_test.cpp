@@ -242,6 +242,18 @@ TEST_F(SelfRemoval, NoFreeBatchNameSchedulesNothing) {
     EXPECT_EQ(temp_ + "\\delme998.bat", std::string(name));
 }
 
+// The interpreter reads the batch in the OEM code page: every path in it, the batch's own
+// name included, is converted, so letters beyond ASCII name the same files.
+TEST_F(SelfRemoval, NamesBeyondAsciiAreWrittenForTheInterpreter) {
+    temp_ = ScratchFolder("Temp-\xe9t\xe9");
+    SetEnvironmentVariableA("TMP", temp_.c_str());
+    SetEnvironmentVariableA("TEMP", temp_.c_str());
+    Install("Caf\xe9 Cr\xe8me");
+    RunQuiet();
+    EXPECT_TRUE(WaitFor([&] { return !FileExists(folder_); })) << "the folder stays";
+    EXPECT_TRUE(WaitFor([&] { return BatchDone(); })) << "the batch stays";
+}
+
 // An uninstaller that cannot be deleted does not keep the NT batch alive: it gives up after
 // about a minute and deletes itself; the uninstaller and its folder stay.
 TEST_F(SelfRemoval, UndeletableUninstallerEndsTheBatch) {
