@@ -173,8 +173,10 @@ void ScheduleSelfRemoval() {
     ShortenPath(installFolder);
     RemoveBackslash(installFolder);
     DWORD n = GetModuleFileNameA(moduleHandle, workPath, PATH_SIZE);
-    if (n == 0 || n >= PATH_SIZE)
+    if (n == 0 || n >= PATH_SIZE) {
+        ReportItem(ITEM_NOTED, "self-removal skipped", 0);
         return; // a cut name would be another file
+    }
     // A read-only executable would defeat every attempt to delete it.
     DWORD attributes = GetFileAttributesA(workPath);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
@@ -189,10 +191,13 @@ void ScheduleSelfRemoval() {
         SetCurrentDirectoryA(current);
     }
 
-    if (!AllocateMemory((void **)&text, BATCH_SIZE))
+    if (!AllocateMemory((void **)&text, BATCH_SIZE)) {
+        ReportItem(ITEM_NOTED, "self-removal skipped", 0);
         return;
+    }
     HANDLE file = CreateTempBatchFile(batchName, "delme%d.bat");
     if (file == INVALID_HANDLE_VALUE) {
+        ReportItem(ITEM_NOTED, "self-removal batch not written, no free name", 0);
         ReleaseMemory((void **)&text);
         return;
     }
@@ -215,8 +220,13 @@ void ScheduleSelfRemoval() {
         CreateProcessA(0, text, 0, 0, FALSE, 0, 0, 0, &startup, &process)) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
+        ReportItem(ITEM_NOTED, "self-removal batch written and started", batchName);
     } else {
         DeleteFileA(batchName); // a batch that is not complete never runs
+        ReportItem(ITEM_NOTED,
+                   ready ? "self-removal batch not started, deleted"
+                         : "self-removal batch not written whole, deleted",
+                   batchName);
     }
     ReleaseMemory((void **)&text);
 }

@@ -511,4 +511,38 @@ TEST_F(LogFile, OddAndLongNamesAreWrittenSafely) {
     EXPECT_FALSE(FileExists(longest));
 }
 
+// The program run first and its wait, the document a silent run does not open, and the
+// self-removal batch, in the order the run meets them.
+TEST_F(LogFile, ProgramDocumentAndSelfRemovalAreLogged) {
+    std::string program = app_ + "\\cleanup.exe";
+    ASSERT_TRUE(CopyFileA((BuildFolder() + "\\tests\\fixtures\\launchhelper.exe").c_str(),
+                          program.c_str(), FALSE));
+    ASSERT_TRUE(WriteFileText(app_ + "\\a.txt", "application"));
+    pack::Block block;
+    block.texts = Texts();
+    block.files = {{".", "a.txt", 0}};
+    block.optionFlags = pack::OPTION_WAIT;
+    block.program = "cleanup.exe";
+    block.document = "http://vanish.invalid/removed.htm";
+    ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
+    RunResult run = RunAndAnswer(exe_, "/S /L", {}, 30000, Action::Press(IDOK));
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode);
+    std::vector<std::string> lines = Lines(ReadAll(LogPath(0)));
+    ASSERT_EQ(7u, lines.size());
+    EXPECT_EQ("program started and ended: " + program, lines[1]);
+    EXPECT_EQ("file deleted: " + app_ + "\\a.txt", lines[2]);
+    EXPECT_EQ("folder left, error 145: " + app_, lines[3]);
+    EXPECT_EQ("document not opened, silent: http://vanish.invalid/removed.htm", lines[4]);
+    // Wine has no command.com for the 95 family unless the self-removal tests put their
+    // stand-in there for a while; the batch is then deleted again.
+    std::string started = "self-removal batch written and started: " + TempFolder() + "delme";
+    std::string deleted = "self-removal batch not started, deleted: " + TempFolder() + "delme";
+    bool ok = lines[5].compare(0, started.size(), started) == 0 ||
+              (Family() == "win98" && lines[5].compare(0, deleted.size(), deleted) == 0);
+    EXPECT_TRUE(ok) << lines[5];
+    EXPECT_EQ(".bat", lines[5].substr(lines[5].size() - 4));
+    EXPECT_EQ("end, 1 removed, 0 kept, 0 left, exit code 0", lines[6]);
+}
+
 } // namespace
