@@ -225,7 +225,7 @@ void ScheduleSelfRemoval() {
         DeleteFileA(batchName); // a batch that is not complete never runs
         ReportItem(ITEM_NOTED,
                    ready ? "self-removal batch not started, deleted"
-                         : "self-removal batch not written whole, deleted",
+                         : "self-removal batch incomplete, deleted",
                    batchName);
     }
     ReleaseMemory((void **)&text);

@@ -108,7 +108,7 @@ static int Confirm() {
         answer = ShowMessage(GetMessageText(MSG_IN_USE), MB_RETRYCANCEL | MB_ICONINFORMATION);
         // A box that cannot be shown (0) ends the run too, rather than retrying forever.
         if (answer == IDCANCEL || answer == 0) {
-            ReportItem(ITEM_NOTED, "cancelled while files were in use", 0);
+            ReportItem(ITEM_NOTED, "cancelled, files in use", 0);
             return answer;
         }
     }
