@@ -276,6 +276,53 @@ TEST_F(Silent, DamagedBlockExitsWithMinusOneAndNoBox) {
     EXPECT_EQ("end, 0 removed, 0 kept, 0 left, exit code -1", lines[2]);
 }
 
+// The error mode that errormode.exe, started in folder by this process or by the
+// uninstaller, reports.
+UINT ReportedErrorMode(const std::string &folder) {
+    std::ifstream in(folder + "\\errormode.txt");
+    UINT mode = 0xFFFFFFFF;
+    in >> mode;
+    return mode;
+}
+
+// The system's own boxes are off in a silent run too: the application's program inherits
+// the uninstaller's error mode, with critical-error and open-file boxes turned off.
+TEST_F(Silent, SystemErrorBoxesAreOff) {
+    std::string fixture = BuildFolder() + "\\tests\\fixtures\\errormode.exe";
+    ASSERT_TRUE(CopyFileA(fixture.c_str(), (app_ + "\\cleanup.exe").c_str(), FALSE));
+    // First whether this system hands the error mode on at all, from this process.
+    std::string probe = app_ + "\\cleanup.exe";
+    UINT before = SetErrorMode(SEM_NOGPFAULTERRORBOX);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::vector<char> line(probe.begin(), probe.end());
+    line.push_back(0);
+    BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  app_.c_str(), &startup, &process);
+    SetErrorMode(before);
+    ASSERT_TRUE(started);
+    WaitForSingleObject(process.hProcess, 30000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    UINT inherited = ReportedErrorMode(app_);
+    ASSERT_NE(0xFFFFFFFFu, inherited) << "the probe did not run";
+    if (!(inherited & SEM_NOGPFAULTERRORBOX))
+        GTEST_SKIP() << "this system does not hand the error mode on to a started program, "
+                        "so a silent run's cannot be seen from outside";
+
+    DeleteFileA((app_ + "\\errormode.txt").c_str());
+    pack::Block block;
+    block.texts = Texts();
+    block.optionFlags = pack::OPTION_WAIT;
+    block.program = "cleanup.exe";
+    ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
+    RunResult run = RunAndAnswer(exe_, "/S", {}, 30000, Action::Press(IDOK));
+    ASSERT_TRUE(run.finished);
+    UINT boxesOff = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+    EXPECT_EQ(boxesOff, ReportedErrorMode(app_) & boxesOff);
+}
+
 // The machine as the log describes it: the last line about each path or key says whether
 // it is still there.
 ::testing::AssertionResult MatchesTheMachine(const std::vector<std::string> &lines) {
