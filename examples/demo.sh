@@ -24,7 +24,7 @@ wine reg add 'HKCU\Software\Vanish Common' /v OtherVersion /d 2.0 /f >/dev/null 
 # One other application still uses the shared file.
 wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs' \
     /v 'C:\Program Files\Common Files\Vanish Shared\vshared.dll' /t REG_DWORD /d 2 /f >/dev/null 2>&1
-"$build/host/vanish-pack" stamp "$build/win32/uninstall.exe" "$here/sample.vanish" "$app/uninstall.exe"
+"$build/host/vanish-pack" build "$here/sample.json" --stub "$build/win32/uninstall.exe" -o "$app/uninstall.exe"
 
 snapshot() {
     (cd "$drive" && find "Program Files/Vanish Sample" "Program Files/Common Files/Vanish Shared" 2>/dev/null | sort)
