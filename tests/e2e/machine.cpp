@@ -165,4 +165,33 @@ void AddProtected(snapshot::Scope &scope) {
         scope.Key(key.root, key.path);
 }
 
+static std::string ReadWhole(const std::string &path) {
+    pack::Bytes bytes;
+    pack::ReadWholeFile(path, &bytes, nullptr);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+void CommandComStandIn::SetUp() {
+    if (testing_support::Family() != "win98")
+        return;
+    char windows[MAX_PATH];
+    UINT n = GetWindowsDirectoryA(windows, MAX_PATH);
+    ASSERT_TRUE(n && n < MAX_PATH);
+    std::string standIn = testing_support::BuildFolder() + "\\tests\\fixtures\\commandcom.exe";
+    path_ = std::string(windows) + "\\command.com";
+    if (testing_support::FileExists(path_) && ReadWhole(path_) != ReadWhole(standIn)) {
+        path_.clear();
+        return;
+    }
+    ASSERT_TRUE(CopyFileA(standIn.c_str(), path_.c_str(), FALSE));
+}
+
+void CommandComStandIn::TearDown() {
+    if (path_.empty())
+        return;
+    EXPECT_TRUE(WaitFor(
+        [&] { return DeleteFileA(path_.c_str()) || !testing_support::FileExists(path_); }, 30000))
+        << "the stand-in stays in the Windows folder";
+}
+
 } // namespace e2e

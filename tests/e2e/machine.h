@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -41,6 +43,19 @@ std::string WithoutBackslash(std::string path);
 std::string Upper(std::string text);
 bool MakeFolders(const std::string &path);
 bool KeyExists(HKEY root, const std::string &key);
+
+// Wine has no command.com, which the self-removal of the 95/98/Me family starts: those runs
+// get the stand-in from tests/fixtures in the Windows folder, which hands the batch to
+// cmd.exe. A real command.com is left alone; the stand-in goes again at the end, once the
+// last batch's interpreter has let go of it.
+class CommandComStandIn : public ::testing::Environment {
+  public:
+    void SetUp() override;
+    void TearDown() override;
+
+  private:
+    std::string path_;
+};
 
 // Polls for a state, bounded: the machine may be slow, but the state must come.
 template <typename Condition> bool WaitFor(Condition condition, DWORD timeoutMs = 60000) {

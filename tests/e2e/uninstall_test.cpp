@@ -43,6 +43,8 @@ const char kFonts95[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
 const char kUnregistered[] = "Software\\Vanish Tests\\Unregistered";
 const char kCleanupMark[] = "vanish-sample-cleanup.txt";
 
+::testing::Environment *const standIn = ::testing::AddGlobalTestEnvironment(new CommandComStandIn);
+
 std::vector<std::string> Texts() {
     return {"Vanish Sample Uninstall",
             "Remove Vanish Sample and all of its components?",
@@ -122,7 +124,8 @@ class Sample : public ::testing::Test {
         fonts_ = WithoutBackslash(ShellFolder(CSIDL_FONTS));
         fontFile_ = "vanish-e2e-" + Family() + "-" + test_ + ".ttf";
         fontValue_ = "Vanish Sample Font " + Family().substr(3) + " (TrueType)";
-        temp_ = ScratchFolder(test_ + " temp");
+        // Without a space: command.com would split the batch file's name at it.
+        temp_ = ScratchFolder(test_ + "-temp");
         docs_ = ScratchFolder(test_ + " docs");
         document_ = docs_ + "\\Welcome to Vanish Sample.vanishdoc" + Family();
         record_ = docs_ + "\\opened.txt";
