@@ -26,8 +26,17 @@ static int Skip(RecordCursor *cursor, DWORD count) {
     return 1;
 }
 
+static int HoldsZero(const char *text, DWORD count) {
+    for (DWORD i = 0; i < count; i++)
+        if (text[i] == 0)
+            return 1;
+    return 0;
+}
+
 // Reads one counted text into the scratch buffer behind the texts already there. A text
-// that does not fit is read past and the entry dropped: a cut path names another file.
+// that does not fit is read past and the entry dropped: a cut path names another file. So
+// is a text with a zero byte inside: it ends early, and what follows would be taken for
+// the next text.
 static int ReadEntryText(RecordCursor *cursor, char *scratch, DWORD *used, int *keep) {
     WORD count;
     if (!Take(cursor, &count, 2))
@@ -38,6 +47,8 @@ static int ReadEntryText(RecordCursor *cursor, char *scratch, DWORD *used, int *
     }
     if (!Take(cursor, scratch + *used, count))
         return 0;
+    if (HoldsZero(scratch + *used, count))
+        *keep = 0;
     *used += count + 1; // the zero-filled scratch buffer terminates it
     return 1;
 }

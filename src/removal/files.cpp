@@ -184,10 +184,17 @@ static int ReleaseSharedFile(int inUse) {
 }
 
 // The server's own code runs in this process, on this thread. Loaded from its folder, so
-// that it finds the DLLs it brought along also when the default search is limited.
+// that it finds the DLLs it brought along also when the default search is limited; that
+// takes a full path, so a relative one is first resolved against the current directory,
+// where its deletion will look for it. A full path that does not fit is not loaded.
 static void UnregisterComServer(const char *path) {
     typedef HRESULT(WINAPI * UnregisterProc)();
-    HMODULE library = LoadLibraryBeside(path);
+    char fullPath[PATH_SIZE];
+    char *namePart;
+    DWORD length = GetFullPathNameA(path, PATH_SIZE, fullPath, &namePart);
+    if (length == 0 || length >= PATH_SIZE)
+        return;
+    HMODULE library = LoadLibraryBeside(fullPath);
     if ((DWORD_PTR)library < 32)
         return;
     UnregisterProc unregister =
