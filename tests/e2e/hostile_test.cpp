@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
 
 #include "entries_support.h"
 #include "machine.h"
@@ -29,13 +30,22 @@ std::string Hostile() {
     return "Vanish Hostile " + Family();
 }
 
-// Each protected folder as a folder entry in several spellings, and a walk that starts two
-// levels below it; the same for the drive root.
-std::vector<FolderSpec> HostileFolderEntries(const std::vector<e2e::ProtectedFolder> &folders) {
+// A protected folder as it is spelt in entries: as the system reports it, with a trailing
+// backslash, and in capitals. Every protected-folder test costs dozens of shell lookups, so
+// the in-process test, which only looks for attempts, takes one spelling.
+std::vector<std::string> Spellings(const e2e::ProtectedFolder &folder, bool all) {
+    if (!all)
+        return {e2e::Upper(folder.path) + "\\"};
+    return {folder.path, folder.path + "\\", e2e::Upper(folder.path) + "\\"};
+}
+
+// Each protected folder as a folder entry, and a walk that starts two levels below it; the
+// same for the drive root.
+std::vector<FolderSpec> HostileFolderEntries(const std::vector<e2e::ProtectedFolder> &folders,
+                                             bool allSpellings) {
     std::vector<FolderSpec> entries;
     for (const e2e::ProtectedFolder &folder : folders) {
-        for (const std::string &spelling :
-             {folder.path, folder.path + "\\", e2e::Upper(folder.path) + "\\"})
+        for (const std::string &spelling : Spellings(folder, allSpellings))
             entries.push_back({kMostLevels, spelling, ""});
         entries.push_back({kMostLevels, folder.path + "\\" + Hostile() + "\\below", ""});
     }
@@ -46,12 +56,12 @@ std::vector<FolderSpec> HostileFolderEntries(const std::vector<e2e::ProtectedFol
 }
 
 // File entries with empty names name folders: the same folders once more.
-std::vector<Entry> HostileFileEntries(const std::vector<e2e::ProtectedFolder> &folders) {
+std::vector<Entry> HostileFileEntries(const std::vector<e2e::ProtectedFolder> &folders,
+                                      bool allSpellings) {
     std::vector<Entry> entries;
-    for (const e2e::ProtectedFolder &folder : folders) {
-        entries.push_back({folder.path, "", 0});
-        entries.push_back({folder.path + "\\", "", 0});
-    }
+    for (const e2e::ProtectedFolder &folder : folders)
+        for (const std::string &spelling : Spellings(folder, allSpellings))
+            entries.push_back({spelling, "", 0});
     for (const char *root : {"C:\\", "C:", ""})
         entries.push_back({root, "", 0});
     return entries;
@@ -99,9 +109,9 @@ TEST(Hostile, RealUninstallerKeepsEveryProtectedFolder) {
 
     pack::Block block;
     block.texts = kTexts;
-    for (const FolderSpec &entry : HostileFolderEntries(folders))
+    for (const FolderSpec &entry : HostileFolderEntries(folders, true))
         block.folders.push_back({(uint8_t)entry.levels, entry.folder, entry.file});
-    for (const Entry &entry : HostileFileEntries(folders))
+    for (const Entry &entry : HostileFileEntries(folders, true))
         block.files.push_back({entry.folder, entry.name, entry.flags});
     std::string app = ScratchFolder("app");
     std::string file = "uninstall-" + Family() + ".exe";
@@ -201,9 +211,9 @@ TEST(Hostile, PhasesNeverTryAProtectedFolder) {
     std::vector<std::string> attempts;
     {
         ProgramState state(install);
-        state.SetEntries(HostileFileEntries(folders));
+        state.SetEntries(HostileFileEntries(folders, false));
         PhaseEntries phases;
-        phases.SetFolders(HostileFolderEntries(folders));
+        phases.SetFolders(HostileFolderEntries(folders, false));
         RemovalRecorder recorder;
         ASSERT_TRUE(recorder.active()) << "RemoveDirectoryA is not imported by name";
         RemoveFiles();
@@ -262,7 +272,7 @@ class ScratchRoot {
 };
 
 // A key entry path in other spellings that name the same key.
-std::vector<std::string> Spellings(const std::string &path) {
+std::vector<std::string> KeySpellings(const std::string &path) {
     std::vector<std::string> spellings = {path, e2e::Upper(path), path + "\\", "\\" + path};
     size_t first = path.find('\\');
     // Doubling the last separator would turn the entry into a value entry.
@@ -302,7 +312,7 @@ TEST(Hostile, RegistryPhaseKeepsEveryProtectedKey) {
         PhaseEntries entries;
         std::vector<KeySpec> specs;
         for (const e2e::ProtectedKey &key : keys)
-            for (const std::string &spelling : Spellings(key.path))
+            for (const std::string &spelling : KeySpellings(key.path))
                 specs.push_back({key.root, spelling});
         for (HKEY handle : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_CLASSES_ROOT})
             specs.push_back({handle, "\\"}); // the root itself
