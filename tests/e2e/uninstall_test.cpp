@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "machine.h"
 #include "snapshot.h"
@@ -423,13 +424,48 @@ std::vector<std::string> BoxTexts(const RunResult &run) {
     return texts;
 }
 
+// A top-level window, of this process, whose thread takes no messages while it lives: a
+// program that hangs somewhere on the machine while the uninstaller broadcasts the change of
+// fonts.
+class HungWindow {
+  public:
+    HungWindow() {
+        ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        release_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        thread_ = std::thread([this] {
+            HWND window = CreateWindowExA(0, "STATIC", "hung", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                                          nullptr, nullptr, nullptr);
+            SetEvent(ready_);
+            WaitForSingleObject(release_, INFINITE);
+            if (window)
+                DestroyWindow(window);
+        });
+        WaitForSingleObject(ready_, INFINITE);
+    }
+    ~HungWindow() {
+        SetEvent(release_);
+        thread_.join();
+        CloseHandle(ready_);
+        CloseHandle(release_);
+    }
+
+  private:
+    HANDLE ready_, release_;
+    std::thread thread_;
+};
+
 // No switch: confirmation, the shared question (Yes), the read-only query (yes to all),
 // completion; the clean-up program runs first, the document opens last, the uninstaller
-// removes itself, and the install folder stays for the user's file.
+// removes itself, and the install folder stays for the user's file. A hung program's
+// window does not hold the run.
 TEST_F(Sample, NoSwitch) {
     Snapshot before = Snapshot::Take(SampleScope());
-    RunResult run = Run(
-        "", {Action::Press(IDOK), Action::Press(IDYES), Action::Press(1001), Action::Press(IDOK)});
+    RunResult run;
+    {
+        HungWindow hung;
+        run = Run("", {Action::Press(IDOK), Action::Press(IDYES), Action::Press(1001),
+                       Action::Press(IDOK)});
+    }
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(0u, run.exitCode);
     std::vector<std::string> texts = Texts();
