@@ -13,6 +13,10 @@ echo "== Installing the sample application"
 rm -rf "$app" "$shared"
 mkdir -p "$app/data" "$app/logs" "$shared"
 echo "sample program" >"$app/sample.exe"
+# The clean-up program runs first and leaves a mark in the temporary folder.
+cp "$build/win32/tests/fixtures/samplecleanup.exe" "$app/cleanup.exe"
+mark="$drive/users/$(id -un)/Temp/vanish-sample-cleanup.txt"
+rm -f "$mark"
 echo "read me" >"$app/readme.txt"
 echo "[settings]" >"$app/data/settings.ini"
 echo "log" >"$app/logs/today.log"
@@ -24,10 +28,10 @@ wine reg add 'HKCU\Software\Vanish Common' /v OtherVersion /d 2.0 /f >/dev/null 
 # One other application still uses the shared file.
 wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs' \
     /v 'C:\Program Files\Common Files\Vanish Shared\vshared.dll' /t REG_DWORD /d 2 /f >/dev/null 2>&1
-"$build/host/vanish-pack" stamp "$build/win32/uninstall.exe" "$here/sample.vanish" "$app/uninstall.exe"
+"$build/host/vanish-pack" build "$here/sample.json" --stub "$build/win32/uninstall.exe" -o "$app/uninstall.exe"
 
 snapshot() {
-    (cd "$drive" && find "Program Files/Vanish Sample" "Program Files/Common Files/Vanish Shared" 2>/dev/null | sort)
+    (cd "$drive" && find "Program Files/Vanish Sample" "Program Files/Common Files/Vanish Shared" 2>/dev/null | sort) || true
     for key in 'HKCU\Software\Vanish Sample' 'HKCU\Software\Vanish Common'; do
         wine reg query "$key" /s 2>/dev/null | tr -d '\r' | sed '/^$/d; /^reg: /d; s/^HKEY_CURRENT_USER/HKCU/' || true
     done
@@ -41,7 +45,8 @@ sed 's/^/   /' "$before"
 
 echo "== Running uninstall.exe (answers: OK to the confirmation, OK to the completion)"
 wine "$build/win32/tests/answer.exe" 'C:\Program Files\Vanish Sample\uninstall.exe' -- ok ok
-sleep 2 # the self-removal batch, if any, finishes after the program has ended
+# The self-removal batch finishes after the program has ended: wait until it has.
+for _ in $(seq 300); do [ -e "$app/uninstall.exe" ] || break; sleep 0.1; done
 snapshot >"$after"
 
 echo "== Removed:"
@@ -51,3 +56,8 @@ grep -F -x -f "$after" "$before" | sed 's/^/   /' || echo "   (nothing)"
 echo "== New or changed:"
 grep -F -x -v -f "$before" "$after" | sed 's/^/   /' || echo "   (nothing)"
 rm -f "$before" "$after"
+echo "== The clean-up program:"
+if [ -f "$mark" ]; then echo "   ran in $(tr -d '\r' <"$mark")"; else echo "   (did not run)"; fi
+echo "== The uninstaller and its folder:"
+[ -e "$app/uninstall.exe" ] && echo "   uninstall.exe is still there" || echo "   uninstall.exe is gone"
+[ -d "$app" ] && echo "   the install folder is still there" || echo "   the install folder is gone"

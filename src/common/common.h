@@ -7,6 +7,7 @@
 #define PATH_SIZE 260    // every path buffer: 259 characters and the terminator
 #define TEXT_SIZE 1024   // every formatted message text
 #define SCRATCH_SIZE 520 // entry texts while a record is read
+#define VANISH_VERSION "1.0"
 
 // Uninstall data, filled by the loader and released by FreeUninstallData.
 struct FileEntry {
@@ -48,6 +49,8 @@ extern HINSTANCE moduleHandle;  // instance handle passed to WinMain
 extern int isNT;                // 1 on the NT family, 0 on 95/98/Me
 extern int quietMode;           // /Q: no confirmation, progress or completion boxes
 extern int bareMode;            // /X: quiet, and no program, document or self-removal
+extern int silentMode;          // /S: quiet, no box or dialog at all, fixed answers
+extern int logMode;             // /L: a removal log in the temporary folder
 extern char *modulePath;        // the executable's own file name
 extern char *workPath;          // full path of the entry being handled
 extern char *installFolder;     // the executable's folder, one trailing backslash
@@ -74,6 +77,19 @@ extern HMODULE themeLibrary;          // uxtheme.dll from the System folder, or 
 extern FARPROC setThemeAppProperties; // its SetThemeAppProperties, or null
 extern int readOnlyAnswer;            // -1 ask, 1 yes to all, 0 no to all
 
+// What became of the items the block lists, counted as the phases go: the removal log's
+// last line and, in silent mode, the exit code. An item is judged by testing afterwards
+// whether it is still there, not by what the removal call returned.
+enum {
+    ITEM_NOTED,   // logged only: an attempt whose outcome a later phase decides, a parent
+    ITEM_REMOVED, // this run removed it
+    ITEM_KEPT,    // it stays by rule or by an answer: a shared count, No, the uninstaller
+    ITEM_LEFT,    // it stays for any other reason: in use, refused, not empty
+    ITEM_KINDS
+};
+extern DWORD itemCounts[ITEM_KINDS];
+extern HANDLE removalLog; // the open removal log, or null
+
 // Memory: each allocation compacts the heap and retries once before it fails.
 int AllocateMemory(void **block, DWORD size);
 int AllocateZeroed(void **block, DWORD size);
@@ -90,6 +106,7 @@ DWORD TextLength(const char *text);
 int CopyText(char *buffer, DWORD size, const char *text);
 int AppendText(char *buffer, DWORD size, const char *text);
 char *FindLastBackslash(char *path);
+int PathExists(const char *path);
 
 // Libraries loaded at run time.
 HMODULE LoadSystemLibrary(const char *name);

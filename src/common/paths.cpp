@@ -63,3 +63,11 @@ char *FindLastBackslash(char *path) {
             last = path;
     return last;
 }
+
+// A file or folder counts as still there unless the system says it is not: attributes that
+// are refused (access denied, a sharing violation) mean something is there.
+int PathExists(const char *path) {
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        return 1;
+    return IsAccessDenied(GetLastError());
+}

@@ -64,8 +64,17 @@ static int Skip(RecordCursor *cursor, DWORD count) {
     return 1;
 }
 
+static int HoldsZero(const char *text, DWORD count) {
+    for (DWORD i = 0; i < count; i++)
+        if (text[i] == 0)
+            return 1;
+    return 0;
+}
+
 // Reads one counted text into the scratch buffer behind the texts already there. A text
-// that does not fit is read past and the entry dropped: a cut path names another file.
+// that does not fit is read past and the entry dropped: a cut path names another file. So
+// is a text with a zero byte inside: it ends early, and what follows would be taken for
+// the next text.
 static int ReadEntryText(RecordCursor *cursor, char *scratch, DWORD *used, int *keep) {
     WORD count;
     if (!Take(cursor, &count, 2))
@@ -76,16 +85,31 @@ static int ReadEntryText(RecordCursor *cursor, char *scratch, DWORD *used, int *
     }
     if (!Take(cursor, scratch + *used, count))
         return 0;
+    if (HoldsZero(scratch + *used, count))
+        *keep = 0;
     scratch[*used + count] = 0;
     *used += count + 1;
     return 1;
 }
 
+// The slots a list of `used` entries has: the next power of two, at least 16. A list grows
+// by doubling, so a block of many small records moves its list a few times rather than
+// once per record (which cost time in the square of the record count).
+static DWORD SlotsFor(DWORD used) {
+    DWORD slots = 16;
+    while (slots < used)
+        slots *= 2;
+    return slots;
+}
+
 // Grows a list so that count more entries fit behind the used ones.
 static int MakeRoom(void **list, DWORD used, DWORD count) {
-    if (used + count < used || used + count > 0x3FFFFFFF)
+    DWORD needed = used + count;
+    if (needed < used || needed > 0x10000000)
         return 0;
-    DWORD size = (used + count) * sizeof(void *);
+    if (*list && needed <= SlotsFor(used))
+        return 1; // the list was made with SlotsFor(n) slots for some n >= used
+    DWORD size = SlotsFor(needed) * sizeof(void *);
     if (!*list)
         return AllocateZeroed(list, size);
     return ResizeMemory(list, size);
@@ -226,7 +250,9 @@ int ReadStringTable(HANDLE file, DWORD length) {
     if (!AllocateZeroed((void **)&table, (stringCount + 1) * sizeof(char *)))
         return LOAD_NO_MEMORY;
     for (DWORD i = 0; i < stringCount; i++) {
-        if (!Take(&cursor, &size, 2)) {
+        // A text longer than what is left of the record is refused before its block is
+        // made, so a damaged length cannot make the loader allocate what is not there.
+        if (!Take(&cursor, &size, 2) || size > cursor.left) {
             FreeTable(&table);
             return LOAD_UNREADABLE;
         }
@@ -261,7 +287,7 @@ int ReadRecordPayload(HANDLE file, const RecordHeader *header, BYTE **block, DWO
 }
 
 static int ReadRecords(HANDLE file) {
-    DWORD fileSize = GetFileSize(file, 0);
+    DWORD fileSize = GetFileLength(file);
     RecordHeader header;
     SetFilePosition(file, uninstallLocator.uninstallDataOffset);
     for (;;) {

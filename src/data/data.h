@@ -58,6 +58,7 @@ HANDLE OpenExistingFile(const char *name, int readWrite);
 HANDLE CreateNewFile(const char *name);
 int ReadExactly(HANDLE file, void *buffer, DWORD count); // 0 when every byte came
 DWORD GetFilePosition(HANDLE file);
+DWORD GetFileLength(HANDLE file); // low 32 bits; 0xFFFFFFFF on failure
 void SetFilePosition(HANDLE file, DWORD position);
 void CloseFile(HANDLE file);
 
@@ -84,5 +85,19 @@ enum {
 const char *GetMessageText(int number);
 void FormatMessageText(char *buffer, int number, const char *argument);
 int ShowMessage(const char *text, UINT style);
+
+// The removal log (/L). Without an open log the Log functions do nothing; the Report
+// functions always count the outcome and write "what: subject" when there is a log.
+int OpenRemovalLog();
+void CloseRemovalLog();
+int LogStart(const char *text);
+void LogText(const char *text); // byte for byte, never as a format; cut, not overrun
+void LogNumber(DWORD value);
+void LogSigned(int value);
+void LogRoot(DWORD root);
+void LogFinish(); // ends the line, writes it whole and flushes it
+void ReportItem(int outcome, const char *what, const char *subject);
+void ReportItemCode(int outcome, const char *what, DWORD code, const char *subject);
+void ReportKey(int outcome, const char *what, DWORD error, DWORD root, const char *path);
 
 #endif

@@ -22,6 +22,10 @@ DWORD GetFilePosition(HANDLE file) {
     return SetFilePointer(file, 0, 0, FILE_CURRENT);
 }
 
+DWORD GetFileLength(HANDLE file) {
+    return GetFileSize(file, 0);
+}
+
 void SetFilePosition(HANDLE file, DWORD position) {
     SetFilePointer(file, (LONG)position, 0, FILE_BEGIN);
 }

@@ -70,6 +70,10 @@ void FormatMessageText(char *buffer, int number, const char *argument) {
     buffer[used] = 0;
 }
 
+// A silent run shows nothing: the box counts as one that could not be shown (0), which
+// every caller already treats as its safe answer.
 int ShowMessage(const char *text, UINT style) {
+    if (silentMode)
+        return 0;
     return MessageBoxA(OwnerWindow(), text, GetMessageText(MSG_CAPTION), style);
 }

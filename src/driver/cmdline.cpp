@@ -1,4 +1,4 @@
-// The command line: the tail after the program name, and the /Q and /X switches.
+// The command line: the tail after the program name, and the /Q, /X, /S and /L switches.
 #include "driver.h"
 
 // A quoted program name ends after its closing quote, an unquoted one before the first
@@ -40,6 +40,10 @@ void ParseCommandLine(const char *tail) {
             quietMode = 1;
         else if (letter == 'X')
             quietMode = bareMode = 1;
+        else if (letter == 'S')
+            quietMode = silentMode = 1;
+        else if (letter == 'L')
+            logMode = 1;
         p += 2;
         while (*p && *p != ' ' && *p != '-' && *p != '/')
             p++;

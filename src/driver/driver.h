@@ -16,6 +16,8 @@ void CloseMainWindow();
 
 int RunProgram(const char *path, const char *arguments, int wait);
 void OpenDocument(const char *target, const char *extension);
+LONG ReadDefaultValue(HKEY root, const char *subkey, char *buffer);
 void ScheduleSelfRemoval();
+HANDLE CreateTempBatchFile(char *buffer, const char *pattern);
 
 #endif

@@ -8,7 +8,13 @@
 
 static const char mainWindowClass[] = "UninstItClass";
 
+// A close request from another program is ignored: the window lives exactly as long as
+// the run, and closing it would take the open box or dialog with it and leave the final
+// loop waiting for a quit message that a box's own loop has already taken. Only
+// CloseMainWindow ends it.
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CLOSE)
+        return 0;
     if (message == WM_DESTROY)
         PostQuitMessage(0);
     return DefWindowProcA(window, message, wParam, lParam);
@@ -43,7 +49,8 @@ int CreateMainWindow() {
 }
 
 // Delivers every message still queued before the lists are freed; the quit message that
-// WM_DESTROY posts ends the loop.
+// WM_DESTROY posts ends the loop. A window that is already gone posts no quit message, so
+// there is nothing to wait for.
 void CloseMainWindow() {
     MSG message;
     makeMainWindow = 0; // nothing after this needs an owner
@@ -54,7 +61,10 @@ void CloseMainWindow() {
             DispatchMessageA(&message);
         return;
     }
-    DestroyWindow(mainWindow);
+    int destroyed = DestroyWindow(mainWindow);
+    mainWindow = 0;
+    if (!destroyed)
+        return;
     while (GetMessageA(&message, 0, 0, 0) > 0)
         DispatchMessageA(&message);
 }

@@ -6,6 +6,13 @@
 
 static const char emptyArguments[] = "";
 
+// The switches as they took effect, for the log's first line.
+static const struct {
+    int *flag;
+    const char *text;
+} switchTexts[] = {
+    {&quietMode, " /Q"}, {&bareMode, " /X"}, {&silentMode, " /S"}, {&logMode, " /L"}};
+
 static void SetStatus(int number) {
     if (progressDialog)
         SetDlgItemTextA(progressDialog, IDC_TEXT, GetMessageText(number));
@@ -28,8 +35,63 @@ static void RunApplicationProgram() {
     if (!program || !CopyText(workPath, PATH_SIZE, installFolder) ||
         !AddBackslash(workPath, PATH_SIZE) || !AppendText(workPath, PATH_SIZE, program))
         return;
-    if (!bareMode)
-        RunProgram(workPath, emptyArguments, (GetOptionFlags() & OPTION_WAIT) ? 1 : 0);
+    if (bareMode) {
+        ReportItem(ITEM_NOTED, "program not run, bare mode", workPath);
+        return;
+    }
+    int wait = (GetOptionFlags() & OPTION_WAIT) ? 1 : 0;
+    if (!RunProgram(workPath, emptyArguments, wait))
+        ReportItem(ITEM_NOTED, "program not started", workPath);
+    else
+        ReportItem(ITEM_NOTED,
+                   wait ? "program started and ended" : "program started, not waited for",
+                   workPath);
+}
+
+// A silent run opens nothing: a page opened on a machine nobody watches stays open.
+static void OpenClosingDocument() {
+    const char *document = GetDocumentName();
+    if (bareMode || !document)
+        return;
+    if (silentMode) {
+        ReportItem(ITEM_NOTED, "document not opened, silent", document);
+        return;
+    }
+    OpenDocument(document, ".htm");
+    ReportItem(ITEM_NOTED, "document handed to the shell", document);
+}
+
+static void LogStartOfRun(const OSVERSIONINFOA *version) {
+    if (!LogStart("Vanish " VANISH_VERSION " removal log, switches"))
+        return;
+    for (DWORD i = 0; i < sizeof switchTexts / sizeof switchTexts[0]; i++)
+        if (*switchTexts[i].flag)
+            LogText(switchTexts[i].text);
+    LogText(", Windows ");
+    LogNumber(version->dwMajorVersion);
+    LogText(".");
+    LogNumber(version->dwMinorVersion);
+    LogText(".");
+    LogNumber(version->dwBuildNumber & 0xFFFF); // the 95 family keeps the version above it
+    LogText(isNT ? ", NT family: " : ", 95/98/Me family: ");
+    LogText(installFolder);
+    LogFinish();
+}
+
+// Without /S the exit code stays as it always was; the log's last line has the counts.
+static int EndRun(int code) {
+    if (LogStart("end, ")) {
+        LogNumber(itemCounts[ITEM_REMOVED]);
+        LogText(" removed, ");
+        LogNumber(itemCounts[ITEM_KEPT]);
+        LogText(" kept, ");
+        LogNumber(itemCounts[ITEM_LEFT]);
+        LogText(" left, exit code ");
+        LogSigned(code);
+        LogFinish();
+    }
+    CloseRemovalLog();
+    return code;
 }
 
 // The user's answer decides the self-removal: only a confirmed run (quiet mode counts as
@@ -38,13 +100,17 @@ static int Confirm() {
     if (quietMode)
         return IDOK;
     int answer = ShowMessage(GetMessageText(MSG_CONFIRM), MB_OKCANCEL | MB_ICONINFORMATION);
-    if (answer != IDOK)
+    if (answer != IDOK) {
+        ReportItem(ITEM_NOTED, "cancelled at the confirmation", 0);
         return answer;
+    }
     while (AnyFileInUse()) {
         answer = ShowMessage(GetMessageText(MSG_IN_USE), MB_RETRYCANCEL | MB_ICONINFORMATION);
         // A box that cannot be shown (0) ends the run too, rather than retrying forever.
-        if (answer == IDCANCEL || answer == 0)
+        if (answer == IDCANCEL || answer == 0) {
+            ReportItem(ITEM_NOTED, "cancelled, files in use", 0);
             return answer;
+        }
     }
     return IDOK;
 }
@@ -59,17 +125,26 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
     if (!InitApplication(instance))
         return 0;
     ParseCommandLine(tail);
-    if (!LoadUninstallData())
-        return -1;
+    // Nor does the system show its own boxes for a silent run: no "insert a disk" for a
+    // path on an empty drive, no missing-file box when a COM server's DLL will not load.
+    if (silentMode)
+        SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    if (logMode && OpenRemovalLog())
+        LogStartOfRun(&version);
+    if (!LoadUninstallData()) {
+        ReportItem(ITEM_NOTED, "uninstall data could not be read", modulePath);
+        return EndRun(-1);
+    }
     if (!(GetOptionFlags() & OPTION_KEEPTHEME))
         LimitVisualStyles();
+    // A silent caller must not read "everything is gone" from a run that removed nothing.
     if (!RegisterMainWindowClass())
-        return 0;
+        return EndRun(silentMode ? -1 : 0);
     // A quiet run shows nothing unless a question comes up: the window is made then.
     if (quietMode)
         makeMainWindow = CreateMainWindow;
     else if (!CreateMainWindow())
-        return -1;
+        return EndRun(-1);
 
     int answer = Confirm();
     if (answer == IDOK) {
@@ -83,6 +158,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
         RemoveFileFolders();
         SetStatus(MSG_STATUS_REGISTRY);
         RemoveRegistryEntries();
+        CountFoldersLeft();
         if (progressDialog) {
             DestroyWindow(progressDialog);
             progressDialog = 0;
@@ -90,9 +166,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
         }
         if (!quietMode)
             ShowMessage(GetMessageText(MSG_COMPLETE), MB_OK | MB_ICONINFORMATION);
-        const char *document = GetDocumentName();
-        if (!bareMode && document)
-            OpenDocument(document, ".htm");
+        OpenClosingDocument();
     }
 
     CloseMainWindow();
@@ -100,5 +174,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
     if (answer == IDOK && !bareMode)
         ScheduleSelfRemoval();
     ShutdownApplication();
-    return 0;
+    // Only a silent run tells a partial removal by its exit code; callers of the other
+    // modes rely on 0.
+    return EndRun(silentMode && itemCounts[ITEM_LEFT] ? 1 : 0);
 }

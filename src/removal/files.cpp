@@ -11,6 +11,12 @@
 
 #define COUNT_TEXT_SIZE 16 // a count stored as text: "4294967295" and room to spare
 
+// Why a named file is not deleted.
+#define KEEP_NONE 0
+#define KEEP_IN_USE 1
+#define KEEP_COUNT 2  // its shared count is still above 0
+#define KEEP_ANSWER 3 // the shared-file question was answered No
+
 static const char sharedKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 static const char unregisterExport[] = "DllUnregisterServer";
 
@@ -151,8 +157,12 @@ static void WriteCount(HKEY key, DWORD type, DWORD size, DWORD count) {
 }
 
 // The shared-file question; an empty message text, or no memory to format it, counts as
-// Yes. asked tells whether the user was asked.
+// Yes. A silent run answers No: removing a file another program may still need is the
+// worse mistake. asked tells whether the user was asked.
 static int ConfirmSharedRemoval(int *asked) {
+    *asked = 0;
+    if (silentMode)
+        return 0;
     char *question = 0;
     if (!AllocateZeroed((void **)&question, TEXT_SIZE))
         return 1;
@@ -185,111 +195,163 @@ static void CloseSharedKey() {
     heldSharedKey = 0;
 }
 
-// Returns whether the file may still be removed. A count still above 0 keeps it; at 0 the
-// user is asked, and on Yes the value goes.
-static int ReleaseSharedFile(int inUse) {
-    int remove = !inUse;
+// Returns why the file stays, or KEEP_NONE when it may be removed; *now receives the count
+// as it was written back. A count still above 0 keeps the file; at 0 the user is asked,
+// and on Yes the value goes.
+static int ReleaseSharedFile(int inUse, DWORD *now) {
+    int keep = inUse ? KEEP_IN_USE : KEEP_NONE;
     HKEY key;
     int opened = OpenSharedKey(&key);
     DWORD type, size, count = 1;
     if (opened && ReadCount(key, &type, &size, &count)) {
         if (count > 0 && --count > 0)
-            remove = 0;
+            keep = KEEP_COUNT;
         // A file in use stays on disk: a count that reached 0 is left as it was stored.
         if (count > 0 || !inUse)
             WriteCount(key, type, size, count);
     }
+    *now = count;
     int asked = 0;
-    if (remove)
-        remove = ConfirmSharedRemoval(&asked);
-    if (remove && opened)
+    if (keep == KEEP_NONE && !ConfirmSharedRemoval(&asked))
+        keep = KEEP_ANSWER;
+    if (keep == KEEP_NONE && opened)
         RegDeleteValueA(key, workPath);
     if (asked)
         CloseSharedKey(); // the user may have taken any time; the next file opens it anew
-    return remove;
+    return keep;
 }
 
 // The server's own code runs in this process, on this thread. Loaded from its folder, so
-// that it finds the DLLs it brought along also when the default search is limited.
+// that it finds the DLLs it brought along also when the default search is limited; that
+// takes a full path, so a relative one is first resolved against the current directory,
+// where its deletion will look for it. A full path that does not fit is not loaded.
 static void UnregisterComServer(const char *path) {
     typedef HRESULT(WINAPI * UnregisterProc)();
-    HMODULE library = LoadLibraryBeside(path);
-    if ((DWORD_PTR)library < 32)
+    char fullPath[PATH_SIZE];
+    char *namePart;
+    DWORD length = GetFullPathNameA(path, PATH_SIZE, fullPath, &namePart);
+    if (length == 0 || length >= PATH_SIZE) {
+        ReportItem(ITEM_NOTED, "COM server not loaded", path);
         return;
+    }
+    HMODULE library = LoadLibraryBeside(fullPath);
+    if ((DWORD_PTR)library < 32) {
+        ReportItem(ITEM_NOTED, "COM server not loaded", path);
+        return;
+    }
     UnregisterProc unregister =
         (UnregisterProc)(void (*)())GetProcAddress(library, unregisterExport);
     if (unregister)
         unregister();
     FreeLibrary(library);
+    ReportItem(ITEM_NOTED,
+               unregister ? "COM server unregistered" : "COM server has no unregistration", path);
 }
 
-static void DeleteEntryFile(const char *path, BYTE flags) {
-    int deleted = DeleteFileA(path);
-    while (!deleted) {
-        if (!IsAccessDenied(GetLastError()))
-            return; // for instance, the file is already gone
+static DWORD DeleteOnce(const char *path) {
+    return DeleteFileA(path) ? 0 : GetLastError();
+}
+
+// Returns 0 when the last deletion succeeded, READ_ONLY_KEPT when an answer of No kept a
+// read-only file, and otherwise the system's error of the last deletion.
+static DWORD DeleteEntryFile(const char *path, BYTE flags) {
+    DWORD error = DeleteOnce(path);
+    while (error) {
+        if (!IsAccessDenied(error))
+            return error; // for instance, the file is already gone
         if (TestWritable(path) != NOT_WRITABLE)
-            return; // not the attribute: held open elsewhere, or gone
+            return error; // not the attribute: held open elsewhere, or gone
         if (flags & (FILE_FONT | FILE_COMSERVER)) {
             // A font or COM server left behind would be unregistered but still present.
             SetReadOnly(path, 0);
-            DeleteFileA(path);
-            return;
+            return DeleteOnce(path);
         }
         if (readOnlyAnswer == 0)
-            return;
+            return READ_ONLY_KEPT;
         if (readOnlyAnswer == 1) {
             SetReadOnly(path, 0);
-            DeleteFileA(path);
-            return;
+            return DeleteOnce(path);
         }
         CloseSharedKey();
         int answer = AskReadOnly(path);
         if (answer == IDC_YESTOALL) {
             readOnlyAnswer = 1;
             SetReadOnly(path, 0);
-            DeleteFileA(path);
-            return;
+            return DeleteOnce(path);
         }
         if (answer == IDC_NOTOALL)
             readOnlyAnswer = 0;
         if (answer != IDYES)
-            return;
+            return READ_ONLY_KEPT;
         // Yes: a file that is still read-only after this is asked about again.
         SetReadOnly(path, 0);
-        deleted = DeleteFileA(path);
+        error = DeleteOnce(path);
     }
+    return 0;
 }
 
 static void RemoveEntry(const FileEntry *entry) {
     if (!entry->name[0]) {
         // A folder entry: it goes only when empty, and never when protected.
-        if (!IsProtectedFolder(workPath))
-            RemoveDirectoryA(workPath);
+        if (IsProtectedFolder(workPath))
+            ReportItem(ITEM_NOTED, "folder protected", workPath);
+        else
+            RemoveAndRecordFolder(workPath, 0);
         return;
     }
     int inUse = IsFileInUse(workPath);
-    int remove = !inUse;
+    int keep = inUse ? KEEP_IN_USE : KEEP_NONE;
+    DWORD count = 0;
     if (entry->flags & FILE_SHARED)
-        remove = ReleaseSharedFile(inUse);
-    if (!remove)
+        keep = ReleaseSharedFile(inUse, &count);
+    // A shared file may be missing already; its count still went down.
+    int there = PathExists(workPath);
+    if (keep == KEEP_COUNT) {
+        ReportItemCode(there ? ITEM_KEPT : ITEM_NOTED,
+                       there ? "file kept, shared count now" : "file not found, shared count now",
+                       count, workPath);
         return;
-    if (entry->flags & FILE_FONT)
+    }
+    if (keep == KEEP_ANSWER) {
+        ReportItem(there ? ITEM_KEPT : ITEM_NOTED,
+                   !there       ? "file not found"
+                   : silentMode ? "file kept, shared, silent No"
+                                : "file kept, answered No",
+                   workPath);
+        return;
+    }
+    if (keep == KEEP_IN_USE) {
+        ReportItem(ITEM_LEFT, "file kept, in use", workPath);
+        return;
+    }
+    if (entry->flags & FILE_FONT) {
         UnregisterFont(workPath);
+        ReportItem(ITEM_NOTED, "font unregistered", workPath);
+    }
     if (entry->flags & FILE_COMSERVER) {
         CloseSharedKey();
         UnregisterComServer(workPath);
     }
-    DeleteEntryFile(workPath, entry->flags);
+    RecordFileOutcome(workPath, DeleteEntryFile(workPath, entry->flags));
 }
 
 // The last entry goes first, so that a folder listed before its files is tried after them.
 void RemoveFiles() {
     for (DWORD k = 0; k < fileEntryCount; k++) {
-        // An entry whose path does not fit is passed over; its step still counts.
+        // An entry whose path does not fit is passed over; its step still counts, and what
+        // it names counts as left.
         const FileEntry *entry = fileEntries[fileEntryCount - 1 - k];
-        if (BuildEntryPath(entry))
+        if (BuildEntryPath(entry)) {
             RemoveEntry(entry);
+        } else {
+            itemCounts[ITEM_LEFT]++;
+            if (LogStart("entry skipped, path too long: ")) {
+                LogText(entry->folder);
+                LogText("|");
+                LogText(entry->name);
+                LogFinish();
+            }
+        }
         if (progressTotal)
             SetProgress(k * 100 / progressTotal);
     }

@@ -1,6 +1,7 @@
 // Phases 2 and 3: the folder entries, then the folders that held the files. Both remove
 // only empty folders, walk up to the parents and stop at a protected folder.
 #include "removal.h"
+#include "../data/data.h"
 #include "../ui/ui.h"
 
 // Cuts the path at its last backslash, so that it names the parent; 0 when it has none.
@@ -34,12 +35,12 @@ static int DeleteExtraFile(const FolderEntry *entry) {
         workPath[0] = 0;
         return 0;
     }
-    DeleteFileA(workPath);
+    RecordFileOutcome(workPath, DeleteFileA(workPath) ? 0 : GetLastError());
     return 1;
 }
 
-// The walk cuts the entry's folder in place and counts its levels down: nothing reads the
-// folder entries after this phase. A folder that will not go does not end the walk.
+// The walk cuts the entry's folder in place and counts its levels down. A folder that will
+// not go does not end the walk.
 //
 // The protected folders are held while the phase runs and looked up again after every
 // folder it removes: a protected folder removed under another spelling (a short name, say)
@@ -48,10 +49,12 @@ static int DeleteExtraFile(const FolderEntry *entry) {
 static void WalkFolderEntry(FolderEntry *entry) {
     char *folder = entry->folder;
     for (;;) {
-        if (IsProtectedFolder(folder))
+        if (IsProtectedFolder(folder)) {
+            ReportItem(ITEM_NOTED, "folder protected", folder);
             return;
+        }
         LeaveIfCurrent(folder);
-        if (RemoveDirectoryA(folder))
+        if (RemoveAndRecordFolder(folder, 0))
             HoldProtectedFolders();
         if (entry->levels == 0)
             return;
@@ -61,14 +64,50 @@ static void WalkFolderEntry(FolderEntry *entry) {
     }
 }
 
+// Each folder entry's folder length before its walk cut it, for the count of what stayed:
+// the cuts only turned backslashes into terminators. Null when it could not be allocated.
+static DWORD *namedLengths;
+
+// The folder that entry i named, as it was before the walk; 0 when it is not known.
+int GetNamedFolder(DWORD i, char *buffer) {
+    if (!namedLengths || i >= folderEntryCount || !namedLengths[i])
+        return 0;
+    DWORD length = namedLengths[i];
+    CopyBytes(buffer, folderEntries[i]->folder, length);
+    for (DWORD k = 0; k < length; k++)
+        if (!buffer[k])
+            buffer[k] = '\\';
+    buffer[length] = 0;
+    return 1;
+}
+
+void ForgetNamedFolders() {
+    ReleaseMemory((void **)&namedLengths);
+}
+
 void RemoveFolderEntries() {
     HoldProtectedFolders();
+    ForgetNamedFolders();
+    if (folderEntryCount)
+        AllocateZeroed((void **)&namedLengths, folderEntryCount * sizeof(DWORD));
     for (DWORD i = 0; i < folderEntryCount; i++) {
         FolderEntry *entry = folderEntries[i];
         // An entry whose folder or extra file does not fit a path buffer is left whole: a
         // cut path would name another file or folder. Its step still counts.
-        if (TextLength(entry->folder) < PATH_SIZE && DeleteExtraFile(entry) && entry->folder[0])
-            WalkFolderEntry(entry);
+        if (TextLength(entry->folder) < PATH_SIZE && DeleteExtraFile(entry)) {
+            if (namedLengths)
+                namedLengths[i] = TextLength(entry->folder);
+            if (entry->folder[0])
+                WalkFolderEntry(entry);
+        } else {
+            itemCounts[ITEM_LEFT]++;
+            if (LogStart("entry skipped, path too long: ")) {
+                LogText(entry->folder);
+                LogText("|");
+                LogText(entry->file);
+                LogFinish();
+            }
+        }
         if (progressTotal)
             SetProgress((fileEntryCount + i) * 100 / progressTotal);
     }
@@ -94,10 +133,14 @@ static int BuildHoldingFolder(const FileEntry *entry) {
 // folders that are not protected; one that it removes under another spelling no longer
 // resolves, but a walk that reaches it ends there either way, protected or not removable,
 // so the folders as first looked up give the same answers as fresh lookups would.
-static void WalkFileFolder(char *lastRemoved) {
+static void WalkFileFolder(char *lastRemoved, char *lastFailed) {
     int removed = 0;
     for (;;) {
-        if (IsProtectedFolder(workPath) || !RemoveDirectoryA(workPath))
+        if (IsProtectedFolder(workPath)) {
+            ReportItem(ITEM_NOTED, "folder protected", workPath);
+            return;
+        }
+        if (!RemoveAndRecordFolder(workPath, lastFailed))
             return;
         if (!removed) {
             CopyText(lastRemoved, PATH_SIZE, workPath);
@@ -117,7 +160,9 @@ void RemoveFileFolders() {
     AddBackslash(installFolder, PATH_SIZE);
 
     char lastRemoved[PATH_SIZE];
+    char lastFailed[PATH_SIZE]; // for the log only: where the last walk ended
     lastRemoved[0] = 0;
+    lastFailed[0] = 0;
     HoldProtectedFolders();
     for (DWORD i = 0; i < fileEntryCount; i++) {
         const FileEntry *entry = fileEntries[i];
@@ -126,7 +171,7 @@ void RemoveFileFolders() {
         if (entry->flags & FILE_FONT)
             continue;
         if (BuildHoldingFolder(entry) && !PathsEqual(workPath, lastRemoved))
-            WalkFileFolder(lastRemoved);
+            WalkFileFolder(lastRemoved, lastFailed);
         if (progressTotal)
             SetProgress((fileEntryCount + folderEntryCount + i) * 100 / progressTotal);
     }

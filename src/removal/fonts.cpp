@@ -11,6 +11,7 @@
 #define NAME_RECORD_SIZE 12
 #define PLATFORM_MACINTOSH 1
 #define NAME_FULL 4
+#define FONT_CHANGE_TIMEOUT 1000 // milliseconds for each window to handle WM_FONTCHANGE
 
 static const char fontsKeyNT[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
 static const char fontsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts";
@@ -82,7 +83,9 @@ void GetTrueTypeFullName(const char *path, char *name, DWORD size) {
     HANDLE file = OpenExistingFile(path, OPEN_READ);
     if (file == INVALID_HANDLE_VALUE)
         return;
-    if (!ReadFullName(file, name, size))
+    // Only an ordinary file on disk is read: a device (COM1, AUX) or a pipe that the entry
+    // names could keep a read waiting for ever.
+    if (GetFileType(file) != FILE_TYPE_DISK || !ReadFullName(file, name, size))
         name[0] = 0;
     CloseFile(file);
 }
@@ -100,6 +103,9 @@ void UnregisterFont(const char *path) {
             RegCloseKey(key);
         }
     }
-    // Sent, not posted: the top-level windows have seen it when this returns.
-    SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
+    // Sent, not posted: the top-level windows have seen it when this returns. A window
+    // that does not answer is given up on, so that no other program can stop the removal.
+    DWORD_PTR result;
+    SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, FONT_CHANGE_TIMEOUT,
+                        &result);
 }

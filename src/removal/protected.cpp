@@ -28,6 +28,35 @@ static const ProtectedRow protectedRows[] = {
     {0x18, 1, 0}, // all users' startup
     {0x1A, 0, 1}, // application data
     {0x23, 0, 1}, // all users' application data, on every system
+    // The other folders the shell owns: an installer may name them, damaged data may name
+    // them, and an empty one must not go with an application's folder.
+    {0x05, 0, 0}, // My Documents
+    {0x06, 0, 0}, // favorites
+    {0x08, 0, 0}, // recent documents
+    {0x09, 0, 0}, // send to
+    {0x0D, 0, 0}, // My Music
+    {0x0E, 0, 0}, // My Videos
+    {0x13, 0, 0}, // network neighbourhood shortcuts
+    {0x15, 0, 0}, // templates
+    {0x1B, 0, 0}, // printer shortcuts
+    {0x1C, 0, 0}, // local application data
+    {0x20, 0, 0}, // internet cache
+    {0x21, 0, 0}, // cookies
+    {0x22, 0, 0}, // history
+    {0x24, 0, 0}, // the Windows folder, as the shell names it
+    {0x25, 0, 0}, // the System folder, as the shell names it
+    {0x26, 0, 0}, // program files
+    {0x27, 0, 0}, // My Pictures
+    {0x28, 0, 0}, // the user's profile
+    {0x29, 0, 0}, // the System folder of 32-bit programs
+    {0x2A, 0, 0}, // program files of 32-bit programs
+    {0x2B, 0, 0}, // common files
+    {0x2C, 0, 0}, // common files of 32-bit programs
+    {0x30, 0, 0}, // administrative tools
+    {0x1F, 1, 0}, // all users' favorites
+    {0x2D, 1, 0}, // all users' templates
+    {0x2E, 1, 0}, // all users' documents
+    {0x2F, 1, 0}, // all users' administrative tools
 };
 
 static const char quickLaunchFolder[] = "Microsoft\\Internet Explorer\\Quick Launch";
@@ -114,42 +143,50 @@ static int IsSamePath(const char *folder, void *path) {
 
 // The held folders: every row that the system answered, the Quick Launch folders and the
 // two registry values, as they were when the first test after HoldProtectedFolders looked
-// them up. 14 rows, 2 Quick Launch folders and 2 values at most.
-#define HELD_FOLDER_LIMIT 18
+// them up. Each row gives at most two folders (itself and its Quick Launch folder).
+#define HELD_FOLDER_LIMIT (2 * sizeof protectedRows / sizeof protectedRows[0] + 2)
 
 static struct {
-    int held;   // a phase holds the folders
-    int filled; // they have been looked up since
+    int held;     // a phase holds the folders
+    int filled;   // they have been looked up since
+    int complete; // every folder found fitted the list
     DWORD count;
-    char folders[HELD_FOLDER_LIMIT][PATH_SIZE];
+    char (*folders)[PATH_SIZE]; // allocated for the hold; without it, no hold
 } heldFolders;
 
 static int KeepFolder(const char *folder, void *) {
-    if (heldFolders.count < HELD_FOLDER_LIMIT)
-        CopyText(heldFolders.folders[heldFolders.count++], PATH_SIZE, folder); // it fits
+    if (heldFolders.count >= HELD_FOLDER_LIMIT ||
+        !CopyText(heldFolders.folders[heldFolders.count], PATH_SIZE, folder)) {
+        heldFolders.complete = 0;
+        return 1; // the list cannot hold them all: the tests look them up instead
+    }
+    heldFolders.count++;
     return 0;
 }
 
 void HoldProtectedFolders() {
-    heldFolders.held = 1;
     heldFolders.filled = 0;
+    heldFolders.held = heldFolders.folders ||
+                       AllocateMemory((void **)&heldFolders.folders, HELD_FOLDER_LIMIT * PATH_SIZE);
 }
 
 void ReleaseProtectedFolders() {
     heldFolders.held = 0;
     heldFolders.filled = 0;
+    ReleaseMemory((void **)&heldFolders.folders);
 }
 
 static int MatchesProtectedFolder(char *path) {
-    if (!heldFolders.held)
-        return VisitShellAndSystemFolders(IsSamePath, path) ||
-               VisitRegistryFolders(IsSamePath, path);
-    if (!heldFolders.filled) {
+    if (heldFolders.held && !heldFolders.filled) {
         heldFolders.count = 0;
-        VisitShellAndSystemFolders(KeepFolder, 0);
-        VisitRegistryFolders(KeepFolder, 0);
+        heldFolders.complete = 1;
+        if (!VisitShellAndSystemFolders(KeepFolder, 0))
+            VisitRegistryFolders(KeepFolder, 0);
         heldFolders.filled = 1;
     }
+    if (!heldFolders.held || !heldFolders.complete)
+        return VisitShellAndSystemFolders(IsSamePath, path) ||
+               VisitRegistryFolders(IsSamePath, path);
     for (DWORD i = 0; i < heldFolders.count; i++)
         if (PathsEqual(heldFolders.folders[i], path))
             return 1;

@@ -1,5 +1,6 @@
 // Phase 4: registry values and whole key trees, in stored order.
 #include "removal.h"
+#include "../data/data.h"
 #include "../ui/ui.h"
 
 #define KEY_NAME_SIZE 1024 // characters of one subkey name; the registry allows far fewer
@@ -44,28 +45,56 @@ LONG DeleteKeyTree(HKEY parent, const char *subkey) {
     return result;
 }
 
+// Something that the registry refuses to show, rather than reports missing, is there.
+static int IsThere(LONG result) {
+    return result == ERROR_SUCCESS || IsAccessDenied((DWORD)result);
+}
+
+// What became of an entry, judged by looking again: error is the deletion's result, or 0.
+static void ReportEntry(const RegistryEntry *entry, int there, LONG error, int isKey) {
+    static const char *const texts[][3] = {
+        {"value deleted", "value not found", "value left"},
+        {"key deleted", "key not found", "key left"},
+    };
+    static const int outcomes[] = {ITEM_REMOVED, ITEM_NOTED, ITEM_LEFT};
+    int index = there ? 2 : error ? 1 : 0;
+    ReportKey(outcomes[index], texts[isKey][index], there ? (DWORD)error : 0, entry->root,
+              entry->path);
+}
+
 // The key path is cut in place for the open and put back at once: the entry's path reads
 // the same afterwards.
-static void DeleteEntryValue(HKEY root, char *path, char *separator) {
+static void DeleteEntryValue(const RegistryEntry *entry, HKEY root, char *path, char *separator) {
     *separator = 0;
     HKEY key;
-    if (RegOpenKeyA(root, path, &key) == ERROR_SUCCESS) {
-        RegDeleteValueA(key, separator + 2); // an empty name is the key's default value
+    LONG result = RegOpenKeyA(root, path, &key);
+    int there = IsThere(result);
+    if (result == ERROR_SUCCESS) {
+        result = RegDeleteValueA(key, separator + 2); // an empty name is the key's default value
+        there = IsThere(RegQueryValueExA(key, separator + 2, 0, 0, 0, 0));
         // For an empty key path the system may hand back the root's own handle.
         if (key != root)
             RegCloseKey(key);
     }
     *separator = '\\';
+    ReportEntry(entry, there, result, 0);
 }
 
-// On the 95/98/Me family the platform deletes a key with its subkeys by itself.
-static void DeleteEntryKey(HKEY root, const char *path) {
+// On the 95/98/Me family the platform deletes a key with its subkeys by itself. A protected
+// key that is there counts as left: the block asked for it.
+static void DeleteEntryKey(const RegistryEntry *entry, HKEY root, const char *path) {
+    LONG result = ERROR_ACCESS_DENIED;
     if (IsProtectedKey(root, path))
-        return;
-    if (isNT)
-        DeleteKeyTree(root, path);
+        ReportKey(ITEM_NOTED, "key protected", 0, entry->root, path);
+    else if (isNT)
+        result = DeleteKeyTree(root, path);
     else
-        RegDeleteKeyA(root, path);
+        result = RegDeleteKeyA(root, path);
+    HKEY key;
+    LONG opened = RegOpenKeyExA(root, path, 0, KEY_READ, &key);
+    if (opened == ERROR_SUCCESS)
+        RegCloseKey(key);
+    ReportEntry(entry, IsThere(opened), result, 1);
 }
 
 void RemoveRegistryEntries() {
@@ -77,10 +106,10 @@ void RemoveRegistryEntries() {
             char *separator = FindValueSeparator(path);
             if (separator) {
                 // A value entry reports no step; the next key entry's report catches up.
-                DeleteEntryValue(root, path, separator);
+                DeleteEntryValue(entry, root, path, separator);
                 continue;
             }
-            DeleteEntryKey(root, path);
+            DeleteEntryKey(entry, root, path);
         }
         if (progressTotal)
             SetProgress((2 * fileEntryCount + folderEntryCount + i) * 100 / progressTotal);

@@ -25,6 +25,8 @@ void RemoveFiles();
 // Phases 2 and 3: folders.
 void RemoveFolderEntries();
 void RemoveFileFolders();
+int GetNamedFolder(DWORD i, char *buffer); // folder entry i's folder before the walk cut it
+void ForgetNamedFolders();
 
 // Phase 4: registry.
 void RemoveRegistryEntries();
@@ -32,5 +34,11 @@ LONG DeleteKeyTree(HKEY parent, const char *subkey);
 
 // Protected registry keys: 1 when a key entry must not delete the key below root.
 int IsProtectedKey(HKEY root, const char *path);
+
+// Outcomes: what stayed, for the removal log and the silent exit code.
+#define READ_ONLY_KEPT 0xFFFFFFFF // not a system error: an answer of No kept a read-only file
+void RecordFileOutcome(const char *path, DWORD error);         // error: of the last deletion, or 0
+int RemoveAndRecordFolder(const char *path, char *lastFailed); // 1 when RemoveDirectoryA succeeded
+void CountFoldersLeft();
 
 #endif

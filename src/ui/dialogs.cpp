@@ -52,7 +52,10 @@ INT_PTR CALLBACK ReadOnlyDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     return FALSE;
 }
 
+// A silent run answers yes to all: a read-only file the block names is the application's.
 int AskReadOnly(const char *path) {
+    if (silentMode)
+        return IDC_YESTOALL;
     char *question = 0;
     if (!AllocateZeroed((void **)&question, TEXT_SIZE))
         return IDNO;

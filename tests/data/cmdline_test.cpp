@@ -60,4 +60,43 @@ TEST(CommandLine, SwitchesSetQuietAndBareMode) {
     quietMode = bareMode = 0;
 }
 
+// /S is quiet with fixed answers and no boxes; /L writes a log. Both combine with the others
+// as /Q does, and the older switches leave both off.
+TEST(CommandLine, SwitchesSetSilentAndLogMode) {
+    struct Case {
+        const char *tail;
+        int quiet, bare, silent, log;
+    } cases[] = {
+        {"/S", 1, 0, 1, 0},
+        {"-s", 1, 0, 1, 0},
+        {"/Silent", 1, 0, 1, 0},
+        {"/S/X", 1, 1, 1, 0},
+        {"/X /S", 1, 1, 1, 0},
+        {"/L", 0, 0, 0, 1},
+        {"-log", 0, 0, 0, 1},
+        {"/S/L", 1, 0, 1, 1},
+        {"/Q /L", 1, 0, 0, 1},
+        {"/L/X", 1, 1, 0, 1},
+        {"/Sx", 1, 0, 1, 0},        // the rest of a word is ignored
+        {"app.exe /S", 0, 0, 0, 0}, // the parse still stops at a word that is no switch
+        {"/Z /S", 1, 0, 1, 0},
+        {"S L", 0, 0, 0, 0},
+        // Without the new letters nothing of them is set.
+        {"", 0, 0, 0, 0},
+        {"/Q", 1, 0, 0, 0},
+        {"/Quiet /X", 1, 1, 0, 0},
+        {"/Q\t/X", 1, 1, 0, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.tail);
+        quietMode = bareMode = silentMode = logMode = 0;
+        ParseCommandLine(c.tail);
+        EXPECT_EQ(c.quiet, quietMode);
+        EXPECT_EQ(c.bare, bareMode);
+        EXPECT_EQ(c.silent, silentMode);
+        EXPECT_EQ(c.log, logMode);
+    }
+    quietMode = bareMode = silentMode = logMode = 0;
+}
+
 } // namespace

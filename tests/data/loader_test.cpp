@@ -386,6 +386,33 @@ TEST_F(Loader, ReadsRecordsLargerThanOneRead) {
     EXPECT_EQ(expected, FileNames());
 }
 
+// A text with a zero byte inside would end there, and its rest would be read as the next
+// text: the folder "C:\\A" + zero + "victim.txt" with the name "intended.txt" would name
+// C:\\A\\victim.txt, which nothing lists. Such an entry is dropped, whole; so is a registry
+// path cut at a zero byte, which would widen a tree deletion.
+TEST_F(Loader, DropsEntriesWhoseTextsHoldAZeroByte) {
+    using namespace std::string_literals;
+    const std::string victim = "C:\\A\0victim.txt"s;
+    ASSERT_EQ(1, Load({Files({{victim, "intended.txt", 0},
+                              {"C:\\A", "intended.txt\0victim.txt"s, 0},
+                              {"C:\\A", "kept.txt", 0},
+                              {"C:\\A\0"s, "", 0}}),
+                       Folders({{1, victim, "intended.txt"},
+                                {1, "C:\\A", "\0victim.txt"s},
+                                {2, "C:\\F", "kept.txt"}}),
+                       Registry({{0x80000001, "Software\0\\Vendor\\App"s},
+                                 {0x80000001, "Software\\Vendor\\App\0"s},
+                                 {0x80000001, "Software\\Vendor\\Kept"}}),
+                       End()}));
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(std::vector<std::string>{"C:\\A|kept.txt"}, FileNames());
+    ASSERT_EQ(1u, folderEntryCount);
+    EXPECT_STREQ("C:\\F", folderEntries[0]->folder);
+    EXPECT_STREQ("kept.txt", folderEntries[0]->file);
+    ASSERT_EQ(1u, registryEntryCount);
+    EXPECT_STREQ("Software\\Vendor\\Kept", registryEntries[0]->path);
+}
+
 // A missing or damaged options record never leads a read outside it.
 TEST_F(Loader, ReadsOptionsOnlyInsideTheRecord) {
     auto with = [](Bytes payload) {

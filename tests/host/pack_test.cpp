@@ -1,5 +1,4 @@
-// The block writer and the description reader, byte for byte.
-#include "describe.h"
+// The block writer, byte for byte.
 #include "pack.h"
 
 #include <gtest/gtest.h>
@@ -62,50 +61,6 @@ TEST(Pack, StampsOnlyAnImageWithOneMarker) {
         Bytes copy = c.image;
         EXPECT_FALSE(pack::Stamp(copy, block, &error));
         EXPECT_EQ(c.image, copy) << "a refused image is left as it was";
-    }
-}
-
-TEST(Describe, ReadsEveryKindOfLine) {
-    const char *text = "# sample\n"
-                       "text Caption\n"
-                       "text Remove %s?\r\n"
-                       "file shared,comserver .|lib.dll\n"
-                       "file - C:\\Data|\n"
-                       "folder 2 C:\\A\\B|extra.txt\n"
-                       "registry HKLM Software\\Vendor\\App\n"
-                       "registry 0x80000001 Software\\V\\\\Name\n"
-                       "options wait,keeptheme\n"
-                       "program setup.exe /clean\n"
-                       "document http://example.test/\n";
-    pack::Block block;
-    std::string error;
-    ASSERT_TRUE(pack::ParseDescription(text, &block, &error)) << error;
-    EXPECT_EQ((std::vector<std::string>{"Caption", "Remove %s?"}), block.texts);
-    ASSERT_EQ(2u, block.files.size());
-    EXPECT_EQ("lib.dll", block.files[0].name);
-    EXPECT_EQ(pack::FILE_SHARED | pack::FILE_COMSERVER, block.files[0].flags);
-    EXPECT_EQ("C:\\Data", block.files[1].folder);
-    EXPECT_EQ("", block.files[1].name);
-    ASSERT_EQ(1u, block.folders.size());
-    EXPECT_EQ(2, block.folders[0].levels);
-    EXPECT_EQ("extra.txt", block.folders[0].file);
-    ASSERT_EQ(2u, block.registry.size());
-    EXPECT_EQ(0x80000002u, block.registry[0].root);
-    EXPECT_EQ(0x80000001u, block.registry[1].root);
-    EXPECT_EQ("Software\\V\\\\Name", block.registry[1].path);
-    EXPECT_EQ(pack::OPTION_WAIT | pack::OPTION_KEEPTHEME, block.optionFlags);
-    EXPECT_EQ("setup.exe /clean", block.program);
-    EXPECT_EQ("http://example.test/", block.document);
-}
-
-TEST(Describe, RefusesWhatItDoesNotUnderstand) {
-    for (const char *line : {"file bogus .|a", "file - no-bar", "registry HKXX Software",
-                             "options fast", "remove everything", "registry HKCU"}) {
-        SCOPED_TRACE(line);
-        pack::Block block;
-        std::string error;
-        EXPECT_FALSE(pack::ParseDescription(std::string("text a\n") + line + "\n", &block, &error));
-        EXPECT_NE(std::string::npos, error.find("line 2"));
     }
 }
 

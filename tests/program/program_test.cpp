@@ -74,11 +74,12 @@ TEST_F(Program, ConfirmedRunReportsCompletion) {
 }
 
 TEST_F(Program, QuietAndBareRunsShowNoBoxes) {
+    int run = 0;
     for (const char *arguments : {"/Q", "-x", "/Quiet /X"}) {
         SCOPED_TRACE(arguments);
-        Prepare("quiet", SampleBlock());
-        RunResult run = RunAndAnswer(exe_, arguments, {});
-        Check(run, {0, {}}, kTexts[0]);
+        // A folder per run: the quiet run's self-removal may still be at work on its own.
+        Prepare("quiet" + std::to_string(++run), SampleBlock());
+        Check(RunAndAnswer(exe_, arguments, {}), {0, {}}, kTexts[0]);
     }
 }
 
@@ -199,6 +200,66 @@ TEST_F(Program, QuietRunsMakeTheirWindowForAQuestion) {
         EXPECT_EQ(texts[0], ownerText);
         EXPECT_FALSE(ownerVisible);
         EXPECT_FALSE(FileExists(locked));
+    }
+}
+
+struct ClassSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK FindMainWindow(HWND window, LPARAM data) {
+    ClassSearch *search = (ClassSearch *)data;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->processId && ClassOf(window) == "UninstItClass") {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A program that closes other programs' windows sends WM_CLOSE to the hidden main window
+// while a box it owns is open: the box stays, the run completes and the process ends.
+// Closed at the read-only query, the window's quit message would be drained with the
+// progress of the next entry, and the final loop would wait for it for ever.
+TEST_F(Program, ACloseRequestToTheMainWindowIsIgnored) {
+    std::vector<std::string> texts = kTexts;
+    texts.resize(16);
+    texts[9] = "Read-only: %s";
+    pack::Block block;
+    block.texts = texts;
+    block.files = {{".", "app.txt", 0}, {".", "locked.txt", 0}}; // the last entry goes first
+    static const struct {
+        const char *name;
+        size_t box; // the close request comes while this box is open
+    } cases[] = {{"at the confirmation", 0}, {"at the read-only query", 1}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Prepare("close-request" + std::to_string(c.box), pack::EncodeBlock(block));
+        std::string locked = folder_ + "\\locked.txt";
+        ASSERT_TRUE(WriteFileText(locked, "read-only"));
+        ASSERT_TRUE(SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY));
+        size_t seen = 0;
+        bool delivered = false, survived = false;
+        RunResult run = RunAndAnswer(
+            exe_, "", {Action::Press(IDOK), Action::Press(IDYES), Action::Press(IDOK)}, 30000,
+            Action::Press(IDCANCEL), [&](HWND box, const Box &) {
+                if (seen++ != c.box)
+                    return;
+                ClassSearch search{0, nullptr};
+                GetWindowThreadProcessId(box, &search.processId);
+                EnumWindows(FindMainWindow, (LPARAM)&search);
+                DWORD_PTR result;
+                delivered = search.found && SendMessageTimeoutA(search.found, WM_CLOSE, 0, 0,
+                                                                SMTO_NORMAL, 20000, &result);
+                survived = IsWindow(search.found) && IsWindow(box) && IsWindowVisible(box);
+            });
+        EXPECT_TRUE(delivered);
+        EXPECT_TRUE(survived) << "the main window or the box went with the close request";
+        Check(run, {0, {texts[1], "Read-only: " + locked, texts[2]}}, texts[0]);
+        EXPECT_FALSE(FileExists(locked));
+        EXPECT_FALSE(FileExists(folder_ + "\\app.txt"));
     }
 }
 

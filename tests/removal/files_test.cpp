@@ -459,6 +459,59 @@ TEST_F(FilePhase, ComServersUnregisterInProcess) {
     RemoveKeyTree(HKEY_CURRENT_USER, kMarkKey);
 }
 
+// Makes a folder the current directory for one test.
+class CurrentDirectory {
+  public:
+    explicit CurrentDirectory(const std::string &path) {
+        GetCurrentDirectoryA(MAX_PATH, previous_);
+        changed_ = SetCurrentDirectoryA(path.c_str()) != 0;
+    }
+    ~CurrentDirectory() {
+        SetCurrentDirectoryA(previous_);
+    }
+    bool changed() const {
+        return changed_;
+    }
+
+  private:
+    char previous_[MAX_PATH] = "";
+    bool changed_;
+};
+
+// A server named relative to the current directory (an empty folder and a bare name, or a
+// folder without a drive) is unregistered before the file there is deleted; the limited
+// DLL search loads only full paths.
+TEST_F(FilePhase, ComServersWithRelativePathsUnregister) {
+    RemoveKeyTree(HKEY_CURRENT_USER, kMarkKey);
+    RestrictDllSearch();
+    std::string server = BuildFolder() + "\\tests\\fixtures\\comserver.dll";
+    ASSERT_TRUE(CreateDirectoryA((folder_ + "\\sub").c_str(), nullptr));
+    static const struct {
+        const char *folder;
+        const char *name;
+        const char *file; // below the current directory
+    } cases[] = {{"", "bare.dll", "bare.dll"}, {"sub", "relative.dll", "sub\\relative.dll"}};
+    std::vector<Entry> entries;
+    for (const auto &c : cases) {
+        ASSERT_TRUE(CopyFileA(server.c_str(), (folder_ + "\\" + c.file).c_str(), FALSE));
+        entries.push_back({c.folder, c.name, FILE_COMSERVER});
+    }
+    state_->SetEntries(entries);
+    {
+        CurrentDirectory current(folder_);
+        ASSERT_TRUE(current.changed());
+        EXPECT_TRUE(Run({}).empty());
+    }
+    for (const auto &c : cases) {
+        std::string path = folder_ + "\\" + c.file;
+        SCOPED_TRACE(path);
+        EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, kMarkKey, path).present) << "not unregistered";
+        EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr); // freed again
+        EXPECT_FALSE(FileExists(path));
+    }
+    RemoveKeyTree(HKEY_CURRENT_USER, kMarkKey);
+}
+
 TEST_F(FilePhase, FolderEntriesGoAfterTheFilesListedAfterThem) {
     static const struct {
         const char *name;

@@ -2,6 +2,8 @@
 #include "removal_support.h"
 
 #include <fstream>
+#include <functional>
+#include <thread>
 
 #include "removal/removal.h"
 #include "support.h"
@@ -215,6 +217,157 @@ TEST_F(Fonts, MissingFileStillBroadcasts) {
     ASSERT_TRUE(window.handle());
     UnregisterFont((folder_ + "\\missing.ttf").c_str());
     EXPECT_TRUE(Listed(RunningKey(), "Vanish Probe Bold"));
+    int changes = 0;
+    for (auto &message : window.messages)
+        changes += message.first == WM_FONTCHANGE;
+    EXPECT_EQ(changes, 1);
+}
+
+// Runs the call on a thread of its own and waits for it, up to a bound far beyond its
+// work. A call that has not returned by then is reported; unblock, when given, is meant to
+// free it, and a thread still stuck after that is ended.
+DWORD WINAPI RunWork(LPVOID data) {
+    auto *work = (std::function<void()> *)data;
+    (*work)();
+    delete work;
+    return 0;
+}
+
+bool ReturnsWithin(DWORD bound, std::function<void()> call, std::function<void()> unblock = {}) {
+    auto *work = new std::function<void()>(std::move(call));
+    HANDLE thread = CreateThread(nullptr, 0, RunWork, work, 0, nullptr);
+    if (!thread) {
+        delete work;
+        return false;
+    }
+    bool returned = WaitForSingleObject(thread, bound) == WAIT_OBJECT_0;
+    if (!returned) {
+        if (unblock)
+            unblock();
+        if (WaitForSingleObject(thread, 10000) != WAIT_OBJECT_0)
+            TerminateThread(thread, 1);
+    }
+    CloseHandle(thread);
+    return returned;
+}
+
+// A font entry that names a device or a pipe: the name is read from ordinary disk files
+// only, so nothing waits for bytes that never come. A pipe whose server never writes shows
+// the fault everywhere; COM1 and AUX show it only where Wine opens a serial port, and NUL
+// ends every read at once.
+TEST_F(Fonts, DevicesAndPipesGiveNoNameAndNoWait) {
+    std::string pipeName = "\\\\.\\pipe\\vanish-font-" + std::to_string(GetCurrentProcessId());
+    // Two instances: the name is read twice, once directly and once by UnregisterFont.
+    std::vector<HANDLE> servers;
+    for (int i = 0; i < 2; i++) {
+        HANDLE server =
+            CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
+                             PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
+        if (server == INVALID_HANDLE_VALUE)
+            GTEST_SKIP() << "no named pipe can be made here";
+        servers.push_back(server);
+    }
+    auto closeServers = [&] {
+        for (HANDLE &server : servers)
+            if (server != INVALID_HANDLE_VALUE) {
+                CloseHandle(server);
+                server = INVALID_HANDLE_VALUE;
+            }
+    };
+    static const char *const devices[] = {"COM1", "AUX", "NUL"};
+    std::vector<std::string> paths(devices, devices + 3);
+    paths.push_back(pipeName);
+    for (const std::string &path : paths) {
+        SCOPED_TRACE(path);
+        std::vector<char> name(520, 'x');
+        bool isPipe = path == pipeName;
+        EXPECT_TRUE(ReturnsWithin(
+            60000,
+            [&] {
+                GetTrueTypeFullName(path.c_str(), name.data(), (DWORD)name.size());
+                UnregisterFont(path.c_str());
+            },
+            isPipe ? std::function<void()>(closeServers) : std::function<void()>()))
+            << "the font's name was read from the device";
+        EXPECT_EQ(name[0], 0);
+    }
+    closeServers();
+}
+
+// A top-level window of a thread that has stopped taking messages, until released; then
+// it handles what was sent to it and goes.
+class HungWindow {
+  public:
+    HungWindow() {
+        ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        release_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        thread_ = std::thread([this] {
+            window_ = CreateWindowExA(0, "STATIC", "hung", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                                      nullptr, nullptr, nullptr);
+            SetEvent(ready_);
+            WaitForSingleObject(release_, INFINITE);
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&message);
+            if (window_)
+                DestroyWindow(window_);
+        });
+        WaitForSingleObject(ready_, INFINITE);
+    }
+    ~HungWindow() {
+        Release();
+        CloseHandle(ready_);
+        CloseHandle(release_);
+    }
+    void Release() {
+        SetEvent(release_);
+        if (thread_.joinable())
+            thread_.join();
+    }
+    HWND handle() const {
+        return window_;
+    }
+
+  private:
+    HANDLE ready_, release_;
+    HWND window_ = nullptr;
+    std::thread thread_;
+};
+
+// One window that takes no messages must not stop the removal: the change is still sent,
+// and a window that answers still sees it once.
+TEST_F(Fonts, AHungWindowDoesNotStopTheBroadcast) {
+    HungWindow hung;
+    ASSERT_TRUE(hung.handle());
+    RecordingWindow window;
+    ASSERT_TRUE(window.handle());
+    std::string missing = folder_ + "\\missing.ttf";
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread worker([&] {
+        UnregisterFont(missing.c_str());
+        SetEvent(done);
+    });
+    // This thread owns the answering window: it takes messages while it waits.
+    DWORD deadline = GetTickCount() + 60000;
+    bool returned = false;
+    while (!returned && (LONG)(deadline - GetTickCount()) > 0) {
+        DWORD wait =
+            MsgWaitForMultipleObjects(1, &done, FALSE, deadline - GetTickCount(), QS_ALLINPUT);
+        returned = wait == WAIT_OBJECT_0;
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+    }
+    EXPECT_TRUE(returned) << "UnregisterFont waited for the hung window";
+    hung.Release(); // frees a broadcast that waits for it
+    while (WaitForSingleObject(done, 0) != WAIT_OBJECT_0) {
+        MsgWaitForMultipleObjects(1, &done, FALSE, 1000, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+    }
+    worker.join();
+    CloseHandle(done);
     int changes = 0;
     for (auto &message : window.messages)
         changes += message.first == WM_FONTCHANGE;

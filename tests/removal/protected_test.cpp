@@ -3,6 +3,8 @@
 
 #include <shlobj.h>
 
+#include <memory>
+
 #include "removal/removal.h"
 #include "support.h"
 
@@ -82,6 +84,33 @@ std::vector<Row> ResolvedRows() {
         {"all users' application data", commonAppData, false},
         {"all users' Quick Launch",
          commonAppData.empty() ? "" : WithoutBackslash(commonAppData) + kQuickLaunch, false},
+        {"My Documents", ShellFolder(0x05), false},
+        {"favorites", ShellFolder(0x06), false},
+        {"recent", ShellFolder(0x08), false},
+        {"send to", ShellFolder(0x09), false},
+        {"My Music", ShellFolder(0x0D), false},
+        {"My Videos", ShellFolder(0x0E), false},
+        {"network shortcuts", ShellFolder(0x13), false},
+        {"templates", ShellFolder(0x15), false},
+        {"printer shortcuts", ShellFolder(0x1B), false},
+        {"local application data", ShellFolder(0x1C), false},
+        {"internet cache", ShellFolder(0x20), false},
+        {"cookies", ShellFolder(0x21), false},
+        {"history", ShellFolder(0x22), false},
+        {"Windows, as the shell names it", ShellFolder(0x24), false},
+        {"System, as the shell names it", ShellFolder(0x25), false},
+        {"program files, as the shell names it", ShellFolder(0x26), false},
+        {"My Pictures", ShellFolder(0x27), false},
+        {"profile", ShellFolder(0x28), false},
+        {"System of 32-bit programs", ShellFolder(0x29), false},
+        {"program files of 32-bit programs", ShellFolder(0x2A), false},
+        {"common files, as the shell names it", ShellFolder(0x2B), false},
+        {"common files of 32-bit programs", ShellFolder(0x2C), false},
+        {"administrative tools", ShellFolder(0x30), false},
+        {"all users' favorites", ShellFolder(0x1F), true},
+        {"all users' templates", ShellFolder(0x2D), true},
+        {"all users' documents", ShellFolder(0x2E), true},
+        {"all users' administrative tools", ShellFolder(0x2F), true},
         {"Program Files", RegistryFolder("ProgramFilesDir"), false},
         {"Common Files", RegistryFolder("CommonFilesDir"), false},
     };
@@ -278,6 +307,43 @@ TEST(ProtectedFolders, QuickLaunchPathTooLongIsNoMatch) {
     std::string quickLaunch = appData + kQuickLaunch;
     EXPECT_TRUE(Protection(quickLaunch.substr(0, PATH_SIZE - 1), 0));
     EXPECT_TRUE(Protection(appData + "\\Microsoft", 0));
+}
+
+// Damaged or hostile data naming the user's own shell folders as folder entries: they
+// stay, even when empty. Each is first pointed at an empty scratch folder, so that a fault
+// removes nothing of the prefix's own.
+TEST(ProtectedFolders, FileEntriesNamingShellFoldersLeaveThem) {
+    static const struct {
+        const char *value; // its name under the user's shell folders
+        int identifier;
+    } folders[] = {{"Favorites", 0x06}, {"SendTo", 0x09}, {"Personal", 0x05}};
+    const std::string explorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer";
+    std::string base = ScratchFolder("shell");
+    std::vector<std::unique_ptr<SavedUserValue>> saved;
+    std::vector<Entry> entries;
+    for (const auto &folder : folders) {
+        std::string path = base + "\\" + folder.value;
+        ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
+        for (const char *key : {"\\User Shell Folders", "\\Shell Folders"}) {
+            saved.emplace_back(new SavedUserValue(explorer + key, folder.value));
+            ASSERT_TRUE(
+                WriteValue(HKEY_CURRENT_USER, explorer + key, folder.value, TextValue(path)));
+        }
+        if (ShellFolder(folder.identifier) != path)
+            GTEST_SKIP() << "the shell here does not take " << folder.value
+                         << " from the user's registry";
+        entries.push_back({path, "", 0});
+        entries.push_back({path + "\\", "", 0});
+    }
+    std::string application = base + "\\Personal\\Application";
+    ASSERT_TRUE(CreateDirectoryA(application.c_str(), nullptr));
+    entries.push_back({application, "", 0}); // handled first, so My Documents is empty after it
+    ProgramState state(base + "\\");
+    state.SetEntries(entries);
+    RemoveFiles();
+    EXPECT_FALSE(FileExists(application)) << "an ordinary empty folder goes";
+    for (const auto &folder : folders)
+        EXPECT_TRUE(FileExists(base + "\\" + folder.value)) << folder.value;
 }
 
 TEST(ProtectedFolders, SpecialFolderLookup) {

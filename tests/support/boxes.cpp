@@ -109,6 +109,20 @@ static BOOL CALLBACK CollectDialogs(HWND window, LPARAM data) {
     return TRUE;
 }
 
+static BOOL CALLBACK CollectVisible(HWND window, LPARAM data) {
+    Search *search = (Search *)data;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->processId && IsWindowVisible(window))
+        search->found.push_back(window);
+    return TRUE;
+}
+
+std::vector<std::string> BoxWatcher::Windows() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return windows_;
+}
+
 HWND FindProgressDialog(DWORD processId) {
     Search search{processId, {}};
     EnumWindows(CollectDialogs, (LPARAM)&search);
@@ -118,21 +132,42 @@ HWND FindProgressDialog(DWORD processId) {
     return nullptr;
 }
 
+// A box is ready to be read and answered once its thread takes messages: by then the
+// dialog has been initialised and runs its loop. False when the box went meanwhile.
+static bool WaitUntilTakingMessages(HWND window) {
+    DWORD_PTR result;
+    return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &result) &&
+           IsWindowVisible(window);
+}
+
 void BoxWatcher::Run() {
     size_t next = 0;
     while (!stop_) {
+        Search visible{processId_, {}};
+        EnumWindows(CollectVisible, (LPARAM)&visible);
+        for (HWND window : visible.found) {
+            if (std::find(shown_.begin(), shown_.end(), window) != shown_.end())
+                continue;
+            shown_.push_back(window);
+            std::lock_guard<std::mutex> lock(mutex_);
+            windows_.push_back(ClassOf(window) + ": " + WindowText(window));
+        }
+        // A box stays known until its window is destroyed, also while it hides on its way
+        // out: forgetting it when it merely turned invisible, between seeing it and
+        // checking it, counted one box twice and gave a closing box the next answer. A
+        // destroyed window is forgotten before looking, so a reused handle is a new box.
+        handled_.erase(
+            std::remove_if(handled_.begin(), handled_.end(), [](HWND w) { return !IsWindow(w); }),
+            handled_.end());
         Search search{processId_, {}};
         EnumWindows(CollectDialogs, (LPARAM)&search);
-        // Forget windows that are gone, so a reused handle counts as a new box.
-        handled_.erase(std::remove_if(handled_.begin(), handled_.end(),
-                                      [](HWND w) { return !IsWindow(w) || !IsWindowVisible(w); }),
-                       handled_.end());
         for (HWND window : search.found) {
             if (std::find(handled_.begin(), handled_.end(), window) != handled_.end())
                 continue;
             if (HasProgressBar(window))
                 continue;
-            Sleep(50); // let the dialog finish its initialisation
+            if (!WaitUntilTakingMessages(window))
+                continue;
             Box box = ReadBox(window);
             {
                 std::lock_guard<std::mutex> lock(mutex_);

@@ -135,6 +135,7 @@ RunResult RunAndAnswer(const std::string &program, const std::string &arguments,
         WaitForSingleObject(process.hProcess, 5000);
     }
     result.boxes = watcher.Stop();
+    result.windows = watcher.Windows();
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return result;

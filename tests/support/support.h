@@ -49,6 +49,9 @@ class BoxWatcher {
     ~BoxWatcher();
     std::vector<Box> Stop(); // stops watching; returns the boxes seen, in order
     std::vector<Box> Seen();
+    // Every visible top-level window of the process seen, of any class, progress dialogs
+    // included: "class: caption", in the order first seen.
+    std::vector<std::string> Windows();
 
   private:
     void Run();
@@ -58,6 +61,8 @@ class BoxWatcher {
     std::function<void(HWND, const Box &)> onBox_;
     std::vector<HWND> handled_;
     std::vector<Box> seen_;
+    std::vector<HWND> shown_;
+    std::vector<std::string> windows_;
     std::mutex mutex_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
@@ -127,6 +132,7 @@ struct RunResult {
     bool finished = false;
     DWORD exitCode = 0;
     std::vector<Box> boxes;
+    std::vector<std::string> windows; // every visible window of the program (BoxWatcher)
 };
 // Runs a program, answers its boxes with the script, waits up to timeoutMs for its end.
 // onBox, when given, is called for each box before it is answered (see BoxWatcher).

@@ -1,64 +1,344 @@
-// vanish-pack: stamps uninstall data onto a copy of the uninstaller.
-//   vanish-pack finalize EXE             set the offset field to the file's own length
-//   vanish-pack stamp EXE DESCRIPTION OUT   write the block a description gives onto a copy
-//   vanish-pack block DESCRIPTION OUT       write the block alone
-#include "describe.h"
-#include "pack.h"
+// vanish-pack: builds an uninstaller from a JSON manifest, and checks, inspects and scans.
+// Exit codes: 0 done, 1 input refused, 2 usage.
+#include "builder.h"
 
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
-static int Fail(const std::string &message) {
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int DONE = 0, REFUSED = 1, USAGE = 2;
+
+int Fail(const std::string &message) {
     std::fprintf(stderr, "vanish-pack: %s\n", message.c_str());
-    return 1;
+    return REFUSED;
 }
 
-static int Finalize(const char *path) {
-    pack::Bytes image;
-    std::string error;
-    if (!pack::ReadWholeFile(path, &image, &error))
-        return Fail(error);
-    if (!pack::WriteOffset(image, uint32_t(image.size()), &error))
-        return Fail(std::string(path) + ": " + error);
-    if (!pack::WriteWholeFile(path, image, &error))
-        return Fail(error);
-    return 0;
-}
-
-static bool BuildFromDescription(const char *path, pack::Bytes *block, std::string *error) {
-    pack::Bytes text;
-    pack::Block description;
-    if (!pack::ReadWholeFile(path, &text, error))
-        return false;
-    if (!pack::ParseDescription(std::string(text.begin(), text.end()), &description, error)) {
-        *error = std::string(path) + ": " + *error;
+// Paths arrive as UTF-8 (converted from the wide command line on Windows).
+bool ReadFile(const std::string &path, pack::Bytes *data, std::string *error) {
+    std::error_code code;
+    if (fs::is_directory(fs::u8path(path), code)) {
+        *error = "cannot read " + path + ": it is a folder; give a file";
         return false;
     }
-    *block = pack::EncodeBlock(description);
+    std::ifstream in(fs::u8path(path), std::ios::binary);
+    if (!in) {
+        *error = "cannot open " + path + "; check the path";
+        return false;
+    }
+    data->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        *error = "cannot read " + path;
+        return false;
+    }
     return true;
 }
 
-int main(int argc, char **argv) {
+std::string Thousands(size_t value) {
+    std::string digits = std::to_string(value), out;
+    for (size_t i = 0; i < digits.size(); i++) {
+        if (i && (digits.size() - i) % 3 == 0)
+            out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+std::string Count(size_t n, const char *one, const char *many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// Reads and checks a manifest; prints every error and warning. False when it is refused.
+bool LoadManifest(const std::string &path, int codePage, bool strict,
+                  pack::ManifestResult *result) {
+    pack::Bytes text;
     std::string error;
-    if (argc == 3 && !std::strcmp(argv[1], "finalize"))
-        return Finalize(argv[2]);
-    if (argc == 4 && !std::strcmp(argv[1], "block")) {
-        pack::Bytes block;
-        if (!BuildFromDescription(argv[2], &block, &error) ||
-            !pack::WriteWholeFile(argv[3], block, &error))
-            return Fail(error);
-        return 0;
+    if (!ReadFile(path, &text, &error)) {
+        Fail(error);
+        return false;
     }
-    if (argc == 5 && !std::strcmp(argv[1], "stamp")) {
-        pack::Bytes image, block;
-        if (!pack::ReadWholeFile(argv[2], &image, &error) ||
-            !BuildFromDescription(argv[3], &block, &error) || !pack::Stamp(image, block, &error) ||
-            !pack::WriteWholeFile(argv[4], image, &error))
-            return Fail(error);
-        return 0;
+    *result = pack::ReadManifest(std::string(text.begin(), text.end()), codePage);
+    for (const auto &d : result->diagnostics)
+        std::fprintf(stderr, "vanish-pack: %s\n", pack::FormatDiagnostic(path, d).c_str());
+    if (result->Errors())
+        return false;
+    if (strict && result->Warnings()) {
+        Fail(path + ": " + Count(result->Warnings(), "warning", "warnings") +
+             " with --strict; fix them or leave out --strict");
+        return false;
     }
-    std::fprintf(stderr, "usage: vanish-pack finalize EXE\n"
-                         "       vanish-pack block DESCRIPTION OUT\n"
-                         "       vanish-pack stamp EXE DESCRIPTION OUT\n");
-    return 2;
+    return true;
+}
+
+int Build(const std::string &manifest, const std::string &stubPath, const std::string &outPath,
+          int codePage, bool restamp, bool strict) {
+    std::error_code code;
+    for (const std::string *input : {&manifest, &stubPath})
+        if (fs::equivalent(fs::u8path(*input), fs::u8path(outPath), code))
+            return Fail(outPath + ": the output would replace the input " + *input +
+                        "; write it elsewhere");
+    pack::ManifestResult result;
+    if (!LoadManifest(manifest, codePage, strict, &result))
+        return REFUSED;
+    pack::Bytes stub, image;
+    std::string error;
+    if (!ReadFile(stubPath, &stub, &error))
+        return Fail(error);
+    pack::Bytes block = pack::EncodeBlock(result.block);
+    if (!pack::StampCopy(stub, block, restamp, &image, &error))
+        return Fail(stubPath + ": " + error);
+    if (!pack::WriteFileAtomically(outPath, image, &error))
+        return Fail(outPath + ": " + error);
+    const pack::Block &b = result.block;
+    std::printf("vanish-pack: built %s: %s, %s, %s, %s; block %s bytes, file %s bytes\n",
+                outPath.c_str(), Count(b.texts.size(), "text", "texts").c_str(),
+                Count(b.files.size(), "file entry", "file entries").c_str(),
+                Count(b.folders.size(), "folder entry", "folder entries").c_str(),
+                Count(b.registry.size(), "registry entry", "registry entries").c_str(),
+                Thousands(block.size()).c_str(), Thousands(image.size()).c_str());
+    return DONE;
+}
+
+int Lint(const std::string &manifest, int codePage, bool strict) {
+    pack::ManifestResult result;
+    if (!LoadManifest(manifest, codePage, strict, &result))
+        return REFUSED;
+    if (result.diagnostics.empty())
+        std::printf("vanish-pack: %s: no errors, no warnings\n", manifest.c_str());
+    else
+        std::printf("vanish-pack: %s: no errors, %s\n", manifest.c_str(),
+                    Count(result.Warnings(), "warning", "warnings").c_str());
+    return DONE;
+}
+
+int Inspect(const std::string &path, int codePage, bool asJson) {
+    if (!pack::IsSupportedCodePage(codePage))
+        return Fail("code page " + std::to_string(codePage) + " is not supported; use one of " +
+                    pack::SupportedCodePages());
+    pack::Bytes image;
+    std::string error;
+    if (!ReadFile(path, &image, &error))
+        return Fail(error);
+    uint32_t offset = 0;
+    if (!pack::ReadOffset(image, &offset, &error))
+        return Fail(path + ": " + error + "; is it an uninstall.exe of this build?");
+    if (offset == 0)
+        return Fail(path + ": its offset field is 0, so it carries no uninstall data");
+    if (offset == image.size())
+        return Fail(path +
+                    ": not stamped: its offset field holds its own length and nothing is appended");
+    pack::BlockReading reading;
+    if (!pack::ReadBlock(image, offset, &reading)) {
+        if (!asJson)
+            std::printf("%s: block at byte %u, read up to its damage:\n%s", path.c_str(), offset,
+                        pack::DescribeReading(reading, codePage).c_str());
+        return Fail(path + ": damaged: " + reading.damage + "; the program shows message " +
+                    std::to_string(reading.programCode) + " and removes nothing");
+    }
+    if (asJson) {
+        std::string json;
+        std::vector<std::string> notes = reading.notes;
+        if (!pack::WriteManifest(reading.block, codePage, &json, &error, &notes))
+            return Fail(path + ": " + error);
+        for (const auto &note : notes)
+            std::fprintf(stderr, "vanish-pack: note: %s\n", note.c_str());
+        if (pack::EncodeBlock(reading.block) !=
+            pack::Bytes(image.begin() + offset, image.begin() + long(reading.end)))
+            std::fprintf(stderr,
+                         "vanish-pack: note: the block is laid out otherwise than vanish-pack "
+                         "writes it; a build from this manifest gives the same entries, not the "
+                         "same bytes\n");
+        std::fwrite(json.data(), 1, json.size(), stdout);
+        return DONE;
+    }
+    std::printf("%s: %s bytes, block at byte %u, %s bytes up to its end record\n%s", path.c_str(),
+                Thousands(image.size()).c_str(), offset, Thousands(reading.end - offset).c_str(),
+                pack::DescribeReading(reading, codePage).c_str());
+    if (reading.end < image.size())
+        std::printf("note: %s bytes follow the end record; the program never reads them\n",
+                    Thousands(image.size() - reading.end).c_str());
+    return DONE;
+}
+
+int Scan(const std::string &folder, const std::string &outPath, const std::string &name) {
+    std::vector<pack::FileEntry> entries;
+    std::string error;
+    if (!pack::ScanTree(folder, &entries, &error))
+        return Fail(error);
+    // The entries are UTF-8 already; the manifest keeps them so.
+    std::string text = "{\n";
+    auto quote = [](const std::string &s) {
+        std::string out = "\"";
+        for (char c : s) {
+            if (c == '"' || c == '\\')
+                out += '\\';
+            out += c;
+        }
+        return out + "\"";
+    };
+    if (!name.empty())
+        text += "  \"name\": " + quote(name) + ",\n";
+    text += "  \"files\": [";
+    for (size_t i = 0; i < entries.size(); i++)
+        text += std::string(i ? "," : "") + "\n    {\"folder\": " + quote(entries[i].folder) +
+                ", \"name\": " + quote(entries[i].name) + "}";
+    text += entries.empty() ? "]\n}\n" : "\n  ]\n}\n";
+    if (outPath.empty() || outPath == "-") {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return DONE;
+    }
+    if (!pack::WriteFileAtomically(outPath, pack::Bytes(text.begin(), text.end()), &error))
+        return Fail(outPath + ": " + error);
+    std::printf("vanish-pack: wrote %s: %s\n", outPath.c_str(),
+                Count(entries.size(), "file entry", "file entries").c_str());
+    return DONE;
+}
+
+int Finalize(const std::string &path) {
+    pack::Bytes image;
+    std::string error;
+    if (!ReadFile(path, &image, &error))
+        return Fail(error);
+    if (!pack::FinalizeImage(image, &error))
+        return Fail(path + ": " + error);
+    if (!pack::WriteFileAtomically(path, image, &error))
+        return Fail(path + ": " + error);
+    return DONE;
+}
+
+std::vector<std::string> Arguments(int argc, char **argv) {
+    std::vector<std::string> args;
+#ifdef _WIN32
+    // The wide command line, so that any file name arrives whole, as UTF-8.
+    (void)argv;
+    int count = 0;
+    LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 0; i < count; i++) {
+        int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string one(size_t(size > 0 ? size : 1), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, &one[0], size, nullptr, nullptr);
+        one.resize(one.size() - 1);
+        args.push_back(one);
+    }
+    LocalFree(wide);
+    (void)argc;
+#else
+    args.assign(argv, argv + argc);
+#endif
+    return args;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+#ifdef _WIN32
+    SetConsoleOutputCP(CP_UTF8);
+#endif
+    CLI::App app{"vanish-pack: builds a Vanish uninstaller from a JSON manifest.\n"
+                 "Exit codes: 0 done, 1 input refused, 2 usage.",
+                 "vanish-pack"};
+    app.require_subcommand(1);
+    app.footer("See docs/manifest.md for the manifest and docs/format.md for the block.");
+    int codePage = 1252;
+    std::string manifest, stub, out, exe, folder, name;
+    bool restamp = false, strict = false, asJson = false;
+    auto codePageOption = [&](CLI::App *command) {
+        command->add_option("--codepage", codePage,
+                            "ANSI code page the texts and paths are written in (default 1252; " +
+                                pack::SupportedCodePages() + ")");
+    };
+
+    CLI::App *build =
+        app.add_subcommand("build", "Check a manifest and write a stamped copy of uninstall.exe");
+    build->add_option("MANIFEST", manifest, "the JSON manifest (UTF-8)")->required();
+    build->add_option("--stub", stub, "the unstamped uninstall.exe to copy")->required();
+    build->add_option("-o,--output", out, "the uninstaller to write")->required();
+    build->add_flag("--restamp", restamp, "replace the block of an already stamped stub");
+    build->add_flag("--strict", strict, "refuse the manifest when it has warnings");
+    codePageOption(build);
+
+    CLI::App *inspect =
+        app.add_subcommand("inspect", "Show the uninstall data inside a stamped uninstaller");
+    inspect->add_option("EXE", exe, "the stamped uninstaller")->required();
+    inspect->add_flag("--json", asJson, "print it as a manifest that builds the same block");
+    codePageOption(inspect);
+
+    CLI::App *lint = app.add_subcommand("lint", "Check a manifest without building");
+    lint->add_option("MANIFEST", manifest, "the JSON manifest (UTF-8)")->required();
+    lint->add_flag("--strict", strict, "count warnings as errors (exit 1)");
+    codePageOption(lint);
+
+    CLI::App *scan = app.add_subcommand(
+        "scan", "Write the file entries of a staged install folder as a manifest");
+    scan->add_option("DIR", folder, "the staged install folder")->required();
+    scan->add_option("-o,--output", out, "the manifest to write (default: standard output)");
+    scan->add_option("--name", name, "the application's name for the manifest");
+
+    // The build's post-link step; not for authors.
+    CLI::App *finalize = app.add_subcommand("finalize", "");
+    finalize->group("");
+    finalize->add_option("EXE", exe)->required();
+
+    std::vector<std::string> args = Arguments(argc, argv);
+    static const char *const commands[] = {"build", "inspect", "lint", "scan", "finalize"};
+    if (args.size() > 1 && args[1][0] != '-' &&
+        std::none_of(std::begin(commands), std::end(commands),
+                     [&](const char *c) { return args[1] == c; })) {
+        std::fprintf(
+            stderr,
+            "vanish-pack: unknown command '%s'; the commands are build, inspect, lint and scan "
+            "(see 'vanish-pack --help')\n",
+            args[1].c_str());
+        return USAGE;
+    }
+    // Name an unknown option before CLI11 reports a missing argument instead.
+    for (CLI::App *sub : {build, inspect, lint, scan})
+        if (args.size() > 1 && args[1] == sub->get_name())
+            for (size_t i = 2; i < args.size(); i++) {
+                std::string name = args[i].substr(0, args[i].find('='));
+                if (name.size() > 1 && name[0] == '-' && name != "-h" && name != "--help" &&
+                    !sub->get_option_no_throw(name)) {
+                    std::fprintf(
+                        stderr,
+                        "vanish-pack: unknown option '%s' for %s; see 'vanish-pack %s --help'\n",
+                        name.c_str(), sub->get_name().c_str(), sub->get_name().c_str());
+                    return USAGE;
+                }
+            }
+    std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError &e) {
+        std::string what = e.what();
+        std::string command = "vanish-pack";
+        for (CLI::App *sub : {build, inspect, lint, scan})
+            if (sub->parsed())
+                command += " " + sub->get_name();
+        std::fprintf(stderr, "vanish-pack: %s; see '%s --help'\n", what.c_str(), command.c_str());
+        return USAGE;
+    }
+    if (build->parsed())
+        return Build(manifest, stub, out, codePage, restamp, strict);
+    if (inspect->parsed())
+        return Inspect(exe, codePage, asJson);
+    if (lint->parsed())
+        return Lint(manifest, codePage, strict);
+    if (scan->parsed())
+        return Scan(folder, out, name);
+    return Finalize(exe);
 }

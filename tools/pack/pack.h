@@ -92,6 +92,28 @@ bool WriteOffset(Bytes &image, uint32_t offset, std::string *error);
 // Sets the offset field to the image's length and appends the block there.
 bool Stamp(Bytes &image, const Bytes &block, std::string *error);
 
+// Reading a block back the way the program's loader reads it, without trusting any count.
+struct RecordInfo {
+    size_t offset = 0; // of the header, in the file
+    uint16_t tag = 0;
+    uint8_t flags = 0;
+    uint32_t length = 0;
+};
+struct BlockReading {
+    Block block;             // the texts of the first table, the entries in order, the options
+    bool hasOptions = false; // a complete options record (12 bytes or more) was read
+    std::vector<RecordInfo> records; // every header read, in order
+    std::vector<std::string>
+        notes;           // where the program reads it otherwise than a plain rebuild would
+    size_t end = 0;      // the byte after the end record (when read whole)
+    std::string damage;  // empty when the stream reads whole up to its end record
+    int programCode = 0; // the message number the program shows for the damage (8 or 1)
+};
+// Reads the stream starting at offset. Returns false with damage set (which record, which
+// byte, what was expected) when the program would refuse it.
+bool ReadBlock(const Bytes &image, size_t offset, BlockReading *reading);
+const char *RecordName(uint16_t tag);
+
 bool ReadWholeFile(const std::string &path, Bytes *data, std::string *error);
 bool WriteWholeFile(const std::string &path, const Bytes &data, std::string *error);
 

@@ -1,0 +1,204 @@
+// The removal log (/L): one plain-text line per action, written to the temporary folder as
+// the run goes. Each line is built whole in a fixed buffer, written with one WriteFile and
+// flushed, so a run that dies leaves a log that ends at its last completed line.
+#include "data.h"
+
+#define LOG_NUMBERS 1000 // <name>.log, then <name>.1.log up to <name>.999.log
+#define LOG_TAIL 5       // "..." marking a cut line, then CR LF
+
+static const char logExtension[] = ".log";
+static const char cutMark[] = "...";
+static const char lineEnd[] = "\r\n";
+static const char subjectMark[] = ": ";
+
+// The predefined root keys, by their value less 0x80000000.
+static const char *const rootNames[] = {"HKCR", "HKCU", "HKLM", "HKU", "HKPD", "HKCC", "HKDD"};
+
+static char *logLine; // the line being built, TEXT_SIZE bytes while the log is open
+static DWORD logUsed;
+static int logCut;
+
+// Writes value in the base given (10 or 16) with its terminator; room for 11 bytes.
+static void FormatNumber(char *text, DWORD value, DWORD base) {
+    char digits[12];
+    DWORD n = 0;
+    do {
+        DWORD digit = value % base;
+        digits[n++] = (char)(digit < 10 ? '0' + digit : 'A' + digit - 10);
+        value /= base;
+    } while (value);
+    for (DWORD i = 0; i < n; i++)
+        text[i] = digits[n - 1 - i];
+    text[n] = 0;
+}
+
+// "<folder><name>.log", or "<folder><name>.<n>.log" for n of 1 or more.
+static int BuildLogName(char *buffer, const char *folder, const char *name, DWORD n) {
+    char number[16];
+    number[0] = 0;
+    if (n) {
+        number[0] = '.';
+        FormatNumber(number + 1, n, 10);
+    }
+    return CopyText(buffer, PATH_SIZE, folder) && AppendText(buffer, PATH_SIZE, name) &&
+           AppendText(buffer, PATH_SIZE, number) && AppendText(buffer, PATH_SIZE, logExtension);
+}
+
+// Named after the executable, without its extension: uninstall.exe writes uninstall.log,
+// or the first of uninstall.1.log, uninstall.2.log ... that does not exist yet. CREATE_NEW
+// picks a free name and creates it in one step, so no other run's log is overwritten.
+int OpenRemovalLog() {
+    char module[PATH_SIZE];
+    char folder[PATH_SIZE];
+    char name[PATH_SIZE];
+    DWORD length = GetModuleFileNameA(moduleHandle, module, PATH_SIZE);
+    if (!length || length >= PATH_SIZE)
+        return 0;
+    module[length] = 0; // older systems do not terminate a cut name
+    char *base = FindLastBackslash(module);
+    base = base ? base + 1 : module;
+    char *dot = 0;
+    for (char *p = base + 1; *p; p++)
+        if (*p == '.')
+            dot = p;
+    if (dot)
+        *dot = 0;
+    length = GetTempPathA(PATH_SIZE, folder);
+    if (!length || length >= PATH_SIZE || !AddBackslash(folder, PATH_SIZE))
+        return 0;
+    for (DWORD n = 0; n < LOG_NUMBERS; n++) {
+        if (!BuildLogName(name, folder, base, n))
+            return 0;
+        HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, 0);
+        if (file != INVALID_HANDLE_VALUE) {
+            if (!AllocateMemory((void **)&logLine, TEXT_SIZE)) {
+                CloseHandle(file);
+                DeleteFileA(name);
+                return 0;
+            }
+            removalLog = file;
+            return 1;
+        }
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            return 0; // the folder cannot take a log at all
+    }
+    return 0;
+}
+
+void CloseRemovalLog() {
+    if (removalLog)
+        CloseHandle(removalLog);
+    removalLog = 0;
+    ReleaseMemory((void **)&logLine);
+}
+
+// Starts a line; 0, and nothing to do, when there is no log.
+int LogStart(const char *text) {
+    if (!removalLog)
+        return 0;
+    logUsed = 0;
+    logCut = 0;
+    LogText(text);
+    return 1;
+}
+
+// Texts go in byte for byte, never as a format. A control character, which no file name
+// holds, becomes "?" so that a stored name cannot start a line of its own. What does not
+// fit is cut, and the line ends in "...".
+void LogText(const char *text) {
+    if (!removalLog || !text)
+        return;
+    for (; *text; text++) {
+        if (logUsed >= TEXT_SIZE - LOG_TAIL) {
+            logCut = 1;
+            return;
+        }
+        unsigned char c = (unsigned char)*text;
+        logLine[logUsed++] = c < 32 ? '?' : (char)c;
+    }
+}
+
+static void LogDigits(DWORD value, DWORD base) {
+    char text[12];
+    FormatNumber(text, value, base);
+    LogText(text);
+}
+
+void LogNumber(DWORD value) {
+    LogDigits(value, 10);
+}
+
+void LogSigned(int value) {
+    if (value < 0) {
+        LogText("-");
+        LogDigits((DWORD)0 - (DWORD)value, 10);
+    } else {
+        LogDigits((DWORD)value, 10);
+    }
+}
+
+// The root as its usual short name; any other value as a hexadecimal number.
+void LogRoot(DWORD root) {
+    DWORD index = root - 0x80000000;
+    if (index < sizeof rootNames / sizeof rootNames[0]) {
+        LogText(rootNames[index]);
+    } else {
+        LogText("0x");
+        LogDigits(root, 16);
+    }
+}
+
+void LogFinish() {
+    if (!removalLog)
+        return;
+    if (logCut) {
+        CopyBytes(logLine + logUsed, cutMark, sizeof cutMark - 1);
+        logUsed += sizeof cutMark - 1;
+    }
+    CopyBytes(logLine + logUsed, lineEnd, sizeof lineEnd - 1);
+    logUsed += sizeof lineEnd - 1;
+    DWORD written;
+    WriteFile(removalLog, logLine, logUsed, &written, 0);
+    FlushFileBuffers(removalLog);
+}
+
+void ReportItem(int outcome, const char *what, const char *subject) {
+    itemCounts[outcome]++;
+    if (!LogStart(what))
+        return;
+    if (subject) {
+        LogText(subjectMark);
+        LogText(subject);
+    }
+    LogFinish();
+}
+
+void ReportItemCode(int outcome, const char *what, DWORD code, const char *subject) {
+    itemCounts[outcome]++;
+    if (!LogStart(what))
+        return;
+    LogText(" ");
+    LogNumber(code);
+    LogText(subjectMark);
+    LogText(subject);
+    LogFinish();
+}
+
+// A registry entry: its root, then its path as stored; a system error, when there is one,
+// after the text as ", error N".
+void ReportKey(int outcome, const char *what, DWORD error, DWORD root, const char *path) {
+    itemCounts[outcome]++;
+    if (!LogStart(what))
+        return;
+    if (error) {
+        LogText(", error ");
+        LogNumber(error);
+    }
+    LogText(subjectMark);
+    LogRoot(root);
+    LogText("\\");
+    LogText(path);
+    LogFinish();
+}

@@ -1,0 +1,294 @@
+// Program launch and document opening: real processes started by the program's own
+// functions, each leaving a mark that is read back.
+#include <gtest/gtest.h>
+
+#include "driver/driver.h"
+#include "removal_support.h"
+#include "support.h"
+
+#include <string>
+
+using namespace testing_support;
+
+namespace {
+
+std::string Fixture(const std::string &name) {
+    return BuildFolder() + "\\tests\\fixtures\\" + name + ".exe";
+}
+
+std::string ReadText(const std::string &path) {
+    std::string text;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got)
+        text.append(buffer, got);
+    CloseHandle(file);
+    return text;
+}
+
+// Polls for a file, bounded: the machine may be slow, but the file must come.
+bool WaitForFile(const std::string &path, DWORD timeoutMs = 60000) {
+    for (DWORD waited = 0; waited < timeoutMs; waited += 20) {
+        if (FileExists(path))
+            return true;
+        Sleep(20);
+    }
+    return FileExists(path);
+}
+
+std::string CurrentDirectory() {
+    char folder[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, folder);
+    return folder;
+}
+
+// What the helper wrote: the folder it ran in and its command line.
+struct Mark {
+    std::string folder, commandLine;
+};
+Mark ReadMark(const std::string &path) {
+    std::string text = ReadText(path);
+    size_t newline = text.find('\n');
+    if (newline == std::string::npos)
+        return {text, ""};
+    return {text.substr(0, newline), text.substr(newline + 1)};
+}
+
+// RunProgram on a worker thread, so that a wait that never ends fails the test instead of
+// hanging it.
+struct Launch {
+    std::string path, arguments;
+    int wait;
+    int result = -1;
+};
+DWORD WINAPI LaunchThread(void *parameter) {
+    Launch *launch = static_cast<Launch *>(parameter);
+    launch->result = RunProgram(launch->path.c_str(), launch->arguments.c_str(), launch->wait);
+    return 0;
+}
+::testing::AssertionResult RunWithin(Launch *launch, DWORD timeoutMs = 60000) {
+    HANDLE thread = CreateThread(nullptr, 0, LaunchThread, launch, 0, nullptr);
+    if (!thread)
+        return ::testing::AssertionFailure() << "no thread";
+    DWORD waited = WaitForSingleObject(thread, timeoutMs);
+    CloseHandle(thread);
+    if (waited != WAIT_OBJECT_0)
+        return ::testing::AssertionFailure() << "RunProgram did not return";
+    return ::testing::AssertionSuccess();
+}
+
+class RunProgramTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = ScratchFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        programs_ = folder_ + "\\my programs (x86)";
+        ASSERT_TRUE(CreateDirectoryA(programs_.c_str(), nullptr));
+        helper_ = programs_ + "\\launch helper.exe";
+        ASSERT_TRUE(CopyFileA(Fixture("launchhelper").c_str(), helper_.c_str(), FALSE));
+        mark_ = folder_ + "\\mark.txt";
+        go_ = folder_ + "\\go.txt";
+        before_ = CurrentDirectory();
+    }
+    void TearDown() override {
+        EXPECT_EQ(before_, CurrentDirectory()) << "the current directory is left unchanged";
+        SetCurrentDirectoryA(before_.c_str());
+    }
+    std::string Arguments(int delay, int exitCode, bool go = false) {
+        std::string arguments =
+            "\"" + mark_ + "\" " + std::to_string(delay) + " " + std::to_string(exitCode);
+        return go ? arguments + " \"" + go_ + "\"" : arguments;
+    }
+    std::string folder_, programs_, helper_, mark_, go_, before_;
+};
+
+// With wait set, the program has ended when RunProgram returns, whatever its exit code,
+// including 259, which is also the code of a process still running.
+TEST_F(RunProgramTest, WaitSetReturnsOnceTheProgramHasEnded) {
+    static const DWORD exitCodes[] = {0, 3, STILL_ACTIVE};
+    for (DWORD code : exitCodes) {
+        SCOPED_TRACE(code);
+        DeleteFileA(mark_.c_str());
+        Launch launch = {helper_, Arguments(300, (int)code), 1};
+        ASSERT_TRUE(RunWithin(&launch));
+        EXPECT_EQ(1, launch.result);
+        ASSERT_TRUE(FileExists(mark_)) << "RunProgram returned before the program ended";
+        Mark mark = ReadMark(mark_);
+        EXPECT_EQ(programs_, mark.folder) << "the program runs in its own folder";
+        EXPECT_EQ("\"" + helper_ + "\" " + launch.arguments, mark.commandLine);
+    }
+}
+
+TEST_F(RunProgramTest, WaitClearReturnsWhileTheProgramRuns) {
+    Launch launch = {helper_, Arguments(0, 0, true), 0};
+    ASSERT_TRUE(RunWithin(&launch, 30000));
+    EXPECT_EQ(1, launch.result);
+    EXPECT_FALSE(FileExists(mark_)) << "the program is still waiting for its go";
+    ASSERT_TRUE(WriteFileText(go_, "go"));
+    EXPECT_TRUE(WaitForFile(mark_));
+}
+
+TEST_F(RunProgramTest, MissingProgramIsNotStarted) {
+    Launch launch = {programs_ + "\\missing program.exe", "", 1};
+    ASSERT_TRUE(RunWithin(&launch));
+    EXPECT_EQ(0, launch.result);
+}
+
+TEST_F(RunProgramTest, PathWithoutBackslashStartsInTheCurrentDirectory) {
+    ASSERT_TRUE(SetCurrentDirectoryA(programs_.c_str()));
+    before_ = CurrentDirectory();
+    Launch launch = {"launch helper.exe", Arguments(0, 0), 1};
+    ASSERT_TRUE(RunWithin(&launch));
+    EXPECT_EQ(1, launch.result);
+    ASSERT_TRUE(FileExists(mark_));
+    EXPECT_EQ(programs_, ReadMark(mark_).folder);
+}
+
+// "C:\program.exe" runs in the root folder, not in whatever directory drive C had.
+TEST_F(RunProgramTest, ProgramInARootFolderRunsThere) {
+    std::string root = "C:\\vanish-launch-" + ProgramName() + ".exe";
+    ASSERT_TRUE(CopyFileA(helper_.c_str(), root.c_str(), FALSE));
+    ASSERT_TRUE(SetCurrentDirectoryA(folder_.c_str()));
+    before_ = CurrentDirectory();
+    Launch launch = {root, Arguments(0, 0), 1};
+    ASSERT_TRUE(RunWithin(&launch));
+    DeleteFileA(root.c_str());
+    EXPECT_EQ(1, launch.result);
+    ASSERT_TRUE(FileExists(mark_));
+    EXPECT_EQ("C:\\", ReadMark(mark_).folder);
+}
+
+TEST_F(RunProgramTest, ArgumentsTooLongAreNotCut) {
+    // 520 bytes hold the quoted path, a space and the arguments with their terminator.
+    std::string path = helper_;
+    size_t room = 520 - (path.size() + 2) - 1 - 1;
+    Launch fits = {path, Arguments(0, 0), 1};
+    fits.arguments += std::string(room - fits.arguments.size(), ' ');
+    ASSERT_TRUE(RunWithin(&fits));
+    EXPECT_EQ(1, fits.result);
+    EXPECT_TRUE(FileExists(mark_));
+    DeleteFileA(mark_.c_str());
+    Launch tooLong = {path, fits.arguments + " ", 1};
+    ASSERT_TRUE(RunWithin(&tooLong));
+    EXPECT_EQ(0, tooLong.result);
+    EXPECT_FALSE(FileExists(mark_));
+}
+
+class OpenDocumentTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = ScratchFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        recorder_ = folder_ + "\\record er.exe";
+        ASSERT_TRUE(CopyFileA(Fixture("recorder").c_str(), recorder_.c_str(), FALSE));
+        record_ = folder_ + "\\record.txt";
+    }
+    std::string Recorded() {
+        EXPECT_TRUE(WaitForFile(record_)) << "the open command did not run";
+        // Wine may show the renamed file a moment before it can be opened.
+        std::string text = ReadText(record_);
+        for (int i = 0; i < 3000 && text.empty(); i++) {
+            Sleep(20);
+            text = ReadText(record_);
+        }
+        DeleteFileA(record_.c_str());
+        return text;
+    }
+    std::string folder_, recorder_, record_;
+};
+
+// A file type of the test's own, registered under a name no system uses, opens through
+// the shell with its own command.
+TEST_F(OpenDocumentTest, OpensThroughTheShell) {
+    static const char extension[] = ".vanishtestdoc";
+    static const char type[] = "VanishTests.Document";
+    std::string command = "\"" + recorder_ + "\" \"" + record_ + "\" \"%1\"";
+    std::string document = folder_ + "\\farewell page" + extension;
+    ASSERT_TRUE(WriteFileText(document, "farewell"));
+    ASSERT_TRUE(WriteValue(HKEY_CLASSES_ROOT, extension, "", TextValue(type)));
+    ASSERT_TRUE(WriteValue(HKEY_CLASSES_ROOT, std::string(type) + "\\shell\\open\\command", "",
+                           TextValue(command)));
+    OpenDocument(document.c_str(), ".htm");
+    std::string line = Recorded();
+    RemoveKeyTree(HKEY_CLASSES_ROOT, extension);
+    RemoveKeyTree(HKEY_CLASSES_ROOT, type);
+    size_t at = line.find(document);
+    EXPECT_NE(std::string::npos, at) << line;
+}
+
+// When the shell cannot open the target, the command registered for ".htm" runs with the
+// target in place of its placeholder. Classes are redirected to a test key, so the system's
+// own ".htm" stays untouched.
+TEST_F(OpenDocumentTest, FallsBackToTheHtmCommand) {
+    std::string start = "\"" + recorder_ + "\" \"" + record_ + "\"";
+    std::string plain = folder_ + "\\missing.htm";
+    std::string spaced = folder_ + "\\no such page.htm";
+    struct Case {
+        const char *name;
+        std::string command, target, expected;
+    } cases[] = {
+        {"quoted placeholder and switches", start + " \"%1\" /new -window", plain,
+         start + "  " + plain},
+        {"bare placeholder and switches", start + " %1 /new", plain, start + "  " + plain},
+        {"no placeholder", start, plain, start + " " + plain},
+        {"target with spaces", start + " \"%1\"", spaced, start + "  \"" + spaced + "\""},
+    };
+    removal_tests::RootRedirect classes(HKEY_CLASSES_ROOT);
+    ASSERT_TRUE(classes.active());
+    ASSERT_TRUE(classes.Write(".htm", "", REG_SZ, "VanishTests.Page"));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(classes.Write("VanishTests.Page\\shell\\open\\command", "", REG_SZ, c.command));
+        OpenDocument(c.target.c_str(), ".htm");
+        EXPECT_EQ(c.expected, Recorded());
+    }
+}
+
+// Nothing is run when the fallback cannot be read: no type, no command, or a command too
+// long for its buffer.
+TEST_F(OpenDocumentTest, FallbackGivesUpSilently) {
+    std::string start = "\"" + recorder_ + "\" \"" + record_ + "\"";
+    std::string target = folder_ + "\\missing.htm";
+    removal_tests::RootRedirect classes(HKEY_CLASSES_ROOT);
+    ASSERT_TRUE(classes.active());
+    OpenDocument(target.c_str(), ".htm"); // no ".htm" at all
+    ASSERT_TRUE(classes.Write(".htm", "", REG_SZ, "VanishTests.Page"));
+    OpenDocument(target.c_str(), ".htm"); // no command
+    // A command of 300 bytes does not fit the 260 that are read.
+    std::string longCommand = start + " " + std::string(300 - start.size() - 1, 'x');
+    ASSERT_TRUE(classes.Write("VanishTests.Page\\shell\\open\\command", "", REG_SZ, longCommand));
+    OpenDocument(target.c_str(), ".htm");
+    // The last attempt with a command that fits shows that the others would have recorded.
+    ASSERT_TRUE(classes.Write("VanishTests.Page\\shell\\open\\command", "", REG_SZ, start));
+    OpenDocument(target.c_str(), ".htm");
+    EXPECT_EQ(start + " " + target, Recorded()) << "only the last command ran";
+}
+
+TEST(ReadDefaultValueTest, EmptiesTheBufferWhenNothingCanBeRead) {
+    removal_tests::RootRedirect classes(HKEY_CLASSES_ROOT);
+    ASSERT_TRUE(classes.active());
+    ASSERT_TRUE(classes.Write("Short", "", REG_SZ, "page"));
+    ASSERT_TRUE(classes.Write("Long", "", REG_SZ, std::string(260, 'y')));
+    ASSERT_TRUE(classes.Write("Fits", "", REG_SZ, std::string(259, 'z')));
+    ASSERT_TRUE(classes.Write("Unnamed only\\Sub", "", REG_SZ, "x"));
+    struct Case {
+        const char *key;
+        LONG result;
+        std::string text;
+    } cases[] = {
+        {"Short", 0, "page"},    {"Fits", 0, std::string(259, 'z')},    {"Long", 0, ""},
+        {"Unnamed only", 0, ""}, {"Missing", ERROR_FILE_NOT_FOUND, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.key);
+        char buffer[520];
+        FillBytes(buffer, '#', sizeof buffer);
+        EXPECT_EQ(c.result, ReadDefaultValue(HKEY_CLASSES_ROOT, c.key, buffer));
+        EXPECT_EQ(c.text, std::string(buffer));
+        EXPECT_EQ('#', buffer[260]) << "no more than 260 bytes are written";
+    }
+}
+
+} // namespace

@@ -1,0 +1,835 @@
+// The builder: manifests to bytes, the checks, reading back, and the vanish-pack command.
+#include "builder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <map>
+#include <algorithm>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using pack::Bytes;
+
+namespace {
+
+const std::string kSource = VANISH_SOURCE_DIR;
+const std::string kTool = VANISH_PACK_TOOL;
+
+std::string ReadText(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteText(const std::string &path, const std::string &text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+// The smallest stub: a marker whose field holds the file's own length.
+Bytes FreshStub() {
+    return {'M', 'Z', 0, 0, 'w', 'w', 'g', 'T', ')', 'H', 14, 0, 0, 0};
+}
+
+// A fenced block of a markdown file, found by the line that precedes it.
+std::string FencedAfter(const std::string &file, const std::string &marker) {
+    std::string text = ReadText(file);
+    size_t at = text.find(marker);
+    if (at == std::string::npos)
+        return "";
+    size_t open = text.find("```", at);
+    size_t start = text.find('\n', open) + 1;
+    size_t close = text.find("\n```", start);
+    return text.substr(start, close - start + 1);
+}
+
+// "0000: 34 12 ...   ; comment" lines to bytes; offsets must run on without a gap.
+Bytes ParseListing(const std::string &listing, std::string *error) {
+    Bytes bytes;
+    std::istringstream lines(listing);
+    std::string line;
+    while (std::getline(lines, line)) {
+        line = line.substr(0, line.find(';'));
+        size_t colon = line.find(':');
+        if (colon == std::string::npos)
+            continue;
+        if (std::stoul(line.substr(0, colon), nullptr, 16) != bytes.size()) {
+            *error = "offset " + line.substr(0, colon) + " does not follow the bytes before it";
+            return {};
+        }
+        std::istringstream hex(line.substr(colon + 1));
+        std::string pair;
+        while (hex >> pair)
+            bytes.push_back(uint8_t(std::stoul(pair, nullptr, 16)));
+    }
+    return bytes;
+}
+
+pack::ManifestResult Read(const std::string &json, int page = 1252) {
+    return pack::ReadManifest(json, page);
+}
+
+std::string Diagnostics(const pack::ManifestResult &result) {
+    std::string all;
+    for (const auto &d : result.diagnostics)
+        all += pack::FormatDiagnostic("", d) + "\n";
+    return all;
+}
+
+// --- Golden bytes -------------------------------------------------------------------------
+
+TEST(Manifest, TheFormatExampleBuildsTheHandAssembledBlock) {
+    std::string manifest = FencedAfter(kSource + "/docs/format.md", "<!-- example manifest -->");
+    ASSERT_FALSE(manifest.empty()) << "docs/format.md lost its example manifest";
+    pack::ManifestResult result = Read(manifest);
+    ASSERT_EQ(0u, result.diagnostics.size()) << Diagnostics(result);
+    // clang-format off
+    const std::string texts[] = {"Acme", "Remove Acme?", "Acme is gone.", "&Yes", "Yes to &all", "&No",
+        "No to a&ll", "No memory: %s", "Damaged: %s", "%s is read-only. Remove it?",
+        "Remove the shared file %s?", "Files", "Folders", "Folders", "Registry", "Close Acme."};
+    Bytes strings = {1, 0, 16, 0};
+    for (const auto &t : texts) {
+        strings.push_back(uint8_t(t.size()));
+        strings.push_back(0);
+        strings.insert(strings.end(), t.begin(), t.end());
+    }
+    Bytes expected = {0x34, 0x12, 0, 0, uint8_t(strings.size()), 0, 0, 0};
+    expected.insert(expected.end(), strings.begin(), strings.end());
+    Bytes rest = {
+        0x35, 0x12, 0, 0, 18, 0, 0, 0,   1, 0, 0, 0,            // files: one entry
+        1, 0, '.',   8, 0, 'a', 'c', 'm', 'e', '.', 'e', 'x', 'e',   0x08,
+        0x36, 0x12, 0, 0, 26, 0, 0, 0,   1, 0, 0, 0,            // folders: one entry
+        1,   12, 0, 'C', ':', '\\', 'A', 'c', 'm', 'e', '\\', 'l', 'o', 'g', 's',
+        5, 0, 'a', '.', 'l', 'o', 'g',
+        0x37, 0x12, 0, 0, 28, 0, 0, 0,   1, 0, 0, 0,            // registry: one entry
+        0x01, 0, 0, 0x80,   18, 0, 'S', 'o', 'f', 't', 'w', 'a', 'r', 'e', '\\', 'A', 'c', 'm', 'e',
+        '\\', '\\', 'V', 'e', 'r',
+        0x3A, 0x12, 0, 0, 22, 0, 0, 0,                          // options
+        1, 0, 0, 0,   12, 0, 0, 0,   0, 0, 0, 0,   'c', 'l', 'e', 'a', 'n', '.', 'e', 'x', 'e', 0,
+        0x7F, 0x7F, 0, 0, 0, 0, 0, 0};                         // end
+    // clang-format on
+    expected.insert(expected.end(), rest.begin(), rest.end());
+    EXPECT_EQ(expected, pack::EncodeBlock(result.block));
+
+    std::string error;
+    Bytes listed =
+        ParseListing(FencedAfter(kSource + "/docs/format.md", "<!-- example block -->"), &error);
+    EXPECT_EQ("", error);
+    EXPECT_EQ(expected, listed) << "the hex listing in docs/format.md no longer matches the block";
+}
+
+TEST(Manifest, ANameAloneFillsEveryTextWithItsDefault) {
+    pack::ManifestResult result = Read(R"({"name": "Acme Notes"})");
+    ASSERT_EQ(0u, result.Errors()) << Diagnostics(result);
+    EXPECT_EQ(0u, result.Warnings()) << Diagnostics(result);
+    ASSERT_EQ(16u, result.block.texts.size());
+    EXPECT_EQ("Acme Notes Uninstall", result.block.texts[0]);
+    EXPECT_EQ("Remove Acme Notes and all of its components?", result.block.texts[1]);
+    EXPECT_EQ("Acme Notes is still running. Close it, then choose Retry.", result.block.texts[15]);
+    for (size_t n = 0; n < 16; n++) {
+        SCOPED_TRACE(n);
+        EXPECT_FALSE(result.block.texts[n].empty());
+        EXPECT_EQ(std::string::npos, result.block.texts[n].find("{name}"));
+    }
+    EXPECT_NE(std::string::npos, result.block.texts[9].find("%s"));
+    EXPECT_NE(std::string::npos, result.block.texts[10].find("%s"));
+}
+
+TEST(Manifest, TextsAndPathsAreWrittenInTheChosenCodePage) {
+    struct Case {
+        int page;
+        const char *utf8;
+        std::string bytes;
+    } cases[] = {
+        {1252, "Möchten Sie Grüße.txt löschen? €",
+         "M\xF6"
+         "chten Sie Gr\xFC\xDF"
+         "e.txt l\xF6schen? \x80"},
+        {1250, "Přejete si odebrat",
+         "P\xF8"
+         "ejete si odebrat"},
+        {1251, "Удалить", "\xD3\xE4\xE0\xEB\xE8\xF2\xFC"},
+        {437, "Grüße",
+         "Gr\x81\xE1"
+         "e"},
+        {850, "Grüße",
+         "Gr\x81\xE1"
+         "e"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.page);
+        std::string json = std::string(R"({"name": "A", "texts": {"confirm": ")") + c.utf8 +
+                           R"("}, "files": [{"folder": ".", "name": ")" + c.utf8 + R"("}]})";
+        pack::ManifestResult result = Read(json, c.page);
+        ASSERT_EQ(0u, result.Errors()) << Diagnostics(result);
+        EXPECT_EQ(c.bytes, result.block.texts[1]);
+        EXPECT_EQ(c.bytes, result.block.files[0].name);
+    }
+}
+
+// --- Round trip ---------------------------------------------------------------------------
+
+struct RoundTrip {
+    const char *name;
+    int page;
+    const char *json;
+};
+
+const RoundTrip kRoundTrips[] = {
+    {"a name alone", 1252, R"({"name": "Acme Notes"})"},
+    {"every text, non-ASCII", 1252,
+     R"({"texts": {"caption": "Äcme", "confirm": "Möchten Sie Äcme entfernen?", "complete": "Fertig.",
+         "yes": "&Ja", "yesToAll": "Ja, &alle", "no": "&Nein", "noToAll": "N&ein, keine",
+         "outOfMemory": "Kein Speicher: %s", "damaged": "Beschädigt: %s", "readOnlyQuestion": "",
+         "sharedQuestion": "", "statusFiles": "Dateien …", "statusFolders": "Ordner",
+         "statusFileFolders": "Programmordner", "statusRegistry": "Registrierung", "inUse": "Äcme läuft."}})"},
+    {"Cyrillic in 1251", 1251,
+     R"({"name": "Заметки", "files": [{"folder": ".\\данные", "name": "файл.txt"}]})"},
+    {"every file flag", 1252,
+     R"({"name": "A", "files": [
+         {"folder": ".", "name": "a.dll", "flags": ["shared"]},
+         {"folder": "C:\\Windows\\Fonts", "name": "a.ttf", "flags": ["font"]},
+         {"folder": ".\\bin", "name": "c.dll", "flags": ["comServer", "checkInUse"]},
+         {"folder": ".", "name": "all.dll", "flags": ["checkInUse", "comServer", "font", "shared"]},
+         {"folder": ".\\empty", "name": ""}]})"},
+    {"folder entries", 1252,
+     R"({"name": "A", "folders": [
+         {"folder": "C:\\Acme\\logs"},
+         {"folder": "C:\\Acme\\a\\b\\c\\d", "file": "x.log", "levels": 2},
+         {"folder": "D:\\Data\\Acme", "file": "", "levels": 0}]})"},
+    {"registry roots and values", 1252,
+     R"({"name": "A", "registry": [
+         {"root": "HKLM", "key": "Software\\Acme\\Notes"},
+         {"root": "HKCU", "key": "Software\\Acme", "value": "Version"},
+         {"root": "HKCR", "key": ".acme"},
+         {"root": "HKU", "key": ".DEFAULT\\Software\\Acme"},
+         {"root": "HKCC", "key": "Software\\Acme"},
+         {"root": 2147483650, "key": "Software\\Acme", "value": ""},
+         {"root": 305419896, "key": "Software\\Acme\\Odd"}]})"},
+    {"every option", 1252,
+     R"({"name": "A", "options": {"program": "bin\\cleanup.exe", "document": "https://example.test/bye",
+         "wait": true, "keepTheme": true}})"},
+    {"options, one flag each", 1252,
+     R"({"name": "A", "options": {"keepTheme": true, "document": "C:\\Acme\\bye.htm"}})"},
+};
+
+TEST(Manifest, InspectAsJsonBuildsTheSameBlockAgain) {
+    for (const RoundTrip &c : kRoundTrips) {
+        SCOPED_TRACE(c.name);
+        pack::ManifestResult first = Read(c.json, c.page);
+        ASSERT_EQ(0u, first.Errors()) << Diagnostics(first);
+        Bytes image, block = pack::EncodeBlock(first.block);
+        std::string error;
+        ASSERT_TRUE(pack::StampCopy(FreshStub(), block, false, &image, &error)) << error;
+
+        pack::BlockReading reading;
+        ASSERT_TRUE(pack::ReadBlock(image, 14, &reading)) << reading.damage;
+        EXPECT_EQ(image.size(), reading.end);
+        EXPECT_TRUE(reading.notes.empty()) << reading.notes.front();
+        std::string json;
+        std::vector<std::string> notes;
+        ASSERT_TRUE(pack::WriteManifest(reading.block, c.page, &json, &error, &notes)) << error;
+        EXPECT_TRUE(notes.empty());
+        pack::ManifestResult second = Read(json, c.page);
+        ASSERT_EQ(0u, second.Errors()) << Diagnostics(second) << json;
+        EXPECT_EQ(block, pack::EncodeBlock(second.block)) << json;
+    }
+}
+
+// --- Errors and warnings -----------------------------------------------------------------
+
+struct Bad {
+    const char *json;
+    const char *path;    // where it is reported
+    const char *message; // a part of the message
+    int page = 1252;
+};
+
+TEST(Manifest, EachErrorIsNamedWithItsPlace) {
+    const std::string big(65536, 'x');
+    const std::string tooLong = R"({"name": "A", "texts": {"confirm": ")" + big + R"("}})";
+    const Bad cases[] = {
+        {"{\n  \"name\": \"A\",\n  \"files\": [\n    {\"folder\": \".\" \"name\": \"a\"}\n  ]\n}",
+         "", "line 4, column 25"},
+        {"", "", "line 1, column 1"},
+        {R"(["name"])", "", "expected an object"},
+        {R"({"name": 5})", "name", "expected a string, found an integer"},
+        {R"({"name": "A", "files": {"folder": "."}})", "files", "expected a list"},
+        {R"({"name": "A", "files": [{"folder": ".", "name": true}]})", "files[0].name",
+         "found true or false"},
+        {R"({"name": "A", "files": [{"folder": "."}]})", "files[0].name", "missing"},
+        {R"({"name": "A", "files": [{"folder": ".", "name": "a", "flags": "shared"}]})",
+         "files[0].flags", "expected a list of flag names"},
+        {R"({"name": "A", "folders": [{"folder": "C:\\A", "levels": "2"}]})", "folders[0].levels",
+         "expected a whole number"},
+        {R"({"name": "A", "options": {"wait": 1}})", "options.wait", "expected true or false"},
+        {R"({"name": "A", "registry": [{"root": [], "key": "Software\\A"}]})", "registry[0].root",
+         "HKCR, HKCU, HKLM, HKU, HKCC or a number"},
+        {R"({"name": "A", "version": 2})", "version",
+         "allowed here: name, texts, files, folders, registry, options"},
+        {R"({"name": "A", "files": [{"folder": ".", "name": "a", "size": 3}]})", "files[0].size",
+         "allowed here: folder, name, flags"},
+        {R"({"name": "A", "options": {"run": "x.exe"}})", "options.run",
+         "allowed here: program, document, wait, keepTheme"},
+        {R"({"name": "A", "texts": {"title": "x"}})", "texts.title",
+         "the roles are caption, confirm"},
+        {R"({"name": "A", "files": [{"folder": ".", "name": "a", "flags": ["comserver"]}]})",
+         "files[0].flags[0]", "the flags are shared, font, comServer, checkInUse"},
+        {R"({"name": "A", "registry": [{"root": "HKEY_LOCAL_MACHINE", "key": "Software\\A"}]})",
+         "registry[0].root", "use HKCR, HKCU, HKLM, HKU, HKCC or a number"},
+        {R"({"name": "A", "registry": [{"root": -1, "key": "Software\\A"}]})", "registry[0].root",
+         "out of range"},
+        {R"({"name": "A", "folders": [{"folder": "C:\\A", "levels": 300}]})", "folders[0].levels",
+         "0 to 255"},
+        {R"({"name": "A", "folders": [{"folder": "C:\\A", "levels": -1}]})", "folders[0].levels",
+         "0 to 255"},
+        {tooLong.c_str(), "texts.confirm", "more than the 65,535"},
+        {R"({"name": "A", "texts": {"confirm": "Entfernen? 中"}})", "texts.confirm", "U+4E2D"},
+        {R"({"name": "A", "files": [{"folder": ".", "name": "Grüße.txt"}]})", "files[0].name",
+         "code page 1251", 1251},
+        {R"({"name": "A", "texts": {"caption": "a\u0000b"}})", "texts.caption", "NUL"},
+        {R"({"name": "A", "options": {"program": "a.exe", "program": "b.exe"}})", "options.program",
+         "one program"},
+        {R"({"name": "A", "options": {"document": "a.htm", "document": "b.htm"}})",
+         "options.document", "one document"},
+        {R"({"name": "A", "name": "B"})", "name", "given twice"},
+        {R"({"files": []})", "name", "need the application's name"},
+        {R"({"name": ""})", "name", "empty"},
+        {R"({"name": "A", "registry": [{"root": "HKCU", "key": "Software\\A", "value": "x\\y"}]})",
+         "registry[0].value", "cannot hold a backslash"},
+        {R"({"name": "A", "registry": [{"root": "HKCU", "key": "Software\\A\\\\B"}]})",
+         "registry[0].key", "reads as a value"},
+    };
+    for (const Bad &c : cases) {
+        SCOPED_TRACE(std::string(c.json).substr(0, 120));
+        pack::ManifestResult result = Read(c.json, c.page);
+        ASSERT_EQ(1u, result.Errors()) << Diagnostics(result);
+        const pack::Diagnostic &d = result.diagnostics[0];
+        EXPECT_EQ(pack::Diagnostic::Error, d.kind);
+        EXPECT_EQ(c.path, d.path) << d.message;
+        EXPECT_NE(std::string::npos, d.message.find(c.message)) << d.message;
+    }
+}
+
+struct Warned {
+    const char *name;
+    const char *json;
+    int number;
+    const char *path;
+};
+
+const Warned kWarnings[] = {
+    {"file path too long", R"({"name": "A", "files": [{"folder": "C:\\x", "name": "%LONG%"}]})", 1,
+     "files[0]"},
+    {"relative path too long",
+     R"({"name": "A", "files": [{"folder": ".\\%LONG%", "name": "a.txt"}]})", 1, "files[0]"},
+    {"folder with its file too long",
+     R"({"name": "A", "folders": [{"folder": "C:\\Acme", "file": "%LONG%"}]})", 1, "folders[0]"},
+    {"text over 1,023 bytes", R"({"name": "A", "texts": {"complete": "%LONG%%LONG%%LONG%%LONG%"}})",
+     2, "texts.complete"},
+    {"two %s", R"({"name": "A", "texts": {"readOnlyQuestion": "%s is read-only: %s"}})", 3,
+     "texts.readOnlyQuestion"},
+    {"%d beside %s", R"({"name": "A", "texts": {"sharedQuestion": "Remove %s (%d users)?"}})", 3,
+     "texts.sharedQuestion"},
+    {"lone percent", R"({"name": "A", "texts": {"damaged": "100% broken: %s"}})", 3,
+     "texts.damaged"},
+    {"%% without %s", R"({"name": "A", "texts": {"outOfMemory": "Out of memory (100%%)."}})", 3,
+     "texts.outOfMemory"},
+    {"empty caption", R"({"name": "A", "texts": {"caption": ""}})", 4, "texts.caption"},
+    {"empty confirmation", R"({"name": "A", "texts": {"confirm": ""}})", 4, "texts.confirm"},
+    {"empty completion", R"({"name": "A", "texts": {"complete": ""}})", 4, "texts.complete"},
+    {"relative folder without .\\",
+     R"({"name": "A", "files": [{"folder": "data", "name": "a.txt"}]})", 5, "files[0].folder"},
+    {"dot folder that is not .\\",
+     R"({"name": "A", "files": [{"folder": "..\\data", "name": "a.txt"}]})", 5, "files[0].folder"},
+    {"forward slash", R"({"name": "A", "files": [{"folder": "./data", "name": "a.txt"}]})", 5,
+     "files[0].folder"},
+    {"folder entry without a folder",
+     R"({"name": "A", "folders": [{"folder": "", "file": "a.log"}]})", 5, "folders[0].folder"},
+    {"relative folder entry", R"({"name": "A", "folders": [{"folder": ".\\logs"}]})", 5,
+     "folders[0].folder"},
+    {"protected key", R"({"name": "A", "registry": [{"root": "HKLM", "key": "Software"}]})", 6,
+     "registry[0].key"},
+    {"protected key, trailing backslash and case",
+     R"({"name": "A", "registry": [{"root": "HKCU", "key": "software\\microsoft\\windows\\currentversion\\"}]})",
+     6, "registry[0].key"},
+    {"key directly below CurrentVersion",
+     R"({"name": "A", "registry": [{"root": "HKLM", "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Run"}]})",
+     6, "registry[0].key"},
+    {"protected key with leading and doubled backslashes",
+     R"({"name": "A", "registry": [{"root": "HKLM", "key": "\\Software\\\\Policies\\"}]})", 6,
+     "registry[0].key"},
+    {"key below System",
+     R"({"name": "A", "registry": [{"root": "HKLM", "key": "System\\CurrentControlSet\\Services\\Acme"}]})",
+     6, "registry[0].key"},
+    {"class key under HKCR", R"({"name": "A", "registry": [{"root": "HKCR", "key": "CLSID"}]})", 6,
+     "registry[0].key"},
+    {"class key under Software\\Classes",
+     R"({"name": "A", "registry": [{"root": "HKCU", "key": "Software\\Classes\\.exe"}]})", 6,
+     "registry[0].key"},
+    {"whole root", R"({"name": "A", "registry": [{"root": "HKCU", "key": ""}]})", 6,
+     "registry[0].key"},
+    {"walk to a drive root", R"({"name": "A", "folders": [{"folder": "C:\\A\\B", "levels": 2}]})",
+     7, "folders[0]"},
+    {"walk to Program Files",
+     R"({"name": "A", "folders": [{"folder": "C:\\Program Files\\Acme\\logs", "levels": 2}]})", 7,
+     "folders[0]"},
+    {"walk to the Start menu's programs",
+     R"({"name": "A", "folders": [{"folder": "C:\\Users\\Ann\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Acme", "levels": 1}]})",
+     7, "folders[0]"},
+    {"file entry naming a system folder",
+     R"({"name": "A", "files": [{"folder": "C:\\Windows", "name": ""}]})", 7, "files[0]"},
+    {"duplicate file",
+     R"({"name": "A", "files": [{"folder": ".", "name": "a.txt"}, {"folder": ".", "name": "A.TXT"}]})",
+     8, "files[1]"},
+    {"duplicate folder",
+     R"({"name": "A", "folders": [{"folder": "C:\\Acme"}, {"folder": "c:\\acme"}]})", 8,
+     "folders[1]"},
+    {"duplicate registry",
+     R"({"name": "A", "registry": [{"root": "HKCU", "key": "Software\\A"}, {"root": 2147483649, "key": "Software\\A"}]})",
+     8, "registry[1]"},
+    {"absolute program", R"({"name": "A", "options": {"program": "C:\\Acme\\cleanup.exe"}})", 9,
+     "options.program"},
+    {"rooted program", R"({"name": "A", "options": {"program": "\\cleanup.exe"}})", 9,
+     "options.program"},
+};
+
+std::string Expand(const char *json) {
+    std::string text = json;
+    const std::string long300(300, 'n');
+    for (size_t at; (at = text.find("%LONG%")) != std::string::npos;)
+        text.replace(at, 6, long300);
+    return text;
+}
+
+TEST(Manifest, EachWarningHasItsNumberAndPath) {
+    for (const Warned &c : kWarnings) {
+        SCOPED_TRACE(c.name);
+        pack::ManifestResult result = Read(Expand(c.json));
+        ASSERT_EQ(0u, result.Errors()) << Diagnostics(result);
+        ASSERT_EQ(1u, result.Warnings()) << Diagnostics(result);
+        EXPECT_EQ(c.number, result.diagnostics[0].number) << Diagnostics(result);
+        EXPECT_EQ(c.path, result.diagnostics[0].path);
+    }
+}
+
+TEST(Manifest, OrdinaryEntriesDrawNoWarning) {
+    std::vector<const char *> quiet = {
+        R"j({"name": "A", "texts": {"readOnlyQuestion": "%s is read-only (100%% sure?)", "statusFiles": "50%"}})j",
+        R"({"name": "A", "registry": [{"root": "HKLM", "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Acme"},
+            {"root": "HKLM", "key": "Software\\Microsoft\\Windows\\CurrentVersion\\Run", "value": "Acme"},
+            {"root": "HKCU", "key": "Software\\Classes\\.acme"}, {"root": "HKCR", "key": "Acme.Document"}]})",
+        R"({"name": "A", "folders": [{"folder": "C:\\Program Files\\Acme\\logs", "levels": 1},
+            {"folder": "C:\\Users\\Ann\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Acme"}]})",
+        R"({"name": "A", "files": [{"folder": "\\\\server\\share\\acme", "name": "a.txt"}],
+            "options": {"program": "bin\\cleanup.exe"}})",
+    };
+    const std::string notepad =
+        "\xEF\xBB\xBF{\"name\": \"A\"} // a byte order mark, as Notepad writes, and a comment\n";
+    quiet.push_back(notepad.c_str());
+    for (const char *json : quiet) {
+        SCOPED_TRACE(json);
+        pack::ManifestResult result = Read(json);
+        EXPECT_EQ(0u, result.diagnostics.size()) << Diagnostics(result);
+    }
+}
+
+TEST(Manifest, TheExamplesAreSilent) {
+    std::string files[] = {ReadText(kSource + "/examples/sample.json"),
+                           FencedAfter(kSource + "/docs/manifest.md", "<!-- complete example -->")};
+    for (const std::string &json : files) {
+        ASSERT_FALSE(json.empty());
+        pack::ManifestResult result = Read(json);
+        EXPECT_EQ(0u, result.diagnostics.size()) << Diagnostics(result);
+    }
+}
+
+// --- Reading damaged blocks ---------------------------------------------------------------
+
+Bytes SmallStamped() {
+    pack::ManifestResult result =
+        Read(FencedAfter(kSource + "/docs/format.md", "<!-- example manifest -->"));
+    Bytes image;
+    std::string error;
+    EXPECT_TRUE(
+        pack::StampCopy(FreshStub(), pack::EncodeBlock(result.block), false, &image, &error));
+    return image;
+}
+
+TEST(Inspect, EveryCutIsReportedWithItsRecordAndByte) {
+    Bytes image = SmallStamped();
+    ASSERT_GT(image.size(), 100u);
+    for (size_t cut = 14; cut < image.size(); cut++) {
+        SCOPED_TRACE(cut);
+        Bytes part(image.begin(), image.begin() + long(cut));
+        pack::BlockReading reading;
+        ASSERT_FALSE(pack::ReadBlock(part, 14, &reading));
+        EXPECT_NE(std::string::npos, reading.damage.find("byte ")) << reading.damage;
+        EXPECT_TRUE(reading.damage.find("record ") != std::string::npos ||
+                    reading.damage.find("without an end record") != std::string::npos)
+            << reading.damage;
+        // A cut options payload is refused with message 1, everything else with 8.
+        EXPECT_EQ(reading.damage.find("(options") != std::string::npos ? 1 : 8,
+                  reading.programCode);
+    }
+}
+
+TEST(Inspect, NamesTheFieldThatRunsPastItsRecord) {
+    Bytes image = SmallStamped();
+    // The files record starts at 14 + 0xd8; its name length (at +15 into the payload) grows to 200.
+    size_t files = 14 + 0xd8;
+    image[files + 8 + 7] = 200;
+    pack::BlockReading reading;
+    ASSERT_FALSE(pack::ReadBlock(image, 14, &reading));
+    EXPECT_EQ(
+        "record 2 (file entries, tag 0x1235) at byte 230 (0xE6): entry 0's name at byte 247 (0xF7) "
+        "needs 200 bytes, the record has 9 left",
+        reading.damage);
+    image = SmallStamped();
+    image[14 + 0x138 + 2] = 1; // the options header's refusal flag
+    ASSERT_FALSE(pack::ReadBlock(image, 14, &reading));
+    EXPECT_EQ(1, reading.programCode);
+    EXPECT_NE(std::string::npos, reading.damage.find("record 5 (options")) << reading.damage;
+}
+
+TEST(Inspect, RandomDamageNeverCrashes) {
+    Bytes original = SmallStamped();
+    std::mt19937 random(12345);
+    size_t refused = 0, read = 0;
+    for (int round = 0; round < 20000; round++) {
+        Bytes image = original;
+        int changes = 1 + int(random() % 4);
+        for (int i = 0; i < changes; i++)
+            image[14 + random() % (image.size() - 14)] = uint8_t(random());
+        if (random() % 4 == 0)
+            image.resize(14 + random() % (image.size() - 14));
+        pack::BlockReading reading;
+        if (pack::ReadBlock(image, 14, &reading)) {
+            read++;
+            std::string json, error;
+            std::vector<std::string> notes;
+            pack::DescribeReading(reading, 1252);
+            if (pack::WriteManifest(reading.block, 1252, &json, &error, &notes))
+                EXPECT_FALSE(json.empty());
+            else
+                EXPECT_FALSE(error.empty());
+        } else {
+            refused++;
+            EXPECT_NE(std::string::npos, reading.damage.find("byte")) << reading.damage;
+            EXPECT_TRUE(reading.programCode == 8 || reading.programCode == 1);
+        }
+    }
+    EXPECT_GT(refused, 1000u);
+    EXPECT_GT(read, 1000u);
+}
+
+// --- Stamping -----------------------------------------------------------------------------
+
+TEST(Stamp, ARestampReplacesTheOldBlock) {
+    Bytes first, second, again;
+    std::string error;
+    Bytes blockA = pack::EncodeBlock(Read(R"({"name": "A"})").block);
+    Bytes blockB = pack::EncodeBlock(Read(R"({"name": "Bee Longer"})").block);
+    ASSERT_TRUE(pack::StampCopy(FreshStub(), blockA, false, &first, &error));
+    EXPECT_FALSE(pack::StampCopy(first, blockB, false, &second, &error));
+    EXPECT_NE(std::string::npos, error.find("already stamped")) << error;
+    ASSERT_TRUE(pack::StampCopy(first, blockB, true, &again, &error)) << error;
+    ASSERT_TRUE(pack::StampCopy(FreshStub(), blockB, false, &second, &error));
+    EXPECT_EQ(second, again);
+
+    Bytes stamped = first;
+    EXPECT_FALSE(pack::FinalizeImage(stamped, &error));
+    EXPECT_EQ(first, stamped) << "finalize leaves a stamped file as it was";
+    Bytes fresh = FreshStub();
+    fresh[10] = 0; // as linked: the field holds 0
+    ASSERT_TRUE(pack::FinalizeImage(fresh, &error)) << error;
+    EXPECT_EQ(FreshStub(), fresh);
+    ASSERT_TRUE(pack::FinalizeImage(fresh, &error)) << "finalizing twice changes nothing";
+    EXPECT_EQ(FreshStub(), fresh);
+}
+
+// --- Scan ---------------------------------------------------------------------------------
+
+class Scratch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() /
+               ("vanish-pack-test-" + std::to_string(::getpid()) + "-" + info->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        fs::current_path(fs::temp_directory_path());
+        fs::remove_all(dir_);
+    }
+    std::string Path(const std::string &name) const {
+        return (dir_ / name).string();
+    }
+    fs::path dir_;
+};
+
+// What the program does with file entries relative to the install folder: phase 1 from the
+// last entry to the first (a file is deleted, an empty name removes its folder if empty),
+// then phase 3 walks up from each file's folder while removals succeed.
+void RemoveAsTheProgramDoes(const fs::path &install, const std::vector<pack::FileEntry> &entries) {
+    auto resolve = [&](const pack::FileEntry &e) {
+        std::string relative = e.folder.size() > 2 ? e.folder.substr(2) : "";
+        for (char &c : relative)
+            if (c == '\\')
+                c = '/';
+        return relative.empty() ? install : install / relative;
+    };
+    std::error_code code;
+    for (size_t i = entries.size(); i-- > 0;) {
+        fs::path folder = resolve(entries[i]);
+        if (entries[i].name.empty()) {
+            if (folder != install && fs::is_empty(folder, code))
+                fs::remove(folder, code);
+        } else {
+            fs::remove(folder / entries[i].name, code);
+        }
+    }
+    for (const auto &e : entries) {
+        for (fs::path folder = resolve(e); folder != install; folder = folder.parent_path())
+            if (!fs::is_directory(folder, code) || !fs::is_empty(folder, code) ||
+                !fs::remove(folder, code))
+                break;
+    }
+}
+
+TEST_F(Scratch, ScanListsATreeSoThatTheProgramEmptiesIt) {
+    for (const char *folder : {"data", "data/deep/deeper", "empty", "logs/old/empty"})
+        fs::create_directories(dir_ / folder);
+    for (const char *file : {"app.exe", "readme.txt", "data/a.ini", "data/deep/b.bin",
+                             "data/deep/deeper/c.bin", "logs/today.log", "Grüße.txt"})
+        WriteText(Path(file), "x");
+    std::vector<pack::FileEntry> entries;
+    std::string error;
+    ASSERT_TRUE(pack::ScanTree(dir_.string(), &entries, &error)) << error;
+    std::vector<std::string> listed;
+    for (const auto &e : entries)
+        listed.push_back(e.folder + "|" + e.name);
+    std::vector<std::string> expected = {".|Grüße.txt",
+                                         ".|app.exe",
+                                         ".|readme.txt",
+                                         ".\\data|",
+                                         ".\\data|a.ini",
+                                         ".\\data\\deep|",
+                                         ".\\data\\deep|b.bin",
+                                         ".\\data\\deep\\deeper|",
+                                         ".\\data\\deep\\deeper|c.bin",
+                                         ".\\empty|",
+                                         ".\\logs|",
+                                         ".\\logs|today.log",
+                                         ".\\logs\\old|",
+                                         ".\\logs\\old\\empty|"};
+    EXPECT_EQ(expected, listed);
+
+    RemoveAsTheProgramDoes(dir_, entries);
+    EXPECT_TRUE(fs::is_empty(dir_)) << "left behind: " << fs::directory_iterator(dir_)->path();
+}
+
+// --- The command ---------------------------------------------------------------------------
+
+struct ToolRun {
+    int code;
+    std::string out, err;
+};
+
+ToolRun Tool(const std::string &arguments) {
+    std::string out = fs::temp_directory_path() / ("vanish-pack-out-" + std::to_string(::getpid()));
+    std::string err = out + ".err";
+    int status = std::system((kTool + " " + arguments + " >" + out + " 2>" + err).c_str());
+    ToolRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(out), ReadText(err)};
+    fs::remove(out);
+    fs::remove(err);
+    return run;
+}
+
+size_t Lines(const std::string &text) {
+    return size_t(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST(Command, HelpOnTheToolAndEveryCommand) {
+    for (const char *arguments :
+         {"--help", "-h", "build --help", "inspect --help", "lint --help", "scan --help"}) {
+        SCOPED_TRACE(arguments);
+        ToolRun run = Tool(arguments);
+        EXPECT_EQ(0, run.code);
+        EXPECT_NE(std::string::npos, run.out.find("Usage:"));
+        EXPECT_EQ("", run.err);
+        EXPECT_EQ(std::string::npos, run.out.find("finalize"))
+            << "finalize is the build's, not the authors'";
+    }
+}
+
+TEST(Command, UsageErrorsAreOneLineWithExitCode2) {
+    for (const char *arguments :
+         {"", "bogus", "build", "build a.json", "build a.json --stub s.exe -o o.exe --fast",
+          "inspect", "lint a.json b.json", "scan", "lint a.json --codepage x"}) {
+        SCOPED_TRACE(arguments);
+        ToolRun run = Tool(arguments);
+        EXPECT_EQ(2, run.code);
+        EXPECT_EQ(1u, Lines(run.err)) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find("--help")) << run.err;
+        EXPECT_EQ("", run.out);
+    }
+}
+
+std::string Hash(const std::string &path) {
+    return ReadText(path);
+}
+
+TEST_F(Scratch, RefusedInputsLeaveNoFileAndChangeNothing) {
+    Bytes stub = FreshStub();
+    WriteText(Path("stub.exe"), std::string(stub.begin(), stub.end()));
+    const char two[] = "MZ wwgT)H\x0e\0\0\0 wwgT)H\x0e\0\0\0";
+    WriteText(Path("two.exe"), std::string(two, sizeof two - 1));
+    WriteText(Path("none.exe"), "MZ no marker here");
+    WriteText(Path("good.json"), R"({"name": "Acme"})");
+    WriteText(Path("bad.json"), "{\"name\": \"Acme\",\n \"files\": [}\n");
+    WriteText(Path("types.json"), R"({"name": "Acme", "files": [{"folder": ".", "name": 3}]})");
+    WriteText(Path("chars.json"), R"({"name": "Acme 中文"})");
+    WriteText(Path("afile"), "x");
+    struct Case {
+        const char *name;
+        std::string arguments;
+        const char *says;
+    } cases[] = {
+        {"bad JSON", "bad.json --stub stub.exe -o out.exe", "line 2, column 12"},
+        {"wrong type", "types.json --stub stub.exe -o out.exe", "files[0].name"},
+        {"unencodable", "chars.json --stub stub.exe -o out.exe", "U+4E2D"},
+        {"no marker", "good.json --stub none.exe -o out.exe", "marker occurs 0 times"},
+        {"two markers", "good.json --stub two.exe -o out.exe", "marker occurs 2 times"},
+        {"missing manifest", "missing.json --stub stub.exe -o out.exe", "cannot open"},
+        {"missing stub", "good.json --stub missing.exe -o out.exe", "cannot open"},
+        {"output folder missing", "good.json --stub stub.exe -o nowhere/out.exe", "cannot create"},
+        {"output folder is a file", "good.json --stub stub.exe -o afile/out.exe", "cannot create"},
+        {"output is a folder", "good.json --stub stub.exe -o " + dir_.string(), "cannot replace"},
+        {"output is the stub", "good.json --stub stub.exe -o ./stub.exe",
+         "would replace the input stub.exe"},
+        {"output is the manifest", "good.json --stub stub.exe -o " + Path("good.json"),
+         "would replace the input"},
+        {"unknown code page", "good.json --stub stub.exe -o out.exe --codepage 65001",
+         "not supported"},
+    };
+    std::map<std::string, std::string> before;
+    for (const auto &entry : fs::directory_iterator(dir_))
+        before[entry.path().filename().string()] = Hash(entry.path().string());
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::current_path(dir_);
+        ToolRun run = Tool("build " + c.arguments);
+        EXPECT_EQ(1, run.code) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find(c.says)) << run.err;
+        EXPECT_EQ(0u, run.out.size()) << run.out;
+        std::map<std::string, std::string> after;
+        for (const auto &entry : fs::directory_iterator(dir_))
+            after[entry.path().filename().string()] = Hash(entry.path().string());
+        EXPECT_EQ(before, after) << "a refused build leaves the folder as it was";
+    }
+}
+
+TEST_F(Scratch, BuildWritesOneSummaryLineAndInspectReadsItBack) {
+    Bytes stub = FreshStub();
+    WriteText(Path("stub.exe"), std::string(stub.begin(), stub.end()));
+    WriteText(Path("m.json"), R"({"name": "Acme", "files": [{"folder": ".", "name": "a.exe"}],
+        "registry": [{"root": "HKCU", "key": "Software\\Acme"}]})");
+    fs::current_path(dir_);
+    WriteText(Path("out.exe"), "an older build");
+    ToolRun run = Tool("build m.json --stub stub.exe -o out.exe");
+    ASSERT_EQ(0, run.code) << run.err;
+    EXPECT_EQ("", run.err);
+    EXPECT_EQ(
+        "vanish-pack: built out.exe: 16 texts, 1 file entry, 0 folder entries, 1 registry entry; "
+        "block 605 bytes, file 619 bytes\n",
+        run.out);
+    EXPECT_EQ(619u, fs::file_size(Path("out.exe")));
+    EXPECT_EQ(3u, size_t(std::distance(fs::directory_iterator(dir_), fs::directory_iterator())))
+        << "no temporary file is left";
+
+    run = Tool("build m.json --stub out.exe -o again.exe");
+    EXPECT_EQ(1, run.code);
+    EXPECT_NE(std::string::npos, run.err.find("--restamp")) << run.err;
+    EXPECT_FALSE(fs::exists(Path("again.exe")));
+    run = Tool("build m.json --stub out.exe -o again.exe --restamp");
+    ASSERT_EQ(0, run.code) << run.err;
+    EXPECT_EQ(ReadText(Path("out.exe")), ReadText(Path("again.exe")));
+
+    run = Tool("inspect out.exe");
+    ASSERT_EQ(0, run.code) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("[0] folder \".\" name \"a.exe\"")) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("HKCU \"Software\\Acme\" (a key and its subkeys)"))
+        << run.out;
+    run = Tool("inspect --json out.exe");
+    ASSERT_EQ(0, run.code) << run.err;
+    WriteText(Path("back.json"), run.out);
+    ASSERT_EQ(0, Tool("build back.json --stub stub.exe -o back.exe").code);
+    EXPECT_EQ(ReadText(Path("out.exe")), ReadText(Path("back.exe")));
+
+    run = Tool("finalize out.exe");
+    EXPECT_EQ(1, run.code);
+    EXPECT_NE(std::string::npos, run.err.find("stamped")) << run.err;
+    EXPECT_EQ(ReadText(Path("again.exe")), ReadText(Path("out.exe")));
+}
+
+TEST_F(Scratch, InspectRefusesEveryCutWithOneLine) {
+    Bytes image = SmallStamped();
+    fs::current_path(dir_);
+    for (size_t cut = 0; cut < image.size(); cut++) {
+        SCOPED_TRACE(cut);
+        WriteText(Path("cut.exe"), std::string(image.begin(), image.begin() + long(cut)));
+        ToolRun run = Tool("inspect cut.exe");
+        EXPECT_EQ(1, run.code);
+        EXPECT_EQ(1u, Lines(run.err)) << run.err;
+        if (cut > 14) {
+            EXPECT_NE(std::string::npos, run.err.find("damaged: ")) << run.err;
+        }
+    }
+}
+
+TEST_F(Scratch, LintCountsAndStrictRefusesWarnings) {
+    WriteText(
+        Path("w.json"),
+        R"({"name": "A", "texts": {"caption": ""}, "registry": [{"root": "HKLM", "key": "Software"}]})");
+    fs::current_path(dir_);
+    ToolRun run = Tool("lint w.json");
+    EXPECT_EQ(0, run.code);
+    EXPECT_EQ("vanish-pack: w.json: warning W4 at texts.caption: empty; the box shows no caption\n"
+              "vanish-pack: w.json: warning W6 at registry[0].key: \"Software\" is a key the "
+              "program protects and "
+              "refuses to delete; name the application's own key below it\n",
+              run.err);
+    EXPECT_EQ("vanish-pack: w.json: no errors, 2 warnings\n", run.out);
+    run = Tool("lint --strict w.json");
+    EXPECT_EQ(1, run.code);
+    EXPECT_EQ(3u, Lines(run.err)) << run.err;
+    run = Tool("lint " + kSource + "/examples/sample.json --strict");
+    EXPECT_EQ(0, run.code) << run.err;
+    EXPECT_EQ("", run.err);
+}
+
+TEST_F(Scratch, ScanWritesAManifestThatBuilds) {
+    fs::create_directories(dir_ / "tree/sub");
+    WriteText(Path("tree/a.txt"), "a");
+    WriteText(Path("tree/sub/b.txt"), "b");
+    fs::current_path(dir_);
+    ToolRun run = Tool("scan tree --name Acme -o m.json");
+    ASSERT_EQ(0, run.code) << run.err;
+    pack::ManifestResult result = Read(ReadText(Path("m.json")));
+    ASSERT_EQ(0u, result.diagnostics.size()) << Diagnostics(result);
+    ASSERT_EQ(3u, result.block.files.size());
+    EXPECT_EQ(".\\sub", result.block.files[1].folder);
+    EXPECT_EQ("", result.block.files[1].name);
+    EXPECT_EQ(1, Tool("scan missing").code);
+}
+
+} // namespace

@@ -1,0 +1,595 @@
+// Unattended removal through the real uninstaller: /S answers every question itself, shows
+// nothing and tells by its exit code what stayed; /L writes a log that matches the machine.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const char kSharedKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+
+std::vector<std::string> Texts() {
+    std::vector<std::string> texts = {"Sample Uninstall",
+                                      "Remove Sample?",
+                                      "Sample was removed.",
+                                      "Yes",
+                                      "Yes to all",
+                                      "No",
+                                      "No to all",
+                                      "Out of memory: %s",
+                                      "Cannot read %s",
+                                      "Read-only: %s",
+                                      "Shared: %s",
+                                      "Removing files",
+                                      "Removing folders",
+                                      "Removing program folders",
+                                      "Removing registry entries",
+                                      "Files in use"};
+    return texts;
+}
+
+std::string TempFolder() {
+    char path[MAX_PATH];
+    DWORD n = GetTempPathA(MAX_PATH, path);
+    std::string folder(path, n);
+    if (!folder.empty() && folder.back() != '\\')
+        folder += '\\';
+    return folder;
+}
+
+std::string ReadAll(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The log's lines without their CR LF; a last line without one is kept as it is.
+std::vector<std::string> Lines(const std::string &log) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(log.substr(start));
+            break;
+        }
+        lines.push_back(log.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+bool KeyExists(HKEY root, const std::string &key) {
+    HKEY opened;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(opened);
+    return true;
+}
+
+class Unattended : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        name_ = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        root_ = ScratchFolder(name_);
+        app_ = root_ + "\\app";
+        common_ = root_ + "\\common";
+        CreateDirectoryA(app_.c_str(), nullptr);
+        CreateDirectoryA(common_.c_str(), nullptr);
+        // The uninstaller runs as this program's family: Wine picks it by the file name,
+        // which also names the log.
+        base_ = name_ + "-" + (Family().empty() ? "any" : Family());
+        exe_ = app_ + "\\" + base_ + ".exe";
+        if (!Family().empty()) {
+            EXPECT_TRUE(SetFamilyOf(base_ + ".exe", Family()));
+        }
+        RemoveLogs();
+        keys_ = "Software\\VanishTests\\" + ProgramName() + "\\" + name_;
+        RemoveKeyTree(HKEY_CURRENT_USER, keys_);
+    }
+    void TearDown() override {
+        RemoveKeyTree(HKEY_CURRENT_USER, keys_);
+        Release();
+        for (const std::string &name : sharedValues_)
+            DeleteValue(HKEY_LOCAL_MACHINE, kSharedKey, name);
+        RemoveLogs();
+    }
+    std::string LogPath(int n) const {
+        return TempFolder() + base_ + (n ? "." + std::to_string(n) : std::string()) + ".log";
+    }
+    void RemoveLogs() const {
+        for (int n = 0; n < 4; n++)
+            DeleteFileA(LogPath(n).c_str());
+    }
+    void Hold(const std::string &path) {
+        held_ = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(held_, INVALID_HANDLE_VALUE);
+    }
+    void Release() {
+        if (held_ != INVALID_HANDLE_VALUE)
+            CloseHandle(held_);
+        held_ = INVALID_HANDLE_VALUE;
+    }
+    void Shared(const std::string &path, DWORD count) {
+        sharedValues_.push_back(path);
+        ASSERT_TRUE(WriteValue(HKEY_LOCAL_MACHINE, kSharedKey, path, DwordValue(count)));
+    }
+    Value SharedCount(const std::string &path) {
+        return ReadValue(HKEY_LOCAL_MACHINE, kSharedKey, path);
+    }
+
+    // The application's registry entries: a key with a subkey, and a value of another key.
+    void AddRegistry(pack::Block *block) {
+        ASSERT_TRUE(
+            WriteValue(HKEY_CURRENT_USER, keys_ + "\\App\\Window", "Width", DwordValue(640)));
+        ASSERT_TRUE(WriteValue(HKEY_CURRENT_USER, keys_ + "\\Common", "Version", TextValue("1.0")));
+        ASSERT_TRUE(WriteValue(HKEY_CURRENT_USER, keys_ + "\\Common", "Other", TextValue("2")));
+        block->registry.push_back({0x80000001, keys_ + "\\App"});
+        block->registry.push_back({0x80000001, keys_ + "\\Common\\\\Version"});
+    }
+    void ExpectRegistryGone() {
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, keys_ + "\\App"));
+        EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, keys_ + "\\Common", "Version").present);
+        EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, keys_ + "\\Common", "Other").present);
+    }
+
+    std::string name_, root_, app_, common_, base_, exe_, keys_;
+    std::vector<std::string> sharedValues_;
+    HANDLE held_ = INVALID_HANDLE_VALUE;
+};
+
+// The application of the silent runs: a shared file at count 1, a read-only file, a file
+// that may be held open, a data folder that may hold a user's file, and the install folder
+// itself, named by an entry.
+class Silent : public Unattended {
+  protected:
+    void SetUp() override {
+        Unattended::SetUp();
+        shared_ = common_ + "\\vshared.dll";
+        readOnly_ = app_ + "\\readonly.txt";
+        heldFile_ = app_ + "\\held.txt";
+        data_ = app_ + "\\data";
+        logs_ = root_ + "\\logs";
+        CreateDirectoryA(data_.c_str(), nullptr);
+        CreateDirectoryA(logs_.c_str(), nullptr);
+        for (const std::string &file :
+             {shared_, readOnly_, heldFile_, data_ + "\\app.dat", logs_ + "\\today.log"})
+            ASSERT_TRUE(WriteFileText(file, "application"));
+        ASSERT_TRUE(SetFileAttributesA(readOnly_.c_str(), FILE_ATTRIBUTE_READONLY));
+        Shared(shared_, 1);
+        pack::Block block;
+        block.texts = Texts();
+        block.files = {{".", "", 0},
+                       {".\\data", "", 0},
+                       {".\\data", "app.dat", 0},
+                       {".", "readonly.txt", 0},
+                       {".", "held.txt", 0},
+                       {common_, "vshared.dll", pack::FILE_SHARED}};
+        block.folders = {{0, logs_, "today.log"}};
+        AddRegistry(&block);
+        ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
+    }
+    // No window of the uninstaller's is ever visible, not even the progress dialog.
+    static void ExpectNothingShown(const RunResult &run) {
+        EXPECT_TRUE(run.boxes.empty())
+            << run.boxes.size()
+            << " boxes, the first: " << (run.boxes.empty() ? "" : run.boxes[0].text);
+        EXPECT_TRUE(run.windows.empty())
+            << run.windows.size()
+            << " windows, the first: " << (run.windows.empty() ? "" : run.windows[0]);
+    }
+    // The fixed answers: the shared file stays with its count at 0, the read-only file goes.
+    void ExpectFixedAnswers() {
+        EXPECT_TRUE(FileExists(shared_)) << "the shared question is answered No";
+        EXPECT_EQ(DwordValue(0), SharedCount(shared_)) << Describe(SharedCount(shared_));
+        EXPECT_FALSE(FileExists(readOnly_)) << "read-only files are removed, yes to all";
+        EXPECT_FALSE(FileExists(data_ + "\\app.dat"));
+        EXPECT_FALSE(FileExists(logs_ + "\\today.log"));
+        ExpectRegistryGone();
+    }
+    std::string shared_, readOnly_, heldFile_, data_, logs_;
+};
+
+TEST_F(Silent, HeldFileAndUserFileGiveExitCodeOne) {
+    ASSERT_TRUE(WriteFileText(logs_ + "\\user.txt", "the user's own"));
+    Hold(heldFile_);
+    RunResult run = RunAndAnswer(exe_, "/S", {}, 30000, Action::Press(IDOK));
+    Release();
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(1u, run.exitCode);
+    ExpectNothingShown(run);
+    ExpectFixedAnswers();
+    EXPECT_TRUE(FileExists(heldFile_));
+    EXPECT_TRUE(FileExists(logs_ + "\\user.txt"));
+}
+
+// Each alone is enough for 1: the held file, a user's file in a folder that a file entry
+// names, one in a folder that a folder entry names.
+TEST_F(Silent, EitherOneAloneGivesExitCodeOne) {
+    for (int round = 0; round < 3; round++) {
+        SCOPED_TRACE(round);
+        SetUp();
+        if (round == 0)
+            Hold(heldFile_);
+        else
+            ASSERT_TRUE(WriteFileText((round == 1 ? data_ : logs_) + "\\user.txt", "user's"));
+        // Bare, so that no self-removal races the next round's files.
+        RunResult run =
+            RunAndAnswer(exe_, round ? "-s/X" : "/Silent /X", {}, 30000, Action::Press(IDOK));
+        Release();
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(1u, run.exitCode);
+        ExpectNothingShown(run);
+    }
+}
+
+TEST_F(Silent, EverythingGoneGivesExitCodeZero) {
+    RunResult run = RunAndAnswer(exe_, "/S /X", {}, 30000, Action::Press(IDOK));
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode);
+    ExpectNothingShown(run);
+    ExpectFixedAnswers();
+    EXPECT_FALSE(FileExists(heldFile_));
+    EXPECT_FALSE(FileExists(data_));
+    EXPECT_FALSE(FileExists(logs_));
+    EXPECT_TRUE(FileExists(exe_)) << "the install folder stays for the self-removal";
+}
+
+// Without /S the same application asks both questions, and the exit code stays 0.
+TEST_F(Silent, WithoutSilentTheQuestionsAreAskedAndTheExitCodeStaysZero) {
+    Hold(heldFile_);
+    RunResult run = RunAndAnswer(exe_, "/Q /X", {Action::Press(IDNO), Action::Press(IDNO)});
+    Release();
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode);
+    std::vector<std::string> texts;
+    for (const Box &box : run.boxes)
+        texts.push_back(box.text);
+    EXPECT_EQ((std::vector<std::string>{"Shared: " + shared_, "Read-only: " + readOnly_}), texts);
+    EXPECT_TRUE(FileExists(readOnly_));
+}
+
+TEST_F(Silent, DamagedBlockExitsWithMinusOneAndNoBox) {
+    pack::Bytes noEnd = pack::EncodeRecords(
+        {pack::MakeRecord(pack::TAG_STRINGS, pack::StringTablePayload(Texts()))});
+    ASSERT_TRUE(WriteStampedUninstaller(noEnd, exe_));
+    RunResult run = RunAndAnswer(exe_, "/S", {}, 30000, Action::Press(IDOK));
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0xFFFFFFFFu, run.exitCode);
+    ExpectNothingShown(run);
+    EXPECT_TRUE(FileExists(readOnly_));
+
+    // With /L the log says why.
+    run = RunAndAnswer(exe_, "/S/L", {}, 30000, Action::Press(IDOK));
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0xFFFFFFFFu, run.exitCode);
+    std::vector<std::string> lines = Lines(ReadAll(LogPath(0)));
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_EQ("uninstall data could not be read: " + exe_, lines[1]);
+    EXPECT_EQ("end, 0 removed, 0 kept, 0 left, exit code -1", lines[2]);
+}
+
+// The error mode that errormode.exe, started in folder by this process or by the
+// uninstaller, reports.
+UINT ReportedErrorMode(const std::string &folder) {
+    std::ifstream in(folder + "\\errormode.txt");
+    UINT mode = 0xFFFFFFFF;
+    in >> mode;
+    return mode;
+}
+
+// The system's own boxes are off in a silent run too: the application's program inherits
+// the uninstaller's error mode, with critical-error and open-file boxes turned off.
+TEST_F(Silent, SystemErrorBoxesAreOff) {
+    std::string fixture = BuildFolder() + "\\tests\\fixtures\\errormode.exe";
+    ASSERT_TRUE(CopyFileA(fixture.c_str(), (app_ + "\\cleanup.exe").c_str(), FALSE));
+    // First whether this system hands the error mode on at all, from this process.
+    std::string probe = app_ + "\\cleanup.exe";
+    UINT before = SetErrorMode(SEM_NOGPFAULTERRORBOX);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::vector<char> line(probe.begin(), probe.end());
+    line.push_back(0);
+    BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                  app_.c_str(), &startup, &process);
+    SetErrorMode(before);
+    ASSERT_TRUE(started);
+    WaitForSingleObject(process.hProcess, 30000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    UINT inherited = ReportedErrorMode(app_);
+    ASSERT_NE(0xFFFFFFFFu, inherited) << "the probe did not run";
+    if (!(inherited & SEM_NOGPFAULTERRORBOX))
+        GTEST_SKIP() << "this system does not hand the error mode on to a started program, "
+                        "so a silent run's cannot be seen from outside";
+
+    DeleteFileA((app_ + "\\errormode.txt").c_str());
+    pack::Block block;
+    block.texts = Texts();
+    block.optionFlags = pack::OPTION_WAIT;
+    block.program = "cleanup.exe";
+    ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
+    RunResult run = RunAndAnswer(exe_, "/S", {}, 30000, Action::Press(IDOK));
+    ASSERT_TRUE(run.finished);
+    UINT boxesOff = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+    EXPECT_EQ(boxesOff, ReportedErrorMode(app_) & boxesOff);
+}
+
+// The machine as the log describes it: the last line about each path or key says whether
+// it is still there.
+::testing::AssertionResult MatchesTheMachine(const std::vector<std::string> &lines) {
+    static const struct {
+        const char *what;
+        bool there;
+    } kinds[] = {
+        {"file deleted", false},  {"file not found", false},    {"file kept", true},
+        {"file left", true},      {"folder removed", false},    {"folder not found", false},
+        {"folder left", true},    {"folder still there", true}, {"folder kept", true},
+        {"value deleted", false}, {"value not found", false},   {"value left", true},
+        {"key deleted", false},   {"key not found", false},     {"key left", true}};
+    std::map<std::string, bool> last;
+    for (const std::string &line : lines) {
+        size_t mark = line.find(": ");
+        if (mark == std::string::npos)
+            continue;
+        std::string what = line.substr(0, mark), subject = line.substr(mark + 2);
+        for (const auto &kind : kinds)
+            if (what.compare(0, strlen(kind.what), kind.what) == 0)
+                last[subject] = kind.there;
+    }
+    for (const auto &[subject, there] : last) {
+        bool found;
+        if (subject.compare(0, 5, "HKCU\\") == 0) {
+            std::string path = subject.substr(5);
+            size_t pair = path.rfind("\\\\");
+            found = pair == std::string::npos
+                        ? KeyExists(HKEY_CURRENT_USER, path)
+                        : ReadValue(HKEY_CURRENT_USER, path.substr(0, pair), path.substr(pair + 2))
+                              .present;
+        } else {
+            found = FileExists(subject);
+        }
+        if (found != there)
+            return ::testing::AssertionFailure()
+                   << subject << (found ? " is still there" : " is gone");
+    }
+    return ::testing::AssertionSuccess() << last.size() << " subjects";
+}
+
+class LogFile : public Unattended {};
+
+// A run that removes files and folders, leaves a file in use and answers two shared
+// questions: every line, and the machine afterwards.
+TEST_F(LogFile, MatchesTheMachineLineForLine) {
+    std::string a = app_ + "\\a.txt", b = app_ + "\\b.txt", held = app_ + "\\held.txt";
+    std::string data = app_ + "\\data", dat = data + "\\app.dat";
+    std::string logs = root_ + "\\logs", today = logs + "\\today.log";
+    std::string yes = common_ + "\\yes.dll", no = common_ + "\\no.dll";
+    std::string two = common_ + "\\two.dll";
+    CreateDirectoryA(data.c_str(), nullptr);
+    CreateDirectoryA(logs.c_str(), nullptr);
+    for (const std::string &file : {a, b, held, dat, yes, no, two, today})
+        ASSERT_TRUE(WriteFileText(file, "application"));
+    Shared(yes, 1);
+    Shared(no, 1);
+    Shared(two, 3);
+    std::string goneShared = common_ + "\\gone.dll"; // listed, counted, but not on disk
+    Shared(goneShared, 2);
+    pack::Block block;
+    block.texts = Texts();
+    block.files = {{".", "", 0},
+                   {".\\data", "", 0},
+                   {".\\data", "app.dat", 0},
+                   {".", "a.txt", 0},
+                   {".", "b.txt", 0},
+                   {".", "held.txt", 0},
+                   {".", "gone.txt", 0},
+                   {common_, "yes.dll", pack::FILE_SHARED},
+                   {common_, "no.dll", pack::FILE_SHARED},
+                   {common_, "two.dll", pack::FILE_SHARED},
+                   {common_, "gone.dll", pack::FILE_SHARED}};
+    block.folders = {{0, logs, "today.log"}};
+    AddRegistry(&block);
+    block.registry.push_back({0x80000001, keys_ + "\\Common\\\\Missing"});
+    block.registry.push_back({0x80000001, keys_ + "\\Nothing"});
+    ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
+    Hold(held);
+    RunResult run = RunAndAnswer(exe_, "/X /L", {Action::Press(IDNO), Action::Press(IDYES)});
+    Release();
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode);
+    ASSERT_EQ(2u, run.boxes.size());
+
+    std::string log = ReadAll(LogPath(0));
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ("\r\n", log.substr(log.size() - 2));
+    std::vector<std::string> lines = Lines(log);
+    std::string family = Family() == "win98" ? "95/98/Me family" : "NT family";
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(0u, lines[0].find("Vanish 1.0 removal log, switches /Q /X /L, Windows ")) << lines[0];
+    EXPECT_NE(std::string::npos, lines[0].find(", " + family + ": " + app_ + "\\")) << lines[0];
+    std::vector<std::string> expected = {
+        "file not found, shared count now 1: " + goneShared,
+        "file kept, shared count now 2: " + two,
+        "file kept, answered No: " + no,
+        "file deleted: " + yes,
+        "file not found: " + app_ + "\\gone.txt",
+        "file kept, in use: " + held,
+        "file deleted: " + b,
+        "file deleted: " + a,
+        "file deleted: " + dat,
+        "folder removed: " + data,
+        "folder left, error 145: " + app_ + "\\",
+        // Phase 2: the folder entry.
+        "file deleted: " + today,
+        "folder removed: " + logs,
+        // Phase 3: the folders of the files, each failure logged once in a row.
+        "folder left, error 145: " + app_,
+        "folder not found: " + data,
+        "folder left, error 145: " + app_,
+        "folder left, error 145: " + common_,
+        // Phase 4.
+        "key deleted: HKCU\\" + keys_ + "\\App",
+        "value deleted: HKCU\\" + keys_ + "\\Common\\\\Version",
+        "value not found: HKCU\\" + keys_ + "\\Common\\\\Missing",
+        "key not found: HKCU\\" + keys_ + "\\Nothing",
+        // The listed folders that stand after all phases.
+        "folder still there: " + app_ + "\\", // it holds the file in use
+        "end, 9 removed, 2 kept, 2 left, exit code 0",
+    };
+    lines.erase(lines.begin());
+    EXPECT_EQ(expected, lines);
+    EXPECT_TRUE(MatchesTheMachine(lines));
+    EXPECT_TRUE(FileExists(held));
+    EXPECT_EQ(DwordValue(2), SharedCount(two));
+    EXPECT_EQ(DwordValue(1), SharedCount(goneShared));
+    EXPECT_EQ(DwordValue(0), SharedCount(no));
+    EXPECT_FALSE(SharedCount(yes).present);
+    ExpectRegistryGone();
+}
+
+// Each run writes a log of its own, and a run without /L writes none.
+TEST_F(LogFile, ASecondRunWritesASecondLog) {
+    pack::Block block;
+    block.texts = Texts();
+    block.files = {{".", "a.txt", 0}};
+    ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
+    for (const char *arguments : {"/X", "/X /L", "/L /X"}) {
+        ASSERT_TRUE(WriteFileText(app_ + "\\a.txt", "application"));
+        RunResult run = RunAndAnswer(exe_, arguments, {});
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(0u, run.exitCode);
+    }
+    std::vector<std::string> first = Lines(ReadAll(LogPath(0)));
+    std::vector<std::string> second = Lines(ReadAll(LogPath(1)));
+    EXPECT_FALSE(FileExists(LogPath(2)));
+    ASSERT_EQ(4u, first.size());
+    EXPECT_EQ("file deleted: " + app_ + "\\a.txt", first[1]);
+    EXPECT_EQ("folder left, error 145: " + app_, first[2]) << "phase 3 tries the install folder";
+    EXPECT_EQ("end, 1 removed, 0 kept, 0 left, exit code 0", first[3]);
+    ASSERT_EQ(4u, second.size());
+    EXPECT_EQ(0u, second[0].find("Vanish 1.0 removal log, switches /Q /X /L,"));
+    EXPECT_EQ(std::vector<std::string>(first.begin() + 1, first.end()),
+              std::vector<std::string>(second.begin() + 1, second.end()));
+}
+
+// Killed while the shared question is open, the run leaves every line up to the last
+// completed entry, each whole, and nothing after it.
+TEST_F(LogFile, AKilledRunEndsAtItsLastCompletedEntry) {
+    std::string a = app_ + "\\a.txt", b = app_ + "\\b.txt", shared = common_ + "\\s.dll";
+    for (const std::string &file : {a, b, shared})
+        ASSERT_TRUE(WriteFileText(file, "application"));
+    Shared(shared, 1);
+    pack::Block block;
+    block.texts = Texts();
+    block.files = {{common_, "s.dll", pack::FILE_SHARED}, {".", "a.txt", 0}, {".", "b.txt", 0}};
+    ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
+    std::vector<std::string> atKill;
+    RunResult run = RunAndAnswer(exe_, "/L", {Action::Press(IDOK)}, 30000,
+                                 Action::Key(Action::Leave), [&](HWND box, const Box &seen) {
+                                     if (seen.text != "Shared: " + shared)
+                                         return;
+                                     atKill = Lines(ReadAll(LogPath(0)));
+                                     DWORD pid = 0;
+                                     GetWindowThreadProcessId(box, &pid);
+                                     HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+                                     TerminateProcess(process, 42);
+                                     CloseHandle(process);
+                                 });
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(42u, run.exitCode);
+    std::string log = ReadAll(LogPath(0));
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ("\r\n", log.substr(log.size() - 2)) << "the last line is whole";
+    std::vector<std::string> lines = Lines(log);
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_EQ(0u, lines[0].find("Vanish 1.0 removal log, switches /L,"));
+    EXPECT_EQ("file deleted: " + b, lines[1]);
+    EXPECT_EQ("file deleted: " + a, lines[2]);
+    EXPECT_EQ(lines, atKill) << "nothing was written after the question opened";
+    EXPECT_TRUE(FileExists(shared));
+    EXPECT_TRUE(MatchesTheMachine(lines));
+}
+
+// An install folder whose name holds format conversions, a path of 259 characters, and
+// entries that do not fit a path, up to the longest texts an entry can hold. (Lines too long
+// for the log's line buffer are cut; the log's own tests show that.)
+TEST_F(LogFile, OddAndLongNamesAreWrittenSafely) {
+    std::string odd = root_ + "\\odd %s%n%x%%";
+    CreateDirectoryA(odd.c_str(), nullptr);
+    exe_ = odd + "\\" + base_ + ".exe";
+    std::string percent = odd + "\\100%s.txt";
+    std::string longName(259 - odd.size() - 1, 'n');
+    std::string longest = odd + "\\" + longName;
+    ASSERT_EQ(259u, longest.size());
+    for (const std::string &file : {percent, longest})
+        ASSERT_TRUE(WriteFileText(file, "application"));
+    std::string tooLong(300, 't');
+    std::string folder(300, 'u'), name(210, 'v'); // with their terminators, 512 of 520 bytes
+    pack::Block block;
+    block.texts = Texts();
+    block.files = {{folder, name, 0},
+                   {"C:\\" + tooLong, "x.txt", 0},
+                   {".", longName, 0},
+                   {".", "100%s.txt", 0}};
+    ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
+    RunResult run = RunAndAnswer(exe_, "/S/X/L", {}, 30000, Action::Press(IDOK));
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(1u, run.exitCode) << "entries that do not fit count as left";
+    std::string log = ReadAll(LogPath(0));
+    std::vector<std::string> lines = Lines(log);
+    ASSERT_EQ(7u, lines.size()) << log;
+    EXPECT_NE(std::string::npos, lines[0].find(": " + odd + "\\"));
+    EXPECT_EQ("file deleted: " + percent, lines[1]);
+    EXPECT_EQ("file deleted: " + longest, lines[2]);
+    EXPECT_EQ("entry skipped, path too long: C:\\" + tooLong + "|x.txt", lines[3]);
+    EXPECT_EQ("entry skipped, path too long: " + folder + "|" + name, lines[4]);
+    EXPECT_EQ("folder left, error 145: " + odd, lines[5]);
+    EXPECT_EQ("end, 2 removed, 0 kept, 2 left, exit code 1", lines[6]);
+    EXPECT_FALSE(FileExists(percent));
+    EXPECT_FALSE(FileExists(longest));
+}
+
+// The program run first and its wait, the document a silent run does not open, and the
+// self-removal batch, in the order the run meets them.
+TEST_F(LogFile, ProgramDocumentAndSelfRemovalAreLogged) {
+    std::string program = app_ + "\\cleanup.exe";
+    ASSERT_TRUE(CopyFileA((BuildFolder() + "\\tests\\fixtures\\launchhelper.exe").c_str(),
+                          program.c_str(), FALSE));
+    ASSERT_TRUE(WriteFileText(app_ + "\\a.txt", "application"));
+    pack::Block block;
+    block.texts = Texts();
+    block.files = {{".", "a.txt", 0}};
+    block.optionFlags = pack::OPTION_WAIT;
+    block.program = "cleanup.exe";
+    block.document = "http://vanish.invalid/removed.htm";
+    ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
+    RunResult run = RunAndAnswer(exe_, "/S /L", {}, 30000, Action::Press(IDOK));
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode);
+    std::vector<std::string> lines = Lines(ReadAll(LogPath(0)));
+    ASSERT_EQ(7u, lines.size());
+    EXPECT_EQ("program started and ended: " + program, lines[1]);
+    EXPECT_EQ("file deleted: " + app_ + "\\a.txt", lines[2]);
+    EXPECT_EQ("folder left, error 145: " + app_, lines[3]);
+    EXPECT_EQ("document not opened, silent: http://vanish.invalid/removed.htm", lines[4]);
+    // Wine has no command.com for the 95 family unless the self-removal tests put their
+    // stand-in there for a while; the batch is then deleted again.
+    std::string started = "self-removal batch written and started: " + TempFolder() + "delme";
+    std::string deleted = "self-removal batch not started, deleted: " + TempFolder() + "delme";
+    bool ok = lines[5].compare(0, started.size(), started) == 0 ||
+              (Family() == "win98" && lines[5].compare(0, deleted.size(), deleted) == 0);
+    EXPECT_TRUE(ok) << lines[5];
+    EXPECT_EQ(".bat", lines[5].substr(lines[5].size() - 4));
+    EXPECT_EQ("end, 1 removed, 0 kept, 0 left, exit code 0", lines[6]);
+}
+
+} // namespace

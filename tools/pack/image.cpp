@@ -1,0 +1,270 @@
+// Stamping a copy of the program, writing files safely, scanning a staged tree and the
+// readable report of a block.
+#include "builder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace pack {
+
+StubState ReadStubState(const Bytes &image, uint32_t *offset, std::string *error) {
+    if (!ReadOffset(image, offset, error))
+        return StubState::Unprepared;
+    if (*offset == image.size())
+        return StubState::Fresh;
+    if (*offset != 0 && *offset < image.size())
+        return StubState::Stamped;
+    *error = "its offset field holds " + std::to_string(*offset) + ", neither its own length (" +
+             std::to_string(image.size()) +
+             ") nor a block inside it; use the uninstall.exe the build made";
+    return StubState::Unprepared;
+}
+
+bool StampCopy(const Bytes &stub, const Bytes &block, bool restamp, Bytes *out,
+               std::string *error) {
+    uint32_t offset = 0;
+    switch (ReadStubState(stub, &offset, error)) {
+    case StubState::Unprepared:
+        return false;
+    case StubState::Stamped:
+        if (!restamp) {
+            *error = "it is already stamped (a block starts at byte " + std::to_string(offset) +
+                     "); give the unstamped uninstall.exe, or --restamp to replace its block";
+            return false;
+        }
+        *out = Bytes(stub.begin(), stub.begin() + offset);
+        break;
+    case StubState::Fresh:
+        *out = stub;
+        break;
+    }
+    return Stamp(*out, block, error);
+}
+
+bool FinalizeImage(Bytes &image, std::string *error) {
+    uint32_t offset = 0;
+    if (!ReadOffset(image, &offset, error))
+        return false;
+    if (offset != 0 && offset < image.size()) {
+        *error = "it is stamped (a block starts at byte " + std::to_string(offset) +
+                 "); setting the field to its length would cut it off from its block";
+        return false;
+    }
+    return WriteOffset(image, uint32_t(image.size()), error);
+}
+
+bool WriteFileAtomically(const std::string &path, const Bytes &data, std::string *error) {
+    fs::path target = fs::u8path(path);
+    fs::path folder = target.parent_path();
+    std::random_device random;
+    fs::path temporary;
+    std::error_code code;
+    std::ofstream out;
+    for (int attempt = 0; attempt < 16 && !out.is_open(); attempt++) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".%08x.tmp", unsigned(random()));
+        temporary = target;
+        temporary += suffix;
+        if (fs::exists(temporary, code))
+            continue;
+        out.open(temporary, std::ios::binary | std::ios::trunc);
+    }
+    if (!out.is_open()) {
+        *error = "cannot create a file in " +
+                 (folder.empty() ? std::string(".") : folder.u8string()) +
+                 "; check that the folder exists and can be written";
+        return false;
+    }
+    out.write(reinterpret_cast<const char *>(data.data()), std::streamsize(data.size()));
+    out.close();
+    bool written = !out.fail();
+#ifdef _WIN32
+    // std::filesystem::rename does not replace an existing file with every runtime.
+    bool renamed = written && MoveFileExW(temporary.wstring().c_str(), target.wstring().c_str(),
+                                          MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    bool renamed = false;
+    if (written) {
+        fs::rename(temporary, target, code);
+        renamed = !code;
+    }
+#endif
+    if (!renamed) {
+        fs::remove(temporary, code);
+        *error = written ? "cannot replace " + path + "; check that it is not open or read-only"
+                         : "cannot write " + temporary.u8string() + "; check the free space";
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+std::string Windowsish(const fs::path &relative) {
+    std::string out;
+    for (const auto &part : relative) {
+        if (!out.empty())
+            out += "\\";
+        out += part.u8string();
+    }
+    return out;
+}
+
+bool ScanFolder(const fs::path &root, const fs::path &relative, std::vector<FileEntry> *entries,
+                std::string *error) {
+    std::vector<fs::path> files, folders;
+    std::error_code code;
+    for (fs::directory_iterator it(root / relative, code), end; !code && it != end;
+         it.increment(code)) {
+        std::string name = it->path().filename().u8string();
+        if (name.find('\\') != std::string::npos) {
+            *error = (relative / name).u8string() +
+                     ": a name with a backslash cannot be written as a Windows path";
+            return false;
+        }
+        if (it->is_symlink(code))
+            continue; // a link is not part of what the installer places
+        if (it->is_directory(code))
+            folders.push_back(relative / it->path().filename());
+        else
+            files.push_back(relative / it->path().filename());
+    }
+    if (code) {
+        *error = "cannot read the folder " + (root / relative).u8string() + ": " + code.message();
+        return false;
+    }
+    std::sort(files.begin(), files.end());
+    std::sort(folders.begin(), folders.end());
+    std::string folder = relative.empty() ? "." : ".\\" + Windowsish(relative);
+    if (!relative.empty())
+        entries->push_back({folder, "", 0});
+    for (const auto &f : files)
+        entries->push_back({folder, f.filename().u8string(), 0});
+    for (const auto &f : folders)
+        if (!ScanFolder(root, f, entries, error))
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool ScanTree(const std::string &root, std::vector<FileEntry> *entries, std::string *error) {
+    std::error_code code;
+    fs::path base = fs::u8path(root);
+    if (!fs::is_directory(base, code)) {
+        *error = root + " is not a folder; give the folder that holds the staged install";
+        return false;
+    }
+    entries->clear();
+    return ScanFolder(base, fs::path(), entries, error);
+}
+
+namespace {
+
+std::string Shown(const std::string &bytes, int page) {
+    std::string utf8, error, out = "\"";
+    if (!DecodeText(bytes, page, &utf8, &error)) {
+        // Show each byte the code page leaves undefined as \xNN.
+        utf8.clear();
+        for (unsigned char c : bytes) {
+            std::string one;
+            if (DecodeText(std::string(1, char(c)), page, &one, &error)) {
+                utf8 += one;
+            } else {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                utf8 += hex;
+            }
+        }
+    }
+    for (char c : utf8) {
+        if (c == '"')
+            out += '\\';
+        if ((unsigned char)c < 0x20) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", (unsigned char)c);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
+} // namespace
+
+std::string DescribeReading(const BlockReading &reading, int page) {
+    static const char *const roots[] = {"HKCR", "HKCU", "HKLM", "HKU", "0x80000004", "HKCC"};
+    std::string out;
+    const Block &b = reading.block;
+    out += "records:\n";
+    for (size_t i = 0; i < reading.records.size(); i++) {
+        const RecordInfo &r = reading.records[i];
+        char line[160];
+        std::snprintf(line, sizeof line, "  %2zu  at byte %-8zu tag 0x%04X %-16s %u bytes\n", i + 1,
+                      r.offset, unsigned(r.tag), RecordName(r.tag), unsigned(r.length));
+        out += line;
+    }
+    out += "texts (" + std::to_string(b.texts.size()) + "):\n";
+    const auto &roles = Roles();
+    for (size_t n = 0; n < b.texts.size(); n++) {
+        char head[48];
+        std::snprintf(head, sizeof head, "  %2zu %-18s ", n,
+                      n < roles.size() ? roles[n].name : "(unused)");
+        out += head + Shown(b.texts[n], page) + "\n";
+    }
+    out += "files (" + std::to_string(b.files.size()) + "; removed from the last to the first):\n";
+    for (size_t i = 0; i < b.files.size(); i++) {
+        const FileEntry &e = b.files[i];
+        std::string flags;
+        static const char *const names[] = {"shared", "font", "comServer", "checkInUse"};
+        for (int bit = 0; bit < 4; bit++)
+            if (e.flags & (1 << bit))
+                flags += std::string(flags.empty() ? "" : ", ") + names[bit];
+        out += "  [" + std::to_string(i) + "] folder " + Shown(e.folder, page) + " name " +
+               Shown(e.name, page) + (e.name.empty() ? " (the folder itself)" : "") +
+               (flags.empty() ? "" : " flags: " + flags) + "\n";
+    }
+    out += "folders (" + std::to_string(b.folders.size()) + "):\n";
+    for (size_t i = 0; i < b.folders.size(); i++) {
+        const FolderEntry &e = b.folders[i];
+        out += "  [" + std::to_string(i) + "] folder " + Shown(e.folder, page) +
+               (e.file.empty() ? "" : " file " + Shown(e.file, page)) + " levels " +
+               std::to_string(e.levels) + "\n";
+    }
+    out += "registry (" + std::to_string(b.registry.size()) + "):\n";
+    for (size_t i = 0; i < b.registry.size(); i++) {
+        const RegistryEntry &e = b.registry[i];
+        std::string root = e.root >= 0x80000000u && e.root <= 0x80000005u
+                               ? roots[e.root - 0x80000000u]
+                               : Hex(e.root);
+        size_t last = e.path.rfind('\\');
+        bool value = last != std::string::npos && last > 0 && e.path[last - 1] == '\\';
+        out += "  [" + std::to_string(i) + "] " + root + " " + Shown(e.path, page) +
+               (value ? " (a value)" : " (a key and its subkeys)") + "\n";
+    }
+    out += "options: wait " + std::string(b.optionFlags & OPTION_WAIT ? "yes" : "no") +
+           ", keepTheme " + (b.optionFlags & OPTION_KEEPTHEME ? "yes" : "no") + ", program " +
+           (b.program.empty() ? "none" : Shown(b.program, page)) + ", document " +
+           (b.document.empty() ? "none" : Shown(b.document, page)) + "\n";
+    for (const auto &note : reading.notes)
+        out += "note: " + note + "\n";
+    return out;
+}
+
+} // namespace pack
