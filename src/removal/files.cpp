@@ -304,8 +304,9 @@ static void RemoveEntry(const FileEntry *entry) {
     DWORD count = 0;
     if (entry->flags & FILE_SHARED)
         keep = ReleaseSharedFile(inUse, &count);
-    // A shared file may be missing already; its count still went down.
-    int there = PathExists(workPath);
+    // A shared file may be missing already; its count still went down. Only a kept file is
+    // looked at here: a file that goes is judged after its deletion.
+    int there = (keep == KEEP_COUNT || keep == KEEP_ANSWER) && PathExists(workPath);
     if (keep == KEEP_COUNT) {
         ReportItemCode(there ? ITEM_KEPT : ITEM_NOTED,
                        there ? "file kept, shared count now" : "file not found, shared count now",
