@@ -38,12 +38,43 @@ static bool HasProgressBar(HWND window) {
     return false;
 }
 
-static void PostKey(HWND window, UINT key) {
+bool WaitUntil(const std::function<bool()> &ready, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (ready())
+            return true;
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        Sleep(10);
+    }
+}
+
+GUITHREADINFO ThreadStateOf(HWND window) {
     GUITHREADINFO info = {};
     info.cbSize = sizeof info;
-    HWND target = window;
-    if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus)
-        target = info.hwndFocus;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info))
+        info.hwndActive = info.hwndFocus = nullptr;
+    return info;
+}
+
+bool WaitUntilActive(HWND window, DWORD timeoutMs) {
+    return WaitUntil(
+        [window] {
+            GUITHREADINFO info = ThreadStateOf(window);
+            return info.hwndActive == window && info.hwndFocus &&
+                   (info.hwndFocus == window || IsChild(window, info.hwndFocus));
+        },
+        timeoutMs);
+}
+
+// A key goes to the focus of the active box, where the box's own loop (IsDialogMessage)
+// reads it. A box not yet active would restore its kept focus on activation and take the
+// key elsewhere, so the key waits (bounded) for the box to be active.
+static void PostKey(HWND window, UINT key) {
+    WaitUntilActive(window, 5000);
+    HWND target = ThreadStateOf(window).hwndFocus;
+    if (!target || (target != window && !IsChild(window, target)))
+        target = window;
     PostMessageA(target, WM_KEYDOWN, key, 0x00000001);
     PostMessageA(target, WM_KEYUP, key, 0xC0000001);
 }

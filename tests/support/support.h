@@ -74,6 +74,14 @@ std::string ClassOf(HWND window);
 // The visible dialog of a process that holds a progress bar, or null.
 HWND FindProgressDialog(DWORD processId);
 void Answer(HWND window, const Action &action);
+// Polls ready until it holds (true) or timeoutMs passes (false): waits for a state, not a time.
+bool WaitUntil(const std::function<bool()> &ready, DWORD timeoutMs = 10000);
+// The focus and active window of the thread that owns window, as that thread sees them.
+GUITHREADINFO ThreadStateOf(HWND window);
+// Waits until window is its thread's active window and the focus is on it or a control in
+// it: a dialog restores the focus it kept when it is activated, so a focus set before that
+// can be undone.
+bool WaitUntilActive(HWND window, DWORD timeoutMs = 10000);
 
 // Folders and files.
 std::string ProgramName(); // this test program's base name, per family

@@ -159,10 +159,22 @@ TEST_F(ReadOnlyQuery, EachWayOfAnsweringGivesItsResult) {
 
 TEST_F(ReadOnlyQuery, EnterAnswersWithTheFocusedButton) {
     std::vector<Box> seen;
-    int answer = Ask(kPath, Action::Key(Action::Enter), &seen, [](HWND dialog, const Box &) {
-        // Sent, not posted: the focus has moved before Enter is posted.
-        SendMessageA(dialog, WM_NEXTDLGCTL, (WPARAM)GetDlgItem(dialog, IDC_NOTOALL), TRUE);
+    bool active = false, moved = false;
+    int answer = Ask(kPath, Action::Key(Action::Enter), &seen, [&](HWND dialog, const Box &) {
+        // The dialog restores its kept focus when it is activated, which can come after it
+        // takes messages: move the focus once it is active, and answer only once the
+        // dialog's thread has the focus on the button and the button is the default one.
+        active = WaitUntilActive(dialog);
+        HWND button = GetDlgItem(dialog, IDC_NOTOALL);
+        SendMessageA(dialog, WM_NEXTDLGCTL, (WPARAM)button, TRUE);
+        moved = WaitUntil([&] {
+            GUITHREADINFO info = ThreadStateOf(dialog);
+            return info.hwndActive == dialog && info.hwndFocus == button &&
+                   (GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+        });
     });
+    EXPECT_TRUE(active) << "the dialog never became active";
+    EXPECT_TRUE(moved) << "the focus never reached the button";
     EXPECT_EQ(IDC_NOTOALL, answer);
 }
 
