@@ -16,20 +16,6 @@ std::string Fixture(const std::string &name) {
     return BuildFolder() + "\\tests\\fixtures\\" + name + ".exe";
 }
 
-std::string ReadText(const std::string &path) {
-    std::string text;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got)
-        text.append(buffer, got);
-    CloseHandle(file);
-    return text;
-}
-
 // Polls for a file, bounded: the machine may be slow, but the file must come.
 bool WaitForFile(const std::string &path, DWORD timeoutMs = 60000) {
     for (DWORD waited = 0; waited < timeoutMs; waited += 20) {
@@ -51,7 +37,7 @@ struct Mark {
     std::string folder, commandLine;
 };
 Mark ReadMark(const std::string &path) {
-    std::string text = ReadText(path);
+    std::string text = ReadFileText(path);
     size_t newline = text.find('\n');
     if (newline == std::string::npos)
         return {text, ""};
@@ -188,10 +174,10 @@ class OpenDocumentTest : public ::testing::Test {
     std::string Recorded() {
         EXPECT_TRUE(WaitForFile(record_)) << "the open command did not run";
         // Wine may show the renamed file a moment before it can be opened.
-        std::string text = ReadText(record_);
+        std::string text = ReadFileText(record_);
         for (int i = 0; i < 3000 && text.empty(); i++) {
             Sleep(20);
-            text = ReadText(record_);
+            text = ReadFileText(record_);
         }
         DeleteFileA(record_.c_str());
         return text;

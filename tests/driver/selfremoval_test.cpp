@@ -20,36 +20,6 @@ std::string Fixture(const std::string &name) {
     return BuildFolder() + "\\tests\\fixtures\\" + name + ".exe";
 }
 
-std::string ReadText(const std::string &path) {
-    std::string text;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got)
-        text.append(buffer, got);
-    CloseHandle(file);
-    return text;
-}
-
-std::vector<std::string> Listing(const std::string &folder) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        std::string name = data.cFileName;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Polls for a state, bounded: the machine may be slow, but the state must come.
 template <typename Condition> bool WaitFor(Condition condition, DWORD timeoutMs = 120000) {
     for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
@@ -72,7 +42,7 @@ class CommandComStandIn : public ::testing::Environment {
         ASSERT_TRUE(n && n < MAX_PATH);
         path_ = std::string(windows) + "\\command.com";
         // A real one is left alone; a copy of the stand-in is one that a stopped run left.
-        if (FileExists(path_) && ReadText(path_) != ReadText(Fixture("commandcom"))) {
+        if (FileExists(path_) && ReadFileText(path_) != ReadFileText(Fixture("commandcom"))) {
             path_.clear();
             return;
         }
@@ -130,7 +100,7 @@ class SelfRemoval : public ::testing::Test {
         EXPECT_EQ(0u, run.exitCode);
     }
     bool BatchDone(const std::vector<std::string> &keep = {}) {
-        return Listing(temp_) == keep;
+        return ListFolder(temp_) == keep;
     }
     std::string temp_, apps_, folder_, exe_;
     std::vector<std::string> saved_;
@@ -162,7 +132,7 @@ TEST_F(SelfRemoval, RemovesTheUninstallerItsFolderAndTheBatch) {
         EXPECT_TRUE(WaitFor([&] { return !FileExists(folder_); })) << "the folder stays";
         EXPECT_FALSE(FileExists(exe_));
         EXPECT_TRUE(WaitFor([&] { return BatchDone(); })) << "the batch stays";
-        EXPECT_EQ(std::vector<std::string>{}, Listing(apps_)) << "nothing else was removed";
+        EXPECT_EQ(std::vector<std::string>{}, ListFolder(apps_)) << "nothing else was removed";
     }
 }
 
@@ -171,8 +141,8 @@ TEST_F(SelfRemoval, FolderWithAUsersFileStays) {
     ASSERT_TRUE(WriteFileText(folder_ + "\\notes.txt", "the user's"));
     RunQuiet();
     EXPECT_TRUE(WaitFor([&] { return !FileExists(exe_) && BatchDone(); }));
-    EXPECT_EQ(std::vector<std::string>{"notes.txt"}, Listing(folder_));
-    EXPECT_EQ("the user's", ReadText(folder_ + "\\notes.txt"));
+    EXPECT_EQ(std::vector<std::string>{"notes.txt"}, ListFolder(folder_));
+    EXPECT_EQ("the user's", ReadFileText(folder_ + "\\notes.txt"));
 }
 
 TEST_F(SelfRemoval, ReadOnlyUninstallerGoesToo) {
@@ -199,7 +169,7 @@ TEST_F(SelfRemoval, TakenBatchNameIsSkipped) {
         EXPECT_TRUE(WaitFor([&] { return !FileExists(folder_) && BatchDone({"delme1.bat"}); }));
         if (lock != INVALID_HANDLE_VALUE)
             CloseHandle(lock);
-        EXPECT_EQ("rem someone else's", ReadText(taken));
+        EXPECT_EQ("rem someone else's", ReadFileText(taken));
         DeleteFileA(taken.c_str());
     }
 }
@@ -238,7 +208,7 @@ TEST_F(SelfRemoval, NoFreeBatchNameSchedulesNothing) {
     Install("Vanish App");
     RunQuiet();
     EXPECT_TRUE(FileExists(exe_));
-    EXPECT_EQ(998u, Listing(temp_).size());
+    EXPECT_EQ(998u, ListFolder(temp_).size());
     ASSERT_TRUE(DeleteFileA((temp_ + "\\delme998.bat").c_str()));
     HANDLE last = CreateTempBatchFile(name, "delme%d.bat");
     ASSERT_NE(INVALID_HANDLE_VALUE, last);
@@ -269,14 +239,14 @@ TEST_F(SelfRemoval, UndeletableUninstallerEndsTheBatch) {
                               0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     RunQuiet();
-    ASSERT_EQ(1u, Listing(temp_).size()) << "the batch is written before the uninstaller exits";
+    ASSERT_EQ(1u, ListFolder(temp_).size()) << "the batch is written before the uninstaller exits";
     DWORD start = GetTickCount();
     EXPECT_TRUE(WaitFor([&] { return BatchDone(); }, 300000)) << "the batch never gave up";
     DWORD seconds = (GetTickCount() - start) / 1000;
     EXPECT_GE(seconds, 30u) << "the batch waits between attempts rather than spinning";
     EXPECT_TRUE(FileExists(exe_));
     CloseHandle(held);
-    EXPECT_EQ((std::vector<std::string>{"uninstall-" + Family() + ".exe"}), Listing(folder_));
+    EXPECT_EQ((std::vector<std::string>{"uninstall-" + Family() + ".exe"}), ListFolder(folder_));
 }
 
 // Only a confirmed run removes the uninstaller: Cancel at the confirmation and bare mode
@@ -335,9 +305,9 @@ TEST_F(SelfRemoval, ProgramAndDocumentRunUnlessBare) {
         }
         // Waited for: the mark is there as soon as the uninstaller has ended.
         EXPECT_TRUE(FileExists(mark));
-        EXPECT_EQ(folder_, ReadText(mark)) << "the program runs in the install folder";
+        EXPECT_EQ(folder_, ReadFileText(mark)) << "the program runs in the install folder";
         EXPECT_TRUE(WaitFor([&] { return FileExists(record); })) << "the document was not opened";
-        EXPECT_NE(std::string::npos, ReadText(record).find(document));
+        EXPECT_NE(std::string::npos, ReadFileText(record).find(document));
     }
     RemoveKeyTree(HKEY_CLASSES_ROOT, extension);
     RemoveKeyTree(HKEY_CLASSES_ROOT, type);

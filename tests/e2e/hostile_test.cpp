@@ -41,9 +41,9 @@ std::vector<std::string> Spellings(const e2e::ProtectedFolder &folder, bool all)
 
 // Each protected folder as a folder entry, and a walk that starts two levels below it; the
 // same for the drive root.
-std::vector<FolderSpec> HostileFolderEntries(const std::vector<e2e::ProtectedFolder> &folders,
-                                             bool allSpellings) {
-    std::vector<FolderSpec> entries;
+std::vector<FolderRow> HostileFolderEntries(const std::vector<e2e::ProtectedFolder> &folders,
+                                            bool allSpellings) {
+    std::vector<FolderRow> entries;
     for (const e2e::ProtectedFolder &folder : folders) {
         for (const std::string &spelling : Spellings(folder, allSpellings))
             entries.push_back({kMostLevels, spelling, ""});
@@ -109,7 +109,7 @@ TEST(Hostile, RealUninstallerKeepsEveryProtectedFolder) {
 
     pack::Block block;
     block.texts = kTexts;
-    for (const FolderSpec &entry : HostileFolderEntries(folders, true))
+    for (const FolderRow &entry : HostileFolderEntries(folders, true))
         block.folders.push_back({(uint8_t)entry.levels, entry.folder, entry.file});
     for (const Entry &entry : HostileFileEntries(folders, true))
         block.files.push_back({entry.folder, entry.name, entry.flags});
@@ -310,7 +310,7 @@ TEST(Hostile, RegistryPhaseKeepsEveryProtectedKey) {
             }
 
         PhaseEntries entries;
-        std::vector<KeySpec> specs;
+        std::vector<KeyRow> specs;
         for (const e2e::ProtectedKey &key : keys)
             for (const std::string &spelling : KeySpellings(key.path))
                 specs.push_back({key.root, spelling});

@@ -69,28 +69,6 @@ std::string Fixture(const std::string &name) {
     return BuildFolder() + "\\tests\\fixtures\\" + name;
 }
 
-std::string ReadText(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> Listing(const std::string &folder) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        std::string name = data.cFileName;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-    return names;
-}
-
 std::string Hex(unsigned value) {
     char text[16];
     wsprintfA(text, "%08X", value);
@@ -391,7 +369,7 @@ class Sample : public ::testing::Test {
         return WaitFor([&] {
             if (FileExists(exe_))
                 return false;
-            for (const std::string &name : Listing(temp_))
+            for (const std::string &name : ListFolder(temp_))
                 if (name.rfind("delme", 0) == 0)
                     return false;
             return true;
@@ -401,7 +379,7 @@ class Sample : public ::testing::Test {
     // The document, opened once through its type's command, with its path.
     void ExpectDocumentOpened() {
         ASSERT_TRUE(WaitFor([&] { return FileExists(record_); })) << "the document was not opened";
-        std::string line = ReadText(record_);
+        std::string line = ReadFileText(record_);
         EXPECT_NE(std::string::npos, line.find(document_)) << line;
     }
 

@@ -43,13 +43,6 @@ std::string TempFolder() {
     return folder;
 }
 
-std::string ReadAll(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The log's lines without their CR LF; a last line without one is kept as it is.
 std::vector<std::string> Lines(const std::string &log) {
     std::vector<std::string> lines;
@@ -270,7 +263,7 @@ TEST_F(Silent, DamagedBlockExitsWithMinusOneAndNoBox) {
     run = RunAndAnswer(exe_, "/S/L", {}, 30000, Action::Press(IDOK));
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(0xFFFFFFFFu, run.exitCode);
-    std::vector<std::string> lines = Lines(ReadAll(LogPath(0)));
+    std::vector<std::string> lines = Lines(ReadFileText(LogPath(0)));
     ASSERT_EQ(3u, lines.size());
     EXPECT_EQ("uninstall data could not be read: " + exe_, lines[1]);
     EXPECT_EQ("end, 0 removed, 0 kept, 0 left, exit code -1", lines[2]);
@@ -408,7 +401,7 @@ TEST_F(LogFile, MatchesTheMachineLineForLine) {
     EXPECT_EQ(0u, run.exitCode);
     ASSERT_EQ(2u, run.boxes.size());
 
-    std::string log = ReadAll(LogPath(0));
+    std::string log = ReadFileText(LogPath(0));
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ("\r\n", log.substr(log.size() - 2));
     std::vector<std::string> lines = Lines(log);
@@ -468,8 +461,8 @@ TEST_F(LogFile, ASecondRunWritesASecondLog) {
         ASSERT_TRUE(run.finished);
         EXPECT_EQ(0u, run.exitCode);
     }
-    std::vector<std::string> first = Lines(ReadAll(LogPath(0)));
-    std::vector<std::string> second = Lines(ReadAll(LogPath(1)));
+    std::vector<std::string> first = Lines(ReadFileText(LogPath(0)));
+    std::vector<std::string> second = Lines(ReadFileText(LogPath(1)));
     EXPECT_FALSE(FileExists(LogPath(2)));
     ASSERT_EQ(4u, first.size());
     EXPECT_EQ("file deleted: " + app_ + "\\a.txt", first[1]);
@@ -497,7 +490,7 @@ TEST_F(LogFile, AKilledRunEndsAtItsLastCompletedEntry) {
                                  Action::Key(Action::Leave), [&](HWND box, const Box &seen) {
                                      if (seen.text != "Shared: " + shared)
                                          return;
-                                     atKill = Lines(ReadAll(LogPath(0)));
+                                     atKill = Lines(ReadFileText(LogPath(0)));
                                      DWORD pid = 0;
                                      GetWindowThreadProcessId(box, &pid);
                                      HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
@@ -506,7 +499,7 @@ TEST_F(LogFile, AKilledRunEndsAtItsLastCompletedEntry) {
                                  });
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(42u, run.exitCode);
-    std::string log = ReadAll(LogPath(0));
+    std::string log = ReadFileText(LogPath(0));
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ("\r\n", log.substr(log.size() - 2)) << "the last line is whole";
     std::vector<std::string> lines = Lines(log);
@@ -544,7 +537,7 @@ TEST_F(LogFile, OddAndLongNamesAreWrittenSafely) {
     RunResult run = RunAndAnswer(exe_, "/S/X/L", {}, 30000, Action::Press(IDOK));
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(1u, run.exitCode) << "entries that do not fit count as left";
-    std::string log = ReadAll(LogPath(0));
+    std::string log = ReadFileText(LogPath(0));
     std::vector<std::string> lines = Lines(log);
     ASSERT_EQ(7u, lines.size()) << log;
     EXPECT_NE(std::string::npos, lines[0].find(": " + odd + "\\"));
@@ -575,7 +568,7 @@ TEST_F(LogFile, ProgramDocumentAndSelfRemovalAreLogged) {
     RunResult run = RunAndAnswer(exe_, "/S /L", {}, 30000, Action::Press(IDOK));
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(0u, run.exitCode);
-    std::vector<std::string> lines = Lines(ReadAll(LogPath(0)));
+    std::vector<std::string> lines = Lines(ReadFileText(LogPath(0)));
     ASSERT_EQ(7u, lines.size());
     EXPECT_EQ("program started and ended: " + program, lines[1]);
     EXPECT_EQ("file deleted: " + app_ + "\\a.txt", lines[2]);

@@ -15,22 +15,22 @@ char *PhaseEntries::Keep(const std::string &text) {
     return texts_.back().data();
 }
 
-void PhaseEntries::SetFolders(const std::vector<FolderSpec> &folders) {
+void PhaseEntries::SetFolders(const std::vector<FolderRow> &folders) {
     folders_.clear();
     folderPointers_.clear();
-    for (const FolderSpec &spec : folders)
-        folders_.push_back({spec.levels, Keep(spec.folder), Keep(spec.file)});
+    for (const FolderRow &row : folders)
+        folders_.push_back({row.levels, Keep(row.folder), Keep(row.file)});
     for (FolderEntry &entry : folders_)
         folderPointers_.push_back(&entry);
     folderEntries = folderPointers_.data();
     folderEntryCount = (DWORD)folderPointers_.size();
 }
 
-void PhaseEntries::SetRegistry(const std::vector<KeySpec> &keys) {
+void PhaseEntries::SetRegistry(const std::vector<KeyRow> &keys) {
     keys_.clear();
     keyPointers_.clear();
-    for (const KeySpec &spec : keys)
-        keys_.push_back({(DWORD)(ULONG_PTR)spec.root, Keep(spec.path)});
+    for (const KeyRow &row : keys)
+        keys_.push_back({(DWORD)(ULONG_PTR)row.root, Keep(row.path)});
     for (RegistryEntry &entry : keys_)
         keyPointers_.push_back(&entry);
     registryEntries = keyPointers_.data();

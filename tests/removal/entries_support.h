@@ -11,13 +11,13 @@
 
 namespace removal_tests {
 
-struct FolderSpec {
+struct FolderRow {
     DWORD levels = 0;
     std::string folder;
     std::string file;
 };
 
-struct KeySpec {
+struct KeyRow {
     HKEY root;
     std::string path;
 };
@@ -30,8 +30,8 @@ class PhaseEntries {
     ~PhaseEntries();
     PhaseEntries(const PhaseEntries &) = delete;
     PhaseEntries &operator=(const PhaseEntries &) = delete;
-    void SetFolders(const std::vector<FolderSpec> &folders);
-    void SetRegistry(const std::vector<KeySpec> &keys);
+    void SetFolders(const std::vector<FolderRow> &folders);
+    void SetRegistry(const std::vector<KeyRow> &keys);
     // An entry as the phase left it.
     std::string Folder(size_t i) const;
     DWORD Levels(size_t i) const;

@@ -133,7 +133,7 @@ TEST_F(FolderPhases, FolderEntryWalks) {
     struct Case {
         const char *name;
         Layout layout;
-        FolderSpec entry; // its folder relative to the scratch folder
+        FolderRow entry; // its folder relative to the scratch folder
         std::vector<std::string> gone, kept;
         std::string folderAfter; // relative
         DWORD levelsAfter;
@@ -224,7 +224,7 @@ TEST_F(FolderPhases, FolderEntryLeavesTheCurrentDirectory) {
         const char *name;
         Layout layout;
         std::string current; // relative
-        FolderSpec entry;
+        FolderRow entry;
         std::vector<std::string> gone, kept;
         std::string currentAfter;
     };

@@ -101,7 +101,7 @@ class RegistryPhase : public ::testing::Test {
         Collect(root_, "", &items);
         return items;
     }
-    void Run(const std::vector<KeySpec> &keys) {
+    void Run(const std::vector<KeyRow> &keys) {
         entries_.SetRegistry(keys);
         RemoveRegistryEntries();
     }
@@ -165,7 +165,7 @@ TEST_F(RegistryPhase, ProgressAndPathsAfterwards) {
     ASSERT_TRUE(Create(root_, "A\\Deep"));
     ASSERT_TRUE(Create(root_, "B", "V"));
     const std::vector<std::string> paths = {"A", "B\\\\V", "", "B\\", "\\\\W"};
-    std::vector<KeySpec> keys;
+    std::vector<KeyRow> keys;
     for (const std::string &path : paths)
         keys.push_back({root_, path});
     RecordingWindow bar;

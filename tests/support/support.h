@@ -92,6 +92,10 @@ std::string ScratchFolder(const std::string &name); // C:\vanish-tests\<program>
 void RemoveTree(const std::string &path);
 bool WriteFileText(const std::string &path, const std::string &text);
 bool FileExists(const std::string &path);
+// The whole file, empty when it cannot be read; a file another process writes still reads.
+std::string ReadFileText(const std::string &path);
+// The names in a folder, sorted, without "." and "..".
+std::vector<std::string> ListFolder(const std::string &folder);
 std::string WindowsPath(const std::string &unixPath);
 std::string BuildFolder();  // the cross build folder, as a Windows path
 std::string SourceFolder(); // the source tree, as a Windows path
