@@ -4,9 +4,12 @@
 
 #include <windows.h>
 
-#define PATH_SIZE 260    // every path buffer: 259 characters and the terminator
-#define TEXT_SIZE 1024   // every formatted message text
-#define SCRATCH_SIZE 520 // entry texts while a record is read
+// Every name and text inside the program is UTF-8. A path buffer holds the longest path the
+// system accepts, 259 UTF-16 units, at up to three bytes each, and the terminator.
+#define PATH_SIZE 778
+#define TEXT_SIZE 1024               // every formatted message text
+#define SCRATCH_SIZE (2 * PATH_SIZE) // entry texts while a record is read
+#define SHORT_NAME_SIZE 48           // an 8.3 name, 13 characters, as UTF-8
 #define VANISH_VERSION "1.0"
 
 // Uninstall data, filled by the loader and released by FreeUninstallData.
@@ -35,6 +38,7 @@ enum {
 enum {
     OPTION_WAIT = 0x01,
     OPTION_KEEPTHEME = 0x02,
+    OPTION_UTF8 = 0x04, // the block's texts are UTF-8, not the system's ANSI code page
 };
 
 // The locator: the installer finds the marker and writes the block's offset behind it.
@@ -107,6 +111,53 @@ int CopyText(char *buffer, DWORD size, const char *text);
 int AppendText(char *buffer, DWORD size, const char *text);
 char *FindLastBackslash(char *path);
 int PathExists(const char *path);
+
+// Texts: UTF-8 inside, UTF-16 or the ANSI code page at the system. Each returns 1, or 0
+// when the text does not fit; strict also refuses what is not exact (text that is not
+// UTF-8, a character the code page lacks), lenient puts a stand-in there (texts shown).
+DWORD Utf16Length(const char *text);  // 0xFFFFFFFF when the text is not UTF-8
+int FitsSystemPath(const char *path); // at most 259 UTF-16 units
+int Utf8ToWide(const char *text, WCHAR *buffer, DWORD size, int strict);
+int WideToUtf8(const WCHAR *text, char *buffer, DWORD size);
+int Utf8ToAnsi(const char *text, char *buffer, DWORD size, int strict);
+int AnsiToUtf8(const char *text, char *buffer, DWORD size);
+long TakeFolded(const char **text); // the next character, case folded; 0 at the end
+int NamesEqual(const char *a, const char *b);
+extern LPWSTR(WINAPI *wideCharUpper)(LPWSTR); // the NT family's case mapping, or null
+
+// The system-call layer: every call that takes or gives a name or a text shown to the
+// user. On 95/98/Me a name the ANSI code page cannot hold fails with
+// ERROR_NO_UNICODE_TRANSLATION and is never tried. Folder queries return the length, 0 on
+// failure, size or more when it does not fit.
+enum { FOLDER_CURRENT, FOLDER_TEMP, FOLDER_WINDOWS, FOLDER_SYSTEM };
+void InitSystemLayer();
+int UsesWideCalls();
+HANDLE SysCreateFile(const char *path, DWORD access, DWORD share, DWORD disposition);
+int SysDeleteFile(const char *path);
+int SysRemoveFolder(const char *path);
+int SysSetCurrentFolder(const char *path);
+DWORD SysGetAttributes(const char *path);
+int SysSetAttributes(const char *path, DWORD attributes);
+DWORD SysGetFolder(int which, char *buffer, DWORD size);
+DWORD SysGetModuleName(char *buffer, DWORD size);
+DWORD SysGetFullPath(const char *path, char *buffer, DWORD size);
+HANDLE SysFindFirst(const char *pattern, char *name, char *shortName);
+int SysFindNext(HANDLE search, char *name, char *shortName);
+int SysStartProcess(const char *command, const char *folder, int show, int inherit,
+                    PROCESS_INFORMATION *process);
+int SysSetEnvironment(const char *name, const char *value);
+HMODULE SysLoadLibrary(const char *path, DWORD flags);
+int SysRemoveFont(const char *path);
+int SysShellPath(const struct _ITEMIDLIST *list, char *buffer); // PATH_SIZE bytes
+int SysShellOpen(const char *target);
+int SysMessageBox(HWND owner, const char *text, const char *caption, UINT style);
+int SysSetText(HWND window, int item, const char *text); // item 0: the window itself
+LONG SysRegOpenKey(HKEY root, const char *path, REGSAM access, HKEY *key);
+LONG SysRegDeleteValue(HKEY key, const char *name);
+LONG SysRegDeleteKey(HKEY key, const char *name);
+LONG SysRegQueryValue(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD *size);
+LONG SysRegSetValue(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size);
+LONG SysRegEnumKey(HKEY key, DWORD index, char *name, DWORD size);
 
 // Libraries loaded at run time.
 HMODULE LoadSystemLibrary(const char *name);

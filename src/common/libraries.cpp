@@ -11,11 +11,11 @@ static int searchRestricted; // 1 once the default DLL search is limited
 
 HMODULE LoadSystemLibrary(const char *name) {
     char path[PATH_SIZE];
-    UINT n = GetSystemDirectoryA(path, PATH_SIZE);
+    DWORD n = SysGetFolder(FOLDER_SYSTEM, path, PATH_SIZE);
     if (n == 0 || n >= PATH_SIZE || !AddBackslash(path, PATH_SIZE) ||
         !AppendText(path, PATH_SIZE, name))
         return 0;
-    return LoadLibraryA(path);
+    return SysLoadLibrary(path, 0);
 }
 
 // Where the system offers it, the default DLL search is limited to the System folder, as
@@ -35,7 +35,5 @@ void RestrictDllSearch() {
 // Loads a library named by full path so that it still finds the DLLs beside it, also
 // when the default search is limited.
 HMODULE LoadLibraryBeside(const char *path) {
-    if (searchRestricted)
-        return LoadLibraryExA(path, 0, SEARCH_DLL_LOAD_DIR | SEARCH_DEFAULT_DIRS);
-    return LoadLibraryA(path);
+    return SysLoadLibrary(path, searchRestricted ? SEARCH_DLL_LOAD_DIR | SEARCH_DEFAULT_DIRS : 0);
 }

@@ -43,17 +43,10 @@ void RemoveBackslash(char *path) {
         path[n - 1] = 0;
 }
 
-static char FoldCase(char c) {
-    return (c >= 'A' && c <= 'Z') ? (char)(c + ('a' - 'A')) : c;
-}
-
-// Letters A to Z only: no locale, no short names, no "." or "..".
+// Case is ignored as names compare (beyond A to Z on the NT family); no short names, no
+// "." or "..".
 int PathsEqual(const char *a, const char *b) {
-    while (*a && FoldCase(*a) == FoldCase(*b)) {
-        a++;
-        b++;
-    }
-    return FoldCase(*a) == FoldCase(*b);
+    return NamesEqual(a, b);
 }
 
 char *FindLastBackslash(char *path) {
@@ -67,7 +60,9 @@ char *FindLastBackslash(char *path) {
 // A file or folder counts as still there unless the system says it is not: attributes that
 // are refused (access denied, a sharing violation) mean something is there.
 int PathExists(const char *path) {
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+    if (SysGetAttributes(path) != INVALID_FILE_ATTRIBUTES)
         return 1;
-    return IsAccessDenied(GetLastError());
+    // A name this system cannot spell was never tried: whatever it names is still there.
+    DWORD error = GetLastError();
+    return IsAccessDenied(error) || error == ERROR_NO_UNICODE_TRANSLATION;
 }

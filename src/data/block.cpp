@@ -75,11 +75,12 @@ static int HoldsZero(const char *text, DWORD count) {
 // that does not fit is read past and the entry dropped: a cut path names another file. So
 // is a text with a zero byte inside: it ends early, and what follows would be taken for
 // the next text.
-static int ReadEntryText(RecordCursor *cursor, char *scratch, DWORD *used, int *keep) {
+static int ReadEntryText(RecordCursor *cursor, char *scratch, DWORD size, DWORD *used,
+                         int *keep) {
     WORD count;
     if (!Take(cursor, &count, 2))
         return 0;
-    if (!*keep || *used + count + 1 > SCRATCH_SIZE) {
+    if (!*keep || *used + count + 1 > size) {
         *keep = 0;
         return Skip(cursor, count);
     }
@@ -174,19 +175,24 @@ static int ReadEntries(HANDLE file, DWORD length, const EntryKind *kind, void **
         return LOAD_UNREADABLE;
     if (count == 0)
         return LOAD_OK;
-    // The read-ahead shares the scratch buffer's block and is no larger than the record.
+    // The read-ahead shares the scratch buffer's block and is no larger than the record; nor
+    // is the scratch buffer larger than one entry's texts could be, with their terminators,
+    // so a small record never takes the whole of it.
     cursor.size = cursor.left < READ_AHEAD_SIZE ? cursor.left : READ_AHEAD_SIZE;
+    DWORD scratchSize = cursor.left + kind->textCount;
+    if (scratchSize > SCRATCH_SIZE)
+        scratchSize = SCRATCH_SIZE;
     if (!MakeRoom((void **)list, *listCount, count) ||
-        !AllocateZeroed((void **)&scratch, SCRATCH_SIZE + cursor.size))
+        !AllocateZeroed((void **)&scratch, scratchSize + cursor.size))
         return LOAD_NO_MEMORY;
-    cursor.ahead = (BYTE *)scratch + SCRATCH_SIZE;
+    cursor.ahead = (BYTE *)scratch + scratchSize;
     for (DWORD i = 0; i < count; i++) {
         DWORD used = 0, field = 0;
         int keep = 1;
         if (!Take(&cursor, &field, kind->leadSize))
             goto done;
         for (DWORD t = 0; t < kind->textCount; t++)
-            if (!ReadEntryText(&cursor, scratch, &used, &keep))
+            if (!ReadEntryText(&cursor, scratch, scratchSize, &used, &keep))
                 goto done;
         if (!Take(&cursor, &field, kind->trailSize))
             goto done;
@@ -338,16 +344,19 @@ int LoadUninstallData() {
     char *message = 0;
     if (uninstallLocator.uninstallDataOffset == 0)
         return 0;
-    if (!GetModuleFileNameA(moduleHandle, modulePath, PATH_SIZE))
+    DWORD n = SysGetModuleName(modulePath, PATH_SIZE);
+    if (n == 0 || n >= PATH_SIZE)
         return 0;
-    modulePath[PATH_SIZE - 1] = 0; // older systems do not terminate a cut name
     HANDLE file = OpenExistingFile(modulePath, OPEN_READ);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
     int code = ReadRecords(file);
     CloseFile(file);
     if (code == LOAD_OK)
+        code = ConvertLegacyTexts();
+    if (code == LOAD_OK)
         return 1;
+    ConvertLegacyTexts(); // the texts read so far report the failure in UTF-8 too
     if (!AllocateZeroed((void **)&message, TEXT_SIZE))
         return 0;
     FormatMessageText(message, code, modulePath);

@@ -38,6 +38,7 @@ int ReadStringTable(HANDLE file, DWORD length);
 int ReadFileEntries(HANDLE file, DWORD length);
 int ReadFolderEntries(HANDLE file, DWORD length);
 int ReadRegistryEntries(HANDLE file, DWORD length);
+int ConvertLegacyTexts(); // a block without OPTION_UTF8: its texts to UTF-8
 int ReadRecordPayload(HANDLE file, const RecordHeader *header, BYTE **block, DWORD *length);
 void FreeFileEntries();
 void FreeFolderEntries();

@@ -1,14 +1,14 @@
-// Thin wrappers over the narrow file functions, shared by the loader, the font reader,
+// Thin wrappers over the system layer's file calls, shared by the loader, the font reader,
 // the in-use test and the self-removal.
 #include "data.h"
 
 HANDLE OpenExistingFile(const char *name, int readWrite) {
     DWORD access = readWrite ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
-    return CreateFileA(name, access, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+    return SysCreateFile(name, access, FILE_SHARE_READ, OPEN_EXISTING);
 }
 
 HANDLE CreateNewFile(const char *name) {
-    return CreateFileA(name, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, 0);
+    return SysCreateFile(name, GENERIC_WRITE, 0, CREATE_ALWAYS);
 }
 
 int ReadExactly(HANDLE file, void *buffer, DWORD count) {

@@ -1,5 +1,6 @@
-// The removal log (/L): one plain-text line per action, written to the temporary folder as
-// the run goes. Each line is built whole in a fixed buffer, written with one WriteFile and
+// The removal log (/L): one line of UTF-8 text per action, after a byte order mark so that
+// every editor reads names in any script right, written to the temporary folder as the run
+// goes. Each line is built whole in a fixed buffer, written with one WriteFile and
 // flushed, so a run that dies leaves a log that ends at its last completed line.
 #include "data.h"
 
@@ -10,6 +11,8 @@ static const char logExtension[] = ".log";
 static const char cutMark[] = "...";
 static const char lineEnd[] = "\r\n";
 static const char subjectMark[] = ": ";
+static const char byteOrderMark[] = "\xEF\xBB\xBF";
+static const char untranslatable[] = " (a name this system's code page cannot hold)";
 
 // The predefined root keys, by their value less 0x80000000.
 static const char *const rootNames[] = {"HKCR", "HKCU", "HKLM", "HKU", "HKPD", "HKCC", "HKDD"};
@@ -51,10 +54,9 @@ int OpenRemovalLog() {
     char module[PATH_SIZE];
     char folder[PATH_SIZE];
     char name[PATH_SIZE];
-    DWORD length = GetModuleFileNameA(moduleHandle, module, PATH_SIZE);
+    DWORD length = SysGetModuleName(module, PATH_SIZE);
     if (!length || length >= PATH_SIZE)
         return 0;
-    module[length] = 0; // older systems do not terminate a cut name
     char *base = FindLastBackslash(module);
     base = base ? base + 1 : module;
     char *dot = 0;
@@ -63,21 +65,22 @@ int OpenRemovalLog() {
             dot = p;
     if (dot)
         *dot = 0;
-    length = GetTempPathA(PATH_SIZE, folder);
+    length = SysGetFolder(FOLDER_TEMP, folder, PATH_SIZE);
     if (!length || length >= PATH_SIZE || !AddBackslash(folder, PATH_SIZE))
         return 0;
     for (DWORD n = 0; n < LOG_NUMBERS; n++) {
         if (!BuildLogName(name, folder, base, n))
             return 0;
-        HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, 0, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, 0);
+        HANDLE file = SysCreateFile(name, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW);
         if (file != INVALID_HANDLE_VALUE) {
             if (!AllocateMemory((void **)&logLine, TEXT_SIZE)) {
                 CloseHandle(file);
-                DeleteFileA(name);
+                SysDeleteFile(name);
                 return 0;
             }
             removalLog = file;
+            DWORD written;
+            WriteFile(file, byteOrderMark, sizeof byteOrderMark - 1, &written, 0);
             return 1;
         }
         DWORD error = GetLastError();
@@ -106,17 +109,21 @@ int LogStart(const char *text) {
 
 // Texts go in byte for byte, never as a format. A control character, which no file name
 // holds, becomes "?" so that a stored name cannot start a line of its own. What does not
-// fit is cut, and the line ends in "...".
+// fit is cut between two characters, and the line ends in "...".
 void LogText(const char *text) {
     if (!removalLog || !text)
         return;
-    for (; *text; text++) {
-        if (logUsed >= TEXT_SIZE - LOG_TAIL) {
+    while (*text) {
+        unsigned char c = (unsigned char)*text;
+        DWORD count = 1; // the bytes of this character: a lead byte and its continuations
+        while ((c & 0xC0) == 0xC0 && count < 4 && ((unsigned char)text[count] & 0xC0) == 0x80)
+            count++;
+        if (logUsed + count > TEXT_SIZE - LOG_TAIL) {
             logCut = 1;
             return;
         }
-        unsigned char c = (unsigned char)*text;
-        logLine[logUsed++] = c < 32 ? '?' : (char)c;
+        for (DWORD i = 0; i < count; i++, text++)
+            logLine[logUsed++] = c < 32 ? '?' : *text;
     }
 }
 
@@ -181,6 +188,8 @@ void ReportItemCode(int outcome, const char *what, DWORD code, const char *subje
         return;
     LogText(" ");
     LogNumber(code);
+    if (code == ERROR_NO_UNICODE_TRANSLATION)
+        LogText(untranslatable);
     LogText(subjectMark);
     LogText(subject);
     LogFinish();
@@ -195,6 +204,8 @@ void ReportKey(int outcome, const char *what, DWORD error, DWORD root, const cha
     if (error) {
         LogText(", error ");
         LogNumber(error);
+        if (error == ERROR_NO_UNICODE_TRANSLATION)
+            LogText(untranslatable);
     }
     LogText(subjectMark);
     LogRoot(root);

@@ -75,5 +75,5 @@ void FormatMessageText(char *buffer, int number, const char *argument) {
 int ShowMessage(const char *text, UINT style) {
     if (silentMode)
         return 0;
-    return MessageBoxA(OwnerWindow(), text, GetMessageText(MSG_CAPTION), style);
+    return SysMessageBox(OwnerWindow(), text, GetMessageText(MSG_CAPTION), style);
 }

@@ -4,6 +4,7 @@
 
 int InitApplication(HINSTANCE instance) {
     moduleHandle = instance;
+    InitSystemLayer();
     RestrictDllSearch();
     OleInitialize(0);
     InitVisualStyles();
@@ -11,8 +12,11 @@ int InitApplication(HINSTANCE instance) {
         !AllocateZeroed((void **)&workPath, PATH_SIZE) ||
         !AllocateZeroed((void **)&installFolder, PATH_SIZE))
         return 0;
-    GetModuleFileNameA(moduleHandle, installFolder, PATH_SIZE);
-    installFolder[PATH_SIZE - 1] = 0;
+    // A name that cannot be read whole leaves the install folder empty: nothing relative to
+    // it is then removed, rather than something relative to a wrong folder.
+    DWORD n = SysGetModuleName(installFolder, PATH_SIZE);
+    if (n == 0 || n >= PATH_SIZE)
+        installFolder[0] = 0;
     char *last = FindLastBackslash(installFolder);
     if (last)
         *last = 0;

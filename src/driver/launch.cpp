@@ -1,8 +1,8 @@
 // The application's program before removal and the closing document after it.
 #include "driver.h"
 
-#define COMMAND_SIZE 520 // a quoted path, a space and arguments; a command and its target
-#define WAIT_SLICE 50    // milliseconds between two looks at the message queue
+#define COMMAND_SIZE TEXT_SIZE // a quoted path, a space and arguments; a command and its target
+#define WAIT_SLICE 50          // milliseconds between two looks at the message queue
 
 static const char openCommandKey[] = "\\shell\\open\\command";
 
@@ -42,49 +42,34 @@ static void WaitForProcess(HANDLE process) {
         PeekMessageA(&message, 0, 0, 0, PM_NOREMOVE);
 }
 
+// The program starts in its own folder; this process's current directory stays as it is.
 int RunProgram(const char *path, const char *arguments, int wait) {
     char *command = 0;
-    char *folders = 0; // the saved current directory, then the program's folder
     int started = 0;
-    STARTUPINFOA startup;
     PROCESS_INFORMATION process;
 
-    if (!AllocateMemory((void **)&command, COMMAND_SIZE))
+    if (!AllocateMemory((void **)&command, COMMAND_SIZE + PATH_SIZE))
         return 0;
+    char *programFolder = command + COMMAND_SIZE;
     // A command that does not fit is not run: a cut line names another program.
-    if (!CopyText(command, COMMAND_SIZE, "\"") || !AppendText(command, COMMAND_SIZE, path) ||
-        !AppendText(command, COMMAND_SIZE, "\"") ||
-        (arguments && arguments[0] &&
-         (!AppendText(command, COMMAND_SIZE, " ") ||
-          !AppendText(command, COMMAND_SIZE, arguments))) ||
-        !AllocateMemory((void **)&folders, 2 * PATH_SIZE)) {
-        ReleaseMemory((void **)&command);
-        return 0;
-    }
-
-    char *saved = folders;
-    char *programFolder = folders + PATH_SIZE;
-    DWORD savedLength = GetCurrentDirectoryA(PATH_SIZE, saved);
-    int restore = 0;
-    // A directory that cannot be saved is not changed, so that it can never be lost.
-    if (savedLength && savedLength < PATH_SIZE && CopyText(programFolder, PATH_SIZE, path)) {
-        char *last = FindLastBackslash(programFolder);
-        if (last) {
-            // "C:\app.exe" runs in "C:\", not in the current directory of drive C.
-            if (last > programFolder && last[-1] == ':')
-                last++;
-            *last = 0;
-            restore = SetCurrentDirectoryA(programFolder) != 0;
+    if (CopyText(command, COMMAND_SIZE, "\"") && AppendText(command, COMMAND_SIZE, path) &&
+        AppendText(command, COMMAND_SIZE, "\"") &&
+        (!arguments || !arguments[0] ||
+         (AppendText(command, COMMAND_SIZE, " ") &&
+          AppendText(command, COMMAND_SIZE, arguments)))) {
+        const char *folder = 0;
+        if (CopyText(programFolder, PATH_SIZE, path)) {
+            char *last = FindLastBackslash(programFolder);
+            if (last) {
+                // "C:\app.exe" runs in "C:\", not in the current directory of drive C.
+                if (last > programFolder && last[-1] == ':')
+                    last++;
+                *last = 0;
+                folder = programFolder;
+            }
         }
+        started = SysStartProcess(command, folder, SW_SHOWNORMAL, TRUE, &process);
     }
-
-    FillBytes(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    started = CreateProcessA(0, command, 0, 0, TRUE, NORMAL_PRIORITY_CLASS, 0, 0, &startup,
-                             &process) != 0;
-    if (restore)
-        SetCurrentDirectoryA(saved);
-    ReleaseMemory((void **)&folders);
     ReleaseMemory((void **)&command);
     if (!started)
         return 0;
@@ -100,14 +85,14 @@ int RunProgram(const char *path, const char *arguments, int wait) {
 // buffer's earlier contents.
 LONG ReadDefaultValue(HKEY root, const char *subkey, char *buffer) {
     HKEY key;
-    LONG result = RegOpenKeyExA(root, subkey, 0, KEY_QUERY_VALUE, &key);
+    LONG result = SysRegOpenKey(root, subkey, KEY_QUERY_VALUE, &key);
     buffer[0] = 0;
     if (result != ERROR_SUCCESS)
         return result;
-    LONG size = PATH_SIZE;
-    if (RegQueryValueA(key, 0, buffer, &size) == ERROR_SUCCESS)
-        buffer[PATH_SIZE - 1] = 0; // a value stored without a terminator
-    else
+    DWORD type = 0;
+    DWORD size = PATH_SIZE;
+    if (SysRegQueryValue(key, "", &type, (BYTE *)buffer, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
         buffer[0] = 0;
     RegCloseKey(key);
     return ERROR_SUCCESS;
@@ -133,14 +118,19 @@ static void OpenWithFallback(const char *target, const char *extension) {
         if (AppendText(command, COMMAND_SIZE, " ") &&
             (!quote || AppendText(command, COMMAND_SIZE, "\"")) &&
             AppendText(command, COMMAND_SIZE, target) &&
-            (!quote || AppendText(command, COMMAND_SIZE, "\"")))
-            WinExec(command, SW_SHOW);
+            (!quote || AppendText(command, COMMAND_SIZE, "\""))) {
+            PROCESS_INFORMATION process;
+            if (SysStartProcess(command, 0, SW_SHOW, FALSE, &process)) {
+                CloseHandle(process.hThread);
+                CloseHandle(process.hProcess);
+            }
+        }
     }
     ReleaseMemory((void **)&command);
 }
 
 void OpenDocument(const char *target, const char *extension) {
-    if ((INT_PTR)ShellExecuteA(0, "open", target, 0, 0, SW_SHOW) > 32)
+    if (SysShellOpen(target))
         return;
     OpenWithFallback(target, extension);
 }

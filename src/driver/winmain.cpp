@@ -15,7 +15,7 @@ static const struct {
 
 static void SetStatus(int number) {
     if (progressDialog)
-        SetDlgItemTextA(progressDialog, IDC_TEXT, GetMessageText(number));
+        SysSetText(progressDialog, IDC_TEXT, GetMessageText(number));
 }
 
 static void OpenProgressDialog() {
@@ -32,7 +32,7 @@ static void OpenProgressDialog() {
 // the work path is not run: a cut path names another program.
 static void RunApplicationProgram() {
     const char *program = GetProgramName();
-    if (!program || !CopyText(workPath, PATH_SIZE, installFolder) ||
+    if (!program || !installFolder[0] || !CopyText(workPath, PATH_SIZE, installFolder) ||
         !AddBackslash(workPath, PATH_SIZE) || !AppendText(workPath, PATH_SIZE, program))
         return;
     if (bareMode) {

@@ -27,7 +27,8 @@ int BuildEntryPath(const FileEntry *entry) {
     const char *folder = entry->folder;
     int fits;
     if (folder[0] == '.') {
-        fits = CopyText(workPath, PATH_SIZE, installFolder);
+        // Without its own folder the program names nothing relative to it.
+        fits = installFolder[0] && CopyText(workPath, PATH_SIZE, installFolder);
         if (fits && folder[1] == '\\')
             fits = AppendText(workPath, PATH_SIZE, folder + 2);
     } else {
@@ -35,27 +36,29 @@ int BuildEntryPath(const FileEntry *entry) {
     }
     if (fits && entry->name[0])
         fits = AddBackslash(workPath, PATH_SIZE) && AppendText(workPath, PATH_SIZE, entry->name);
+    if (fits)
+        fits = FitsSystemPath(workPath);
     if (!fits)
         workPath[0] = 0;
     return fits;
 }
 
 static int TestWritable(const char *path) {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = SysGetAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return IsAccessDenied(GetLastError()) ? NOT_WRITABLE : NO_ATTRIBUTES;
     return (attributes & FILE_ATTRIBUTE_READONLY) ? NOT_WRITABLE : WRITABLE;
 }
 
 static void SetReadOnly(const char *path, int readOnly) {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = SysGetAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return;
     if (readOnly)
         attributes |= FILE_ATTRIBUTE_READONLY;
     else
         attributes &= ~FILE_ATTRIBUTE_READONLY;
-    SetFileAttributesA(path, attributes);
+    SysSetAttributes(path, attributes);
 }
 
 // 1 when the file can be opened for reading and writing by nobody else right now.
@@ -135,7 +138,7 @@ static int ReadCount(HKEY key, DWORD *type, DWORD *size, DWORD *count) {
     data[0] = 1;
     *type = 0;
     *size = COUNT_TEXT_SIZE;
-    if (RegQueryValueExA(key, workPath, 0, type, data, size) != ERROR_SUCCESS)
+    if (SysRegQueryValue(key, workPath, type, data, size) != ERROR_SUCCESS)
         return 0;
     if (*type == REG_SZ)
         return ParseCount((const char *)data, count);
@@ -150,9 +153,9 @@ static void WriteCount(HKEY key, DWORD type, DWORD size, DWORD count) {
     if (type == REG_SZ) {
         char text[COUNT_TEXT_SIZE];
         DWORD length = FormatCount(count, text);
-        RegSetValueExA(key, workPath, 0, REG_SZ, (const BYTE *)text, length);
+        SysRegSetValue(key, workPath, REG_SZ, (const BYTE *)text, length);
     } else {
-        RegSetValueExA(key, workPath, 0, type, (const BYTE *)&count, size);
+        SysRegSetValue(key, workPath, type, (const BYTE *)&count, size);
     }
 }
 
@@ -182,7 +185,7 @@ static int ConfirmSharedRemoval(int *asked) {
 static HKEY heldSharedKey;
 
 static int OpenSharedKey(HKEY *key) {
-    if (!heldSharedKey && RegOpenKeyExA(HKEY_LOCAL_MACHINE, sharedKey, 0, KEY_ALL_ACCESS,
+    if (!heldSharedKey && SysRegOpenKey(HKEY_LOCAL_MACHINE, sharedKey, KEY_ALL_ACCESS,
                                         &heldSharedKey) != ERROR_SUCCESS)
         heldSharedKey = 0;
     *key = heldSharedKey;
@@ -215,7 +218,7 @@ static int ReleaseSharedFile(int inUse, DWORD *now) {
     if (keep == KEEP_NONE && !ConfirmSharedRemoval(&asked))
         keep = KEEP_ANSWER;
     if (keep == KEEP_NONE && opened)
-        RegDeleteValueA(key, workPath);
+        SysRegDeleteValue(key, workPath);
     if (asked)
         CloseSharedKey(); // the user may have taken any time; the next file opens it anew
     return keep;
@@ -228,8 +231,7 @@ static int ReleaseSharedFile(int inUse, DWORD *now) {
 static void UnregisterComServer(const char *path) {
     typedef HRESULT(WINAPI * UnregisterProc)();
     char fullPath[PATH_SIZE];
-    char *namePart;
-    DWORD length = GetFullPathNameA(path, PATH_SIZE, fullPath, &namePart);
+    DWORD length = SysGetFullPath(path, fullPath, PATH_SIZE);
     if (length == 0 || length >= PATH_SIZE) {
         ReportItem(ITEM_NOTED, "COM server not loaded", path);
         return;
@@ -249,7 +251,7 @@ static void UnregisterComServer(const char *path) {
 }
 
 static DWORD DeleteOnce(const char *path) {
-    return DeleteFileA(path) ? 0 : GetLastError();
+    return SysDeleteFile(path) ? 0 : GetLastError();
 }
 
 // Returns 0 when the last deletion succeeded, READ_ONLY_KEPT when an answer of No kept a

@@ -17,12 +17,12 @@ static int CutAtLastBackslash(char *path) {
 // current directory too long for the buffer cannot equal a folder that fits it.
 static void LeaveIfCurrent(const char *folder) {
     char current[PATH_SIZE];
-    DWORD length = GetCurrentDirectoryA(PATH_SIZE, current);
+    DWORD length = SysGetFolder(FOLDER_CURRENT, current, PATH_SIZE);
     if (length == 0 || length >= PATH_SIZE)
         return;
     RemoveBackslash(current);
     if (PathsEqual(current, folder))
-        SetCurrentDirectoryA("..");
+        SysSetCurrentFolder("..");
 }
 
 // The extra file inside the folder goes first, whatever its attributes say: a read-only or
@@ -31,11 +31,11 @@ static int DeleteExtraFile(const FolderEntry *entry) {
     if (!entry->file[0])
         return 1;
     if (!CopyText(workPath, PATH_SIZE, entry->folder) || !AddBackslash(workPath, PATH_SIZE) ||
-        !AppendText(workPath, PATH_SIZE, entry->file)) {
+        !AppendText(workPath, PATH_SIZE, entry->file) || !FitsSystemPath(workPath)) {
         workPath[0] = 0;
         return 0;
     }
-    RecordFileOutcome(workPath, DeleteFileA(workPath) ? 0 : GetLastError());
+    RecordFileOutcome(workPath, SysDeleteFile(workPath) ? 0 : GetLastError());
     return 1;
 }
 
@@ -94,7 +94,7 @@ void RemoveFolderEntries() {
         FolderEntry *entry = folderEntries[i];
         // An entry whose folder or extra file does not fit a path buffer is left whole: a
         // cut path would name another file or folder. Its step still counts.
-        if (TextLength(entry->folder) < PATH_SIZE && DeleteExtraFile(entry)) {
+        if (FitsSystemPath(entry->folder) && DeleteExtraFile(entry)) {
             if (namedLengths)
                 namedLengths[i] = TextLength(entry->folder);
             if (entry->folder[0])
@@ -155,8 +155,8 @@ void RemoveFileFolders() {
     // The uninstaller's own folder stays the current directory no longer: the removals
     // below, and the self-removal later, must not find it held.
     RemoveBackslash(installFolder);
-    SetCurrentDirectoryA(installFolder);
-    SetCurrentDirectoryA("..");
+    SysSetCurrentFolder(installFolder);
+    SysSetCurrentFolder("..");
     AddBackslash(installFolder, PATH_SIZE);
 
     char lastRemoved[PATH_SIZE];

@@ -95,11 +95,15 @@ void UnregisterFont(const char *path) {
     // Only names that leave room for the suffix are read: a longer one is skipped like a
     // record that is not there, so an earlier full name in the table still counts.
     GetTrueTypeFullName(path, name, FONT_NAME_SIZE - (sizeof trueTypeSuffix - 1));
-    RemoveFontResourceA(path);
-    if (name[0] && AppendText(name, FONT_NAME_SIZE, trueTypeSuffix)) {
+    SysRemoveFont(path);
+    // The name's bytes are read as the system's code page, as the font lists were written.
+    char listed[3 * FONT_NAME_SIZE];
+    if (name[0] && AppendText(name, FONT_NAME_SIZE, trueTypeSuffix) &&
+        AnsiToUtf8(name, listed, sizeof listed)) {
         HKEY key;
-        if (RegOpenKeyA(HKEY_LOCAL_MACHINE, isNT ? fontsKeyNT : fontsKey, &key) == ERROR_SUCCESS) {
-            RegDeleteValueA(key, name);
+        if (SysRegOpenKey(HKEY_LOCAL_MACHINE, isNT ? fontsKeyNT : fontsKey, MAXIMUM_ALLOWED,
+                          &key) == ERROR_SUCCESS) {
+            SysRegDeleteValue(key, listed);
             RegCloseKey(key);
         }
     }

@@ -22,7 +22,7 @@ void RecordFileOutcome(const char *path, DWORD error) {
 // where the one before it failed logs nothing: phase 3 tries the same folder for every file
 // it held.
 int RemoveAndRecordFolder(const char *path, char *lastFailed) {
-    DWORD error = RemoveDirectoryA(path) ? 0 : GetLastError();
+    DWORD error = SysRemoveFolder(path) ? 0 : GetLastError();
     int there = error && PathExists(path);
     if (!there && !error)
         ReportItem(ITEM_REMOVED, "folder removed", path);
@@ -56,17 +56,17 @@ static int HoldsOnlyUninstaller(const char *path) {
         return 0;
     const char *self = FindLastBackslash(modulePath);
     self = self ? self + 1 : modulePath;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(folder, &found);
+    char *name = own; // no longer needed
+    char shortName[SHORT_NAME_SIZE];
+    HANDLE search = SysFindFirst(folder, name, shortName);
     if (search == INVALID_HANDLE_VALUE)
         return 0;
     int only = 1;
     do {
-        if (IsDotName(found.cFileName) || PathsEqual(found.cFileName, self) ||
-            PathsEqual(found.cAlternateFileName, self))
+        if (IsDotName(name) || PathsEqual(name, self) || PathsEqual(shortName, self))
             continue;
         only = 0;
-    } while (only && FindNextFileA(search, &found));
+    } while (only && SysFindNext(search, name, shortName));
     FindClose(search);
     return only;
 }

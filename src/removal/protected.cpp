@@ -67,7 +67,7 @@ int GetSpecialFolderPath(char *buffer, int identifier) {
     LPITEMIDLIST list = 0;
     if (SHGetSpecialFolderLocation(0, identifier, &list) != S_OK || !list)
         return 0;
-    int found = SHGetPathFromIDListA(list, buffer) ? 1 : 0;
+    int found = SysShellPath(list, buffer);
     IMalloc *allocator = 0;
     if (SHGetMalloc(&allocator) == S_OK && allocator) {
         allocator->Free(list);
@@ -78,11 +78,11 @@ int GetSpecialFolderPath(char *buffer, int identifier) {
 
 // Fills folder with the row's folder; 0 when the system could not say.
 static int GetRowFolder(const ProtectedRow *row, char *folder) {
-    UINT length;
+    DWORD length;
     if (row->source == FROM_WINDOWS_DIRECTORY)
-        length = GetWindowsDirectoryA(folder, PATH_SIZE);
+        length = SysGetFolder(FOLDER_WINDOWS, folder, PATH_SIZE);
     else if (row->source == FROM_SYSTEM_DIRECTORY)
-        length = GetSystemDirectoryA(folder, PATH_SIZE);
+        length = SysGetFolder(FOLDER_SYSTEM, folder, PATH_SIZE);
     else
         return GetSpecialFolderPath(folder, row->source);
     return length != 0 && length < PATH_SIZE; // a longer answer left the buffer unfilled
@@ -116,21 +116,18 @@ static int VisitShellAndSystemFolders(FolderVisitor visit, void *context) {
 // backslash or with variables in it protects nothing.
 static int VisitRegistryFolders(FolderVisitor visit, void *context) {
     HKEY key;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, versionKey, &key) != ERROR_SUCCESS)
+    if (SysRegOpenKey(HKEY_LOCAL_MACHINE, versionKey, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return 0;
     char folder[PATH_SIZE];
     int match = 0;
     for (DWORD i = 0; i < 2 && !match; i++) {
         DWORD type = 0;
         DWORD size = PATH_SIZE;
-        if (RegQueryValueExA(key, registryFolders[i], 0, &type, (BYTE *)folder, &size) !=
-            ERROR_SUCCESS)
+        // Text only, terminated by the layer; one longer than any path is no match.
+        if (SysRegQueryValue(key, registryFolders[i], &type, (BYTE *)folder, &size) !=
+                ERROR_SUCCESS ||
+            (type != REG_SZ && type != REG_EXPAND_SZ))
             continue;
-        // The system need not terminate what it stored; a full buffer without a
-        // terminator holds 260 characters, longer than any path.
-        if (size >= PATH_SIZE && folder[PATH_SIZE - 1])
-            continue;
-        folder[size < PATH_SIZE ? size : PATH_SIZE - 1] = 0;
         match = visit(folder, context);
     }
     RegCloseKey(key);

@@ -1,7 +1,7 @@
 // Protected registry keys: a key entry deletes a whole tree, so a damaged or careless block
 // that names a key the system or every other program relies on must not reach it. As with
-// protected folders, the test compares strings: case is ignored (letters A to Z), and so are
-// a trailing backslash and doubled backslashes, which the registry reads as one. A key below
+// protected folders, the test compares strings: case is ignored (as the registry ignores it), and
+// so are a trailing backslash and doubled backslashes, which the registry reads as one. A key below
 // a protected one is not protected unless its row says so.
 #include "removal.h"
 
@@ -57,10 +57,6 @@ static const char *const protectedClasses[] = {
 
 static const char classesKey[] = "Software\\Classes";
 
-static char FoldCase(char c) {
-    return (c >= 'A' && c <= 'Z') ? (char)(c + ('a' - 'A')) : c;
-}
-
 static const char *SkipSeparators(const char *p, const char *end) {
     while (p < end && *p == '\\')
         p++;
@@ -73,9 +69,13 @@ static const char *SkipSeparators(const char *p, const char *end) {
 static const char *MatchKey(const char *p, const char *end, const char *key) {
     p = SkipSeparators(p, end);
     for (;;) {
-        for (; *key && *key != '\\'; key++, p++)
-            if (p == end || FoldCase(*p) != FoldCase(*key))
+        // The table is ASCII; the path's characters are folded as the registry folds names,
+        // so no other spelling of a letter slips past.
+        for (; *key && *key != '\\'; key++) {
+            const char *k = key;
+            if (p == end || TakeFolded(&p) != TakeFolded(&k))
                 return 0;
+        }
         if (p < end && *p != '\\')
             return 0; // the path's component is longer
         p = SkipSeparators(p, end);

@@ -3,7 +3,7 @@
 #include "../data/data.h"
 #include "../ui/ui.h"
 
-#define KEY_NAME_SIZE 1024 // characters of one subkey name; the registry allows far fewer
+#define KEY_NAME_SIZE 1024 // one subkey name as UTF-8; the registry allows 255 characters
 
 // Access for one level of a tree: enough to list its subkeys and to delete it.
 #define TREE_ACCESS (DELETE | KEY_ENUMERATE_SUB_KEYS)
@@ -20,17 +20,16 @@ static char *FindValueSeparator(char *path) {
 // The platform's key deletion on the NT family refuses a key that still has subkeys: they
 // go first, deepest first. Each level keeps its own handle and name buffer on the stack.
 LONG DeleteKeyTree(HKEY parent, const char *subkey) {
-    if (!subkey || lstrlenA(subkey) == 0)
+    if (!subkey || !subkey[0])
         return ERROR_BADKEY;
     HKEY key;
-    LONG result = RegOpenKeyExA(parent, subkey, 0, TREE_ACCESS, &key);
+    LONG result = SysRegOpenKey(parent, subkey, TREE_ACCESS, &key);
     if (result != ERROR_SUCCESS)
         return result;
     for (;;) {
         char name[KEY_NAME_SIZE];
-        DWORD length = KEY_NAME_SIZE;
         // Index 0 every time: the subkey found before is gone.
-        result = RegEnumKeyExA(key, 0, name, &length, 0, 0, 0, 0);
+        result = SysRegEnumKey(key, 0, name, KEY_NAME_SIZE);
         if (result == ERROR_NO_MORE_ITEMS)
             break;
         if (result == ERROR_SUCCESS)
@@ -40,14 +39,16 @@ LONG DeleteKeyTree(HKEY parent, const char *subkey) {
             return result;
         }
     }
-    result = RegDeleteKeyA(parent, subkey);
+    result = SysRegDeleteKey(parent, subkey);
     RegCloseKey(key);
     return result;
 }
 
-// Something that the registry refuses to show, rather than reports missing, is there.
+// Something that the registry refuses to show, rather than reports missing, is there; so
+// is what a name this system cannot spell names, since it was never tried.
 static int IsThere(LONG result) {
-    return result == ERROR_SUCCESS || IsAccessDenied((DWORD)result);
+    return result == ERROR_SUCCESS || IsAccessDenied((DWORD)result) ||
+           result == ERROR_NO_UNICODE_TRANSLATION;
 }
 
 // What became of an entry, judged by looking again: error is the deletion's result, or 0.
@@ -67,11 +68,11 @@ static void ReportEntry(const RegistryEntry *entry, int there, LONG error, int i
 static void DeleteEntryValue(const RegistryEntry *entry, HKEY root, char *path, char *separator) {
     *separator = 0;
     HKEY key;
-    LONG result = RegOpenKeyA(root, path, &key);
+    LONG result = SysRegOpenKey(root, path, MAXIMUM_ALLOWED, &key);
     int there = IsThere(result);
     if (result == ERROR_SUCCESS) {
-        result = RegDeleteValueA(key, separator + 2); // an empty name is the key's default value
-        there = IsThere(RegQueryValueExA(key, separator + 2, 0, 0, 0, 0));
+        result = SysRegDeleteValue(key, separator + 2); // an empty name is the default value
+        there = IsThere(SysRegQueryValue(key, separator + 2, 0, 0, 0));
         // For an empty key path the system may hand back the root's own handle.
         if (key != root)
             RegCloseKey(key);
@@ -89,9 +90,9 @@ static void DeleteEntryKey(const RegistryEntry *entry, HKEY root, const char *pa
     else if (isNT)
         result = DeleteKeyTree(root, path);
     else
-        result = RegDeleteKeyA(root, path);
+        result = SysRegDeleteKey(root, path);
     HKEY key;
-    LONG opened = RegOpenKeyExA(root, path, 0, KEY_READ, &key);
+    LONG opened = SysRegOpenKey(root, path, KEY_READ, &key);
     if (opened == ERROR_SUCCESS)
         RegCloseKey(key);
     ReportEntry(entry, IsThere(opened), result, 1);

@@ -24,7 +24,7 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
         ApplyDialogFont(dialog);
-        SetWindowTextA(dialog, GetMessageText(MSG_CAPTION));
+        SysSetText(dialog, 0, GetMessageText(MSG_CAPTION));
         return TRUE;
     case WM_COMMAND:
         // Enter, Esc and the close box all arrive here: a removal is never cut short.
@@ -38,12 +38,12 @@ INT_PTR CALLBACK ReadOnlyDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     switch (message) {
     case WM_INITDIALOG:
         ApplyDialogFont(dialog);
-        SetWindowTextA(dialog, GetMessageText(MSG_CAPTION));
-        SetDlgItemTextA(dialog, IDC_TEXT, (const char *)lParam);
-        SetDlgItemTextA(dialog, IDYES, GetMessageText(MSG_YES));
-        SetDlgItemTextA(dialog, IDNO, GetMessageText(MSG_NO));
-        SetDlgItemTextA(dialog, IDC_YESTOALL, GetMessageText(MSG_YES_TO_ALL));
-        SetDlgItemTextA(dialog, IDC_NOTOALL, GetMessageText(MSG_NO_TO_ALL));
+        SysSetText(dialog, 0, GetMessageText(MSG_CAPTION));
+        SysSetText(dialog, IDC_TEXT, (const char *)lParam);
+        SysSetText(dialog, IDYES, GetMessageText(MSG_YES));
+        SysSetText(dialog, IDNO, GetMessageText(MSG_NO));
+        SysSetText(dialog, IDC_YESTOALL, GetMessageText(MSG_YES_TO_ALL));
+        SysSetText(dialog, IDC_NOTOALL, GetMessageText(MSG_NO_TO_ALL));
         return TRUE;
     case WM_COMMAND:
         EndDialog(dialog, LOWORD(wParam));

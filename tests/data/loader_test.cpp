@@ -237,6 +237,10 @@ TEST_F(Loader, FollowsTheStreamRules) {
 // Every failure ends the load with 0 and shows the message text of its code, formatted
 // with the module path, from the texts loaded so far.
 TEST_F(Loader, ReportsEachFailureWithTheTextOfItsCode) {
+    if (Emulated())
+        GTEST_SKIP() << "under a user-mode emulator Wine's X11 driver ends a program that "
+                        "opens and closes boxes of its own this fast (BadWindow); the real "
+                        "uninstaller's boxes are read and answered in program_tests";
     Record refused = Options(0);
     refused.flags = 1;
     Record shortOptions = Options(0, "run.exe");
@@ -336,16 +340,18 @@ TEST_F(Loader, KeepsEarlierTextsWhenAStringTableIsCutShort) {
     EXPECT_STREQ("Caption", GetMessageText(0));
 }
 
-// Texts that do not fit the 520-byte scratch buffer drop their entry, whole; the rest of
-// the record is read normally.
+// Texts that do not fit the scratch buffer (two paths of 777 bytes, the longest path the
+// system takes in UTF-8, with their terminators) drop their entry, whole; the rest of the
+// record is read normally.
 TEST_F(Loader, DropsEntriesWhoseTextsDoNotFit) {
-    const std::string a259(259, 'a'), b259(259, 'b'), b260(260, 'b');
-    const std::string r519(519, 'r'), r520(520, 'r');
+    const DWORD half = SCRATCH_SIZE / 2 - 1;
+    const std::string a259(half, 'a'), b259(half, 'b'), b260(half + 1, 'b');
+    const std::string r519(SCRATCH_SIZE - 1, 'r'), r520(SCRATCH_SIZE, 'r');
     ASSERT_EQ(1, Load({Files({{a259, b259, 0}, {a259, b260, 0}, {"C:\\A", "after", 0}}),
                        Folders({{1, b260, a259}, {0, "C:\\F", ""}}),
                        Registry({{0x80000001, r520}, {0x80000001, r519}}), End()}));
     ASSERT_EQ(2u, fileEntryCount);
-    EXPECT_EQ(b259, std::string(fileEntries[0]->name)); // 259 + 1 + 259 + 1 = 520 fits
+    EXPECT_EQ(b259, std::string(fileEntries[0]->name)); // both with terminators just fit
     EXPECT_STREQ("after", fileEntries[1]->name);
     ASSERT_EQ(1u, folderEntryCount);
     EXPECT_STREQ("C:\\F", folderEntries[0]->folder);
@@ -364,7 +370,7 @@ TEST_F(Loader, ReadsRecordsLargerThanOneRead) {
         std::string folder = "C:\\Folder" + std::string(size_t(i % 37), 'f');
         std::string name = "file" + std::to_string(i) + std::string(size_t(i % 11), 'n');
         if (i == 700)
-            name = std::string(600, 's'); // dropped; read past inside one piece
+            name = std::string(1600, 's'); // dropped; read past inside one piece
         if (i == 1500)
             name = std::string(40000, 'l'); // dropped; read past across pieces
         files.push_back({folder, name, uint8_t(i % 16)});

@@ -31,6 +31,15 @@ std::string OwnBase() {
     return name.substr(0, name.rfind('.'));
 }
 
+// A log as the program writes it begins with the UTF-8 byte order mark: the text after it,
+// or a note that it is missing.
+std::string ReadLog(const std::string &path) {
+    std::string text = ReadFileText(path);
+    if (text.rfind("\xEF\xBB\xBF", 0) != 0)
+        return "no byte order mark: " + text;
+    return text.substr(3);
+}
+
 std::string LogName(int n) {
     return TempFolder() + OwnBase() + (n ? "." + std::to_string(n) : std::string()) + ".log";
 }
@@ -63,23 +72,23 @@ TEST_F(Log, NamedAfterTheProgramWithTheNextFreeNumber) {
     ASSERT_TRUE(OpenRemovalLog());
     ReportItem(ITEM_NOTED, "third", "three");
     CloseRemovalLog();
-    EXPECT_EQ("first: one\r\n", ReadFileText(LogName(0)));
-    EXPECT_EQ("second: two\r\n", ReadFileText(LogName(1)));
+    EXPECT_EQ("first: one\r\n", ReadLog(LogName(0)));
+    EXPECT_EQ("second: two\r\n", ReadLog(LogName(1)));
     EXPECT_EQ("not ours", ReadFileText(LogName(2)));
-    EXPECT_EQ("third: three\r\n", ReadFileText(LogName(3)));
+    EXPECT_EQ("third: three\r\n", ReadLog(LogName(3)));
 }
 
 // Each line is on disk as soon as it is finished, readable by others while the log is open.
 TEST_F(Log, EachLineIsOnDiskOnceFinished) {
     ASSERT_TRUE(OpenRemovalLog());
     ReportItem(ITEM_REMOVED, "file deleted", "C:\\a");
-    EXPECT_EQ("file deleted: C:\\a\r\n", ReadFileText(LogName(0)));
+    EXPECT_EQ("file deleted: C:\\a\r\n", ReadLog(LogName(0)));
     ASSERT_TRUE(LogStart("half"));
     LogText(" a line");
-    EXPECT_EQ("file deleted: C:\\a\r\n", ReadFileText(LogName(0)))
+    EXPECT_EQ("file deleted: C:\\a\r\n", ReadLog(LogName(0)))
         << "an unfinished line is not written";
     LogFinish();
-    EXPECT_EQ("file deleted: C:\\a\r\nhalf a line\r\n", ReadFileText(LogName(0)));
+    EXPECT_EQ("file deleted: C:\\a\r\nhalf a line\r\n", ReadLog(LogName(0)));
 }
 
 TEST_F(Log, TextsAreWrittenAsTheyAreNeverAsFormats) {
@@ -105,7 +114,7 @@ TEST_F(Log, TextsAreWrittenAsTheyAreNeverAsFormats) {
               "key protected: 0x12AB\\X\r\n"
               "exit -1 0\r\n"
               "cancelled\r\n",
-              ReadFileText(LogName(0)));
+              ReadLog(LogName(0)));
     EXPECT_EQ(1u, itemCounts[ITEM_REMOVED]);
     EXPECT_EQ(3u, itemCounts[ITEM_LEFT]);
     EXPECT_EQ(3u, itemCounts[ITEM_NOTED]);
@@ -125,7 +134,7 @@ TEST_F(Log, LongLinesAreCutNotOverrun) {
     std::string expected = "what: " + fits + "\r\n" + "what: " + longer.substr(0, 1013) +
                            "...\r\n" + "what: " + std::string(1013, 'h') + "...\r\n" +
                            "after: x\r\n";
-    std::string log = ReadFileText(LogName(0));
+    std::string log = ReadLog(LogName(0));
     EXPECT_EQ(expected.size(), log.size());
     EXPECT_EQ(expected, log);
 }

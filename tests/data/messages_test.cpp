@@ -80,6 +80,10 @@ TEST(MessageTexts, CutToTheBuffer) {
 }
 
 TEST(MessageTexts, ShowMessageUsesTextZeroAsCaption) {
+    if (Emulated())
+        GTEST_SKIP() << "under a user-mode emulator Wine's X11 driver ends a program that "
+                        "opens and closes boxes of its own this fast (BadWindow); the real "
+                        "uninstaller's boxes are read and answered in program_tests";
     Texts texts({"Vanish Setup", "Remove it?"});
     BoxWatcher watcher(GetCurrentProcessId(), {Action::Press(IDCANCEL)});
     int answer = ShowMessage(GetMessageText(1), MB_OKCANCEL | MB_ICONINFORMATION);

@@ -29,12 +29,15 @@ using Bytes = std::vector<uint8_t>;
 // Bounds on what one case may cost, for a block of B bytes: each grows with the bytes
 // present, whatever counts and lengths the block declares.
 // - Peak memory: an entry stored in 5 bytes takes a 14-byte block and up to 8 bytes of its
-//   list (lists grow by doubling), 4 more while a list moves: 26 / 5 < 6. The constant holds
-//   the 520-byte scratch buffer and the 1024-byte message buffer.
+//   list (lists grow by doubling), 4 more while a list moves: 26 / 5 < 6; a legacy block's
+//   texts, converted to UTF-8 one entry at a time, take up to three bytes for one. The
+//   constant holds the 1024-byte message buffer; the scratch buffer is no larger than the
+//   record it reads.
 // - The largest single block: an options record of up to B bytes, or a list of at most
 //   2 x 4 bytes for each of at most B / 5 entries; the message buffer when B is small.
 // - Everything handed out, moved and released blocks included: a one-entry record of 17
-//   bytes takes the 520-byte scratch buffer, its entry and its share of the list's moves.
+//   bytes takes a scratch buffer of its own size, its entry, the entry's converted copy and
+//   its share of the list's moves.
 // - File calls and allocations: at most one for every byte or two read.
 const uint64_t kPeakPerByte = 6, kPeakConstant = 2048;
 const uint64_t kLargestPerByte = 2, kLargestConstant = TEXT_SIZE;

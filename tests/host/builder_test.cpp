@@ -72,7 +72,8 @@ Bytes ParseListing(const std::string &listing, std::string *error) {
     return bytes;
 }
 
-pack::ManifestResult Read(const std::string &json, int page = 1252) {
+// As vanish-pack reads a manifest without --codepage: into a UTF-8 block.
+pack::ManifestResult Read(const std::string &json, int page = pack::CODEPAGE_UTF8) {
     return pack::ReadManifest(json, page);
 }
 
@@ -84,6 +85,11 @@ std::string Diagnostics(const pack::ManifestResult &result) {
 }
 
 // --- Golden bytes -------------------------------------------------------------------------
+
+uint32_t Le32(const Bytes &bytes, size_t at) {
+    return uint32_t(bytes[at]) | uint32_t(bytes[at + 1]) << 8 | uint32_t(bytes[at + 2]) << 16 |
+           uint32_t(bytes[at + 3]) << 24;
+}
 
 TEST(Manifest, TheFormatExampleBuildsTheHandAssembledBlock) {
     std::string manifest = FencedAfter(kSource + "/docs/format.md", "<!-- example manifest -->");
@@ -111,8 +117,8 @@ TEST(Manifest, TheFormatExampleBuildsTheHandAssembledBlock) {
         0x37, 0x12, 0, 0, 28, 0, 0, 0,   1, 0, 0, 0,            // registry: one entry
         0x01, 0, 0, 0x80,   18, 0, 'S', 'o', 'f', 't', 'w', 'a', 'r', 'e', '\\', 'A', 'c', 'm', 'e',
         '\\', '\\', 'V', 'e', 'r',
-        0x3A, 0x12, 0, 0, 22, 0, 0, 0,                          // options
-        1, 0, 0, 0,   12, 0, 0, 0,   0, 0, 0, 0,   'c', 'l', 'e', 'a', 'n', '.', 'e', 'x', 'e', 0,
+        0x3A, 0x12, 0, 0, 22, 0, 0, 0,                          // options: wait, UTF-8
+        5, 0, 0, 0,   12, 0, 0, 0,   0, 0, 0, 0,   'c', 'l', 'e', 'a', 'n', '.', 'e', 'x', 'e', 0,
         0x7F, 0x7F, 0, 0, 0, 0, 0, 0};                         // end
     // clang-format on
     expected.insert(expected.end(), rest.begin(), rest.end());
@@ -123,6 +129,39 @@ TEST(Manifest, TheFormatExampleBuildsTheHandAssembledBlock) {
         ParseListing(FencedAfter(kSource + "/docs/format.md", "<!-- example block -->"), &error);
     EXPECT_EQ("", error);
     EXPECT_EQ(expected, listed) << "the hex listing in docs/format.md no longer matches the block";
+
+    // In a legacy code page the same ASCII manifest differs only by the UTF-8 flag, so a
+    // program that knows nothing of the flag reads a UTF-8 block of ASCII names alike.
+    pack::ManifestResult legacy = Read(manifest, 1252);
+    ASSERT_EQ(0u, legacy.diagnostics.size()) << Diagnostics(legacy);
+    size_t flags = expected.size() - 8 - 22;
+    ASSERT_EQ(Bytes({0x3A, 0x12}),
+              Bytes(expected.begin() + long(flags) - 8, expected.begin() + long(flags) - 6));
+    expected[flags] = 1;
+    EXPECT_EQ(expected, pack::EncodeBlock(legacy.block));
+}
+
+TEST(Manifest, AUtf8BlockCarriesTheFlagAndTheUtf8Bytes) {
+    pack::ManifestResult result = Read(
+        R"({"name": "A", "texts": {"caption": "Zürich 😀"}, "folders": [{"folder": "C:\\fzj\\機能"}]})");
+    ASSERT_EQ(0u, result.diagnostics.size()) << Diagnostics(result);
+    Bytes block = pack::EncodeBlock(result.block);
+    // The caption, text 0, right after the table and string counts.
+    Bytes caption = {12, 0, 'Z', 0xC3, 0xBC, 'r', 'i', 'c', 'h', ' ', 0xF0, 0x9F, 0x98, 0x80};
+    EXPECT_EQ(caption, Bytes(block.begin() + 12, block.begin() + 12 + long(caption.size())));
+    // clang-format off
+    Bytes rest = {
+        0x35, 0x12, 0, 0, 4, 0, 0, 0,   0, 0, 0, 0,             // files: none
+        0x36, 0x12, 0, 0, 22, 0, 0, 0,   1, 0, 0, 0,            // folders: one entry
+        0,   13, 0, 'C', ':', '\\', 'f', 'z', 'j', '\\', 0xE6, 0xA9, 0x9F, 0xE8, 0x83, 0xBD,
+        0, 0,
+        0x37, 0x12, 0, 0, 4, 0, 0, 0,   0, 0, 0, 0,             // registry: none
+        0x3A, 0x12, 0, 0, 12, 0, 0, 0,                          // options
+        0x04, 0, 0, 0,   0, 0, 0, 0,   0, 0, 0, 0,              // flags: UTF-8 texts
+        0x7F, 0x7F, 0, 0, 0, 0, 0, 0};                          // end
+    // clang-format on
+    size_t strings = 8 + Le32(block, 4);
+    EXPECT_EQ(rest, Bytes(block.begin() + long(strings), block.end()));
 }
 
 TEST(Manifest, ANameAloneFillsEveryTextWithItsDefault) {
@@ -162,6 +201,10 @@ TEST(Manifest, TextsAndPathsAreWrittenInTheChosenCodePage) {
         {850, "Grüße",
          "Gr\x81\xE1"
          "e"},
+        {pack::CODEPAGE_UTF8, "Grüße Удалить 機能 😀 𠀀",
+         "Gr\xC3\xBC\xC3\x9F"
+         "e \xD0\xA3\xD0\xB4\xD0\xB0\xD0\xBB\xD0\xB8\xD1\x82\xD1\x8C \xE6\xA9\x9F\xE8\x83\xBD "
+         "\xF0\x9F\x98\x80 \xF0\xA0\x80\x80"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.page);
@@ -171,7 +214,42 @@ TEST(Manifest, TextsAndPathsAreWrittenInTheChosenCodePage) {
         ASSERT_EQ(0u, result.Errors()) << Diagnostics(result);
         EXPECT_EQ(c.bytes, result.block.texts[1]);
         EXPECT_EQ(c.bytes, result.block.files[0].name);
+        EXPECT_EQ(c.page == pack::CODEPAGE_UTF8,
+                  (result.block.optionFlags & pack::OPTION_UTF8) != 0);
     }
+}
+
+TEST(Manifest, Utf8IsCheckedBothWays) {
+    struct Case {
+        const char *name;
+        std::string bytes;
+        const char *error; // empty: well-formed
+    } cases[] = {
+        {"every length of sequence", "a\xC3\xA9\xE6\xA9\x9F\xF0\x9F\x98\x80", ""},
+        {"a lone continuation byte", "ab\x80", "byte 2 (0x80)"},
+        {"a sequence cut short", "a\xE6\xA9", "byte 1 (0xE6)"},
+        {"an overlong NUL", "a\xC0\x80", "byte 1 (0xC0)"},
+        {"an overlong slash", "\xE0\x80\xAF", "byte 0 (0xE0)"},
+        {"a surrogate", "x\xED\xA0\x80", "byte 1 (0xED)"},
+        {"beyond U+10FFFF", "\xF4\x90\x80\x80", "byte 0 (0xF4)"},
+        {"a byte no UTF-8 uses", "\xFF", "byte 0 (0xFF)"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string encoded, decoded, error;
+        bool wellFormed = std::string(c.error).empty();
+        EXPECT_EQ(wellFormed, pack::EncodeText(c.bytes, pack::CODEPAGE_UTF8, &encoded, &error));
+        EXPECT_EQ(wellFormed, pack::DecodeText(c.bytes, pack::CODEPAGE_UTF8, &decoded, &error));
+        if (wellFormed) {
+            EXPECT_EQ(c.bytes, encoded);
+            EXPECT_EQ(c.bytes, decoded);
+        } else {
+            EXPECT_NE(std::string::npos, error.find(c.error)) << error;
+        }
+    }
+    EXPECT_EQ(9u, pack::Utf16Length("C:\\fzj\\機能"));
+    EXPECT_EQ(4u, pack::Utf16Length("\xF0\x9F\x98\x80\xF0\xA0\x80\x80"))
+        << "two each beyond U+FFFF";
 }
 
 // --- Round trip ---------------------------------------------------------------------------
@@ -218,6 +296,15 @@ const RoundTrip kRoundTrips[] = {
          "wait": true, "keepTheme": true}})"},
     {"options, one flag each", 1252,
      R"({"name": "A", "options": {"keepTheme": true, "document": "C:\\Acme\\bye.htm"}})"},
+    {"UTF-8, every field in several scripts", pack::CODEPAGE_UTF8,
+     R"({"name": "Заметки 機能", "texts": {"confirm": "Supprimer « Café » ? 😀", "statusFiles": "𠀀…"},
+         "files": [{"folder": ".\\шаблоны", "name": "письмо.tpl", "flags": ["shared"]},
+                   {"folder": "C:\\fzj\\機能", "name": "😀.txt"}],
+         "folders": [{"folder": "D:\\Données\\Ελληνικά", "file": "журнал.log", "levels": 1}],
+         "registry": [{"root": "HKCU", "key": "Software\\機能"},
+                      {"root": "HKLM", "key": "Software\\Café", "value": "Größe 😀"}],
+         "options": {"program": "очистка.exe", "document": "https://example.test/tschüss", "wait": true}})"},
+    {"UTF-8, ASCII only", pack::CODEPAGE_UTF8, R"({"name": "Acme Notes"})"},
 };
 
 TEST(Manifest, InspectAsJsonBuildsTheSameBlockAgain) {
@@ -249,7 +336,7 @@ struct Bad {
     const char *json;
     const char *path;    // where it is reported
     const char *message; // a part of the message
-    int page = 1252;
+    int page = pack::CODEPAGE_UTF8;
 };
 
 TEST(Manifest, EachErrorIsNamedWithItsPlace) {
@@ -291,10 +378,15 @@ TEST(Manifest, EachErrorIsNamedWithItsPlace) {
         {R"({"name": "A", "folders": [{"folder": "C:\\A", "levels": -1}]})", "folders[0].levels",
          "0 to 255"},
         {tooLong.c_str(), "texts.confirm", "more than the 65,535"},
-        {R"({"name": "A", "texts": {"confirm": "Entfernen? 中"}})", "texts.confirm", "U+4E2D"},
+        {R"({"name": "A", "texts": {"confirm": "Entfernen? 中"}})", "texts.confirm", "U+4E2D",
+         1252},
+        {R"({"name": "A", "files": [{"folder": ".", "name": "😀.txt"}]})", "files[0].name",
+         "U+1F600", 1251},
         {R"({"name": "A", "files": [{"folder": ".", "name": "Grüße.txt"}]})", "files[0].name",
          "code page 1251", 1251},
         {R"({"name": "A", "texts": {"caption": "a\u0000b"}})", "texts.caption", "NUL"},
+        {R"({"name": "A", "options": {"document": "a\u0000b"}})", "options.document", "NUL", 1252},
+        {R"({"name": "A"})", "", "code page 932 is not supported; use UTF-8 or one of 437", 932},
         {R"({"name": "A", "options": {"program": "a.exe", "program": "b.exe"}})", "options.program",
          "one program"},
         {R"({"name": "A", "options": {"document": "a.htm", "document": "b.htm"}})",
@@ -323,6 +415,7 @@ struct Warned {
     const char *json;
     int number;
     const char *path;
+    int page = pack::CODEPAGE_UTF8;
 };
 
 const Warned kWarnings[] = {
@@ -332,6 +425,15 @@ const Warned kWarnings[] = {
      R"({"name": "A", "files": [{"folder": ".\\%LONG%", "name": "a.txt"}]})", 1, "files[0]"},
     {"folder with its file too long",
      R"({"name": "A", "folders": [{"folder": "C:\\Acme", "file": "%LONG%"}]})", 1, "folders[0]"},
+    {"UTF-8 path of 261 UTF-16 units, stored in 518 bytes",
+     R"({"name": "A", "files": [{"folder": "C:\\x", "name": "%EMOJI128%"}]})", 1, "files[0]"},
+    {"UTF-8 folder of 261 UTF-16 units",
+     R"({"name": "A", "folders": [{"folder": "C:\\x\\%EMOJI128%"}]})", 1, "folders[0]"},
+    {"UTF-8 key path of 1,800 bytes, beyond the program's entry buffer",
+     R"({"name": "A", "registry": [{"root": "HKCU", "key": "Software\\%CJK600%"}]})", 1,
+     "registry[0]"},
+    {"legacy path of 300 characters",
+     R"({"name": "A", "files": [{"folder": "C:\\x", "name": "%LONG%"}]})", 1, "files[0]", 1252},
     {"text over 1,023 bytes", R"({"name": "A", "texts": {"complete": "%LONG%%LONG%%LONG%%LONG%"}})",
      2, "texts.complete"},
     {"two %s", R"({"name": "A", "texts": {"readOnlyQuestion": "%s is read-only: %s"}})", 3,
@@ -399,20 +501,57 @@ const Warned kWarnings[] = {
      "options.program"},
     {"rooted program", R"({"name": "A", "options": {"program": "\\cleanup.exe"}})", 9,
      "options.program"},
+    {"legacy text", R"({"name": "A", "texts": {"confirm": "Möchten Sie A entfernen?"}})", 10,
+     "texts.confirm", 1252},
+    {"legacy file name", R"({"name": "A", "files": [{"folder": ".", "name": "Grüße.txt"}]})", 10,
+     "files[0].name", 1252},
+    {"legacy folder of a file",
+     R"({"name": "A", "files": [{"folder": ".\\данные", "name": "a.txt"}]})", 10, "files[0].folder",
+     1251},
+    {"legacy folder entry", R"({"name": "A", "folders": [{"folder": "C:\\Données"}]})", 10,
+     "folders[0].folder", 850},
+    {"legacy file in a folder entry",
+     R"({"name": "A", "folders": [{"folder": "C:\\Acme", "file": "über.log"}]})", 10,
+     "folders[0].file", 437},
+    {"legacy registry key",
+     R"({"name": "A", "registry": [{"root": "HKCU", "key": "Software\\Café"}]})", 10,
+     "registry[0].key", 1252},
+    {"legacy registry value",
+     R"({"name": "A", "registry": [{"root": "HKCU", "key": "Software\\A", "value": "Größe"}]})", 10,
+     "registry[0].value", 1252},
+    {"legacy program", R"({"name": "A", "options": {"program": "čistič.exe"}})", 10,
+     "options.program", 1250},
+    {"legacy document", R"({"name": "A", "options": {"document": "https://example.test/tschüss"}})",
+     10, "options.document", 1252},
 };
 
+std::string Repeat(const std::string &text, size_t count) {
+    std::string out;
+    while (count--)
+        out += text;
+    return out;
+}
+
+// Long names: %LONG% 300 ASCII letters; %E250% 250 "é" (500 bytes as UTF-8);
+// %CJK200% 200 CJK characters (600 bytes), %CJK600% 600 (1,800 bytes); %EMOJI128% 128 U+1F600 (256
+// UTF-16 units, 512 bytes).
 std::string Expand(const char *json) {
+    const std::pair<std::string, std::string> names[] = {{"%LONG%", std::string(300, 'n')},
+                                                         {"%E250%", Repeat("é", 250)},
+                                                         {"%CJK200%", Repeat("機", 200)},
+                                                         {"%CJK600%", Repeat("機", 600)},
+                                                         {"%EMOJI128%", Repeat("😀", 128)}};
     std::string text = json;
-    const std::string long300(300, 'n');
-    for (size_t at; (at = text.find("%LONG%")) != std::string::npos;)
-        text.replace(at, 6, long300);
+    for (const auto &name : names)
+        for (size_t at; (at = text.find(name.first)) != std::string::npos;)
+            text.replace(at, name.first.size(), name.second);
     return text;
 }
 
 TEST(Manifest, EachWarningHasItsNumberAndPath) {
     for (const Warned &c : kWarnings) {
         SCOPED_TRACE(c.name);
-        pack::ManifestResult result = Read(Expand(c.json));
+        pack::ManifestResult result = Read(Expand(c.json), c.page);
         ASSERT_EQ(0u, result.Errors()) << Diagnostics(result);
         ASSERT_EQ(1u, result.Warnings()) << Diagnostics(result);
         EXPECT_EQ(c.number, result.diagnostics[0].number) << Diagnostics(result);
@@ -430,13 +569,20 @@ TEST(Manifest, OrdinaryEntriesDrawNoWarning) {
             {"folder": "C:\\Users\\Ann\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Acme"}]})",
         R"({"name": "A", "files": [{"folder": "\\\\server\\share\\acme", "name": "a.txt"}],
             "options": {"program": "bin\\cleanup.exe"}})",
+        // 255 UTF-16 units in 506 bytes: within both limits.
+        R"({"name": "A", "files": [{"folder": "C:\\x", "name": "%E250%"}]})",
+        // Any script is fine in a UTF-8 block.
+        R"({"name": "Заметки", "texts": {"confirm": "機能を削除しますか？"},
+            "files": [{"folder": ".\\données", "name": "😀.txt"}],
+            "registry": [{"root": "HKCU", "key": "Software\\Café", "value": "Größe"}],
+            "options": {"program": "очистка.exe", "document": "https://example.test/tschüss"}})",
     };
     const std::string notepad =
         "\xEF\xBB\xBF{\"name\": \"A\"} // a byte order mark, as Notepad writes, and a comment\n";
     quiet.push_back(notepad.c_str());
     for (const char *json : quiet) {
         SCOPED_TRACE(json);
-        pack::ManifestResult result = Read(json);
+        pack::ManifestResult result = Read(Expand(json));
         EXPECT_EQ(0u, result.diagnostics.size()) << Diagnostics(result);
     }
 }
@@ -706,7 +852,7 @@ TEST_F(Scratch, RefusedInputsLeaveNoFileAndChangeNothing) {
     } cases[] = {
         {"bad JSON", "bad.json --stub stub.exe -o out.exe", "line 2, column 12"},
         {"wrong type", "types.json --stub stub.exe -o out.exe", "files[0].name"},
-        {"unencodable", "chars.json --stub stub.exe -o out.exe", "U+4E2D"},
+        {"unencodable", "chars.json --stub stub.exe -o out.exe --codepage 1252", "U+4E2D"},
         {"no marker", "good.json --stub none.exe -o out.exe", "marker occurs 0 times"},
         {"two markers", "good.json --stub two.exe -o out.exe", "marker occurs 2 times"},
         {"missing manifest", "missing.json --stub stub.exe -o out.exe", "cannot open"},
@@ -718,7 +864,7 @@ TEST_F(Scratch, RefusedInputsLeaveNoFileAndChangeNothing) {
          "would replace the input stub.exe"},
         {"output is the manifest", "good.json --stub stub.exe -o " + Path("good.json"),
          "would replace the input"},
-        {"unknown code page", "good.json --stub stub.exe -o out.exe --codepage 65001",
+        {"unknown code page", "good.json --stub stub.exe -o out.exe --codepage 932",
          "not supported"},
     };
     std::map<std::string, std::string> before;
@@ -779,6 +925,118 @@ TEST_F(Scratch, BuildWritesOneSummaryLineAndInspectReadsItBack) {
     EXPECT_EQ(1, run.code);
     EXPECT_NE(std::string::npos, run.err.find("stamped")) << run.err;
     EXPECT_EQ(ReadText(Path("again.exe")), ReadText(Path("out.exe")));
+}
+
+TEST_F(Scratch, BothKindsOfBlockComeBackFromInspectAsTheSameBytes) {
+    Bytes stub = FreshStub();
+    WriteText(Path("stub.exe"), std::string(stub.begin(), stub.end()));
+    fs::current_path(dir_);
+    const std::string fixtures = kSource + "/tests/fixtures/manifests/";
+    struct Case {
+        const char *manifest;
+        std::string build;   // the option of build, and of the rebuild; empty: the default
+        std::string inspect; // the option of inspect
+        bool legacy;
+    } cases[] = {
+        {"worldwide.json", "", "", false},
+        {"worldwide.json", "--codepage utf-8", "", false},
+        {"worldwide.json", "--codepage UTF8", "--codepage 1251", false},
+        {"worldwide.json", "--codepage 65001", "", false},
+        {"western.json", "", "", false},
+        {"western.json", "--codepage 1252", "", true}, // inspect reads 1252 by default
+        {"western.json", "--codepage 850", "--codepage 850", true},
+        {"cyrillic.json", "--codepage 1251", "--codepage 1251", true},
+    };
+    std::map<std::string, std::string> utf8Builds; // the first UTF-8 build of each manifest
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.manifest) + " " + c.build);
+        ToolRun run =
+            Tool("build " + fixtures + c.manifest + " --stub stub.exe -o out.exe " + c.build);
+        ASSERT_EQ(0, run.code) << run.err;
+        std::string built = ReadText(Path("out.exe"));
+        if (!c.legacy) {
+            utf8Builds.insert({c.manifest, built});
+            EXPECT_EQ(utf8Builds[c.manifest], built) << "every spelling of UTF-8 builds the same";
+        }
+        run = Tool("inspect out.exe " + c.inspect);
+        ASSERT_EQ(0, run.code) << run.err;
+        EXPECT_EQ(0u, run.out.find("out.exe: ")) << run.out;
+        EXPECT_NE(std::string::npos,
+                  run.out.find(c.legacy ? "\ntexts: legacy" : "\ntexts: UTF-8 ("))
+            << run.out;
+
+        run = Tool("inspect --json out.exe " + c.inspect);
+        ASSERT_EQ(0, run.code) << run.err;
+        WriteText(Path("back.json"), run.out);
+        EXPECT_EQ(c.legacy,
+                  run.err.find("build this manifest with " + c.build) != std::string::npos)
+            << run.err;
+        ASSERT_EQ(0, Tool("build back.json --stub stub.exe -o back.exe " + c.build).code);
+        EXPECT_EQ(built, ReadText(Path("back.exe")));
+        if (c.legacy) {
+            ASSERT_EQ(0, Tool("build back.json --stub stub.exe -o utf8.exe").code);
+            EXPECT_NE(built, ReadText(Path("utf8.exe")))
+                << "without --codepage the rebuild is a UTF-8 block";
+        }
+    }
+    // The texts as they are, whatever --codepage says for a legacy block.
+    ASSERT_EQ(0, Tool("build " + fixtures + "worldwide.json --stub stub.exe -o out.exe").code);
+    ToolRun run = Tool("inspect out.exe --codepage 1251");
+    EXPECT_NE(std::string::npos, run.out.find("name \"𠀀𠀁.dat\"")) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("HKLM \"Software\\Café Заметки\\\\Größe 😀\""))
+        << run.out;
+    run = Tool("inspect out.exe --codepage utf-8");
+    EXPECT_EQ(2, run.code);
+    EXPECT_NE(std::string::npos, run.err.find("read as UTF-8 by its flag")) << run.err;
+}
+
+TEST_F(Scratch, InspectShowsTextsThatAreNotUtf8InAUtf8Block) {
+    pack::ManifestResult result =
+        Read(R"({"name": "A", "files": [{"folder": ".", "name": "機能.txt"}]})");
+    ASSERT_EQ(0u, result.Errors());
+    result.block.files[0].name[1] = '\xFF'; // inside the first character
+    Bytes image;
+    std::string error;
+    ASSERT_TRUE(
+        pack::StampCopy(FreshStub(), pack::EncodeBlock(result.block), false, &image, &error));
+    WriteText(Path("odd.exe"), std::string(image.begin(), image.end()));
+    fs::current_path(dir_);
+    ToolRun run = Tool("inspect odd.exe");
+    EXPECT_EQ(0, run.code) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("name \"\\xE6\\xFF\\x9F能.txt\"")) << run.out;
+    EXPECT_NE(std::string::npos,
+              run.out.find("note: file entry 0's name: ill-formed UTF-8 at byte 0 (0xE6)"))
+        << run.out;
+    run = Tool("inspect --json odd.exe");
+    EXPECT_EQ(1, run.code);
+    EXPECT_EQ("", run.out);
+    EXPECT_NE(std::string::npos, run.err.find("files[0].name: ill-formed UTF-8 at byte 0 (0xE6)"))
+        << run.err;
+}
+
+TEST_F(Scratch, LintWarnsOfEveryTextOutsideAsciiInALegacyBlock) {
+    fs::current_path(dir_);
+    const std::string western = kSource + "/tests/fixtures/manifests/western.json";
+    ToolRun run = Tool("lint " + western);
+    EXPECT_EQ(0, run.code);
+    EXPECT_EQ("", run.err) << "a UTF-8 block holds any text";
+    run = Tool("lint " + western + " --codepage 1252");
+    EXPECT_EQ(0, run.code);
+    // Every non-ASCII text of the fixture, the defaults with its name included.
+    const char *const paths[] = {
+        "texts.caption",        "texts.confirm",   "texts.complete",  "texts.readOnlyQuestion",
+        "texts.sharedQuestion", "texts.inUse",     "files[0].name",   "files[1].folder",
+        "files[2].folder",      "files[2].name",   "files[3].name",   "folders[0].folder",
+        "folders[0].file",      "registry[0].key", "registry[1].key", "registry[1].value",
+        "registry[2].key",      "options.program", "options.document"};
+    std::string expected;
+    for (const char *path : paths)
+        expected += "vanish-pack: " + western + ": warning W10 at " + path +
+                    ": not ASCII, written in code page 1252: it reads right only where the "
+                    "system's ANSI code page is 1252 (without --codepage the block is UTF-8 and "
+                    "reads right everywhere)\n";
+    EXPECT_EQ(expected, run.err);
+    EXPECT_EQ(1, Tool("lint " + western + " --codepage 1252 --strict").code);
 }
 
 TEST_F(Scratch, InspectRefusesEveryCutWithOneLine) {

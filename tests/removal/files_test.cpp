@@ -557,13 +557,13 @@ TEST_F(FilePhase, ProtectedFolderEntryStays) {
 }
 
 TEST_F(FilePhase, PathTooLongIsPassedOver) {
-    // Cut to the 259 characters of the work path, each entry would name this file or folder.
+    // Cut to the 259 characters the system takes, each entry would name this file or folder.
     std::string prefix = folder_ + "\\";
-    std::string longName = std::string(PATH_SIZE - 1 - prefix.size(), 'v');
+    std::string longName = std::string(MAX_PATH - 1 - prefix.size(), 'v');
     std::string cutFile = File(longName);
-    ASSERT_EQ(cutFile.size(), PATH_SIZE - 1u);
-    std::string cutFolder = folder_ + "\\d\\" + std::string(PATH_SIZE - 1 - prefix.size() - 2, 'w');
-    ASSERT_EQ(cutFolder.size(), PATH_SIZE - 1u);
+    ASSERT_EQ(cutFile.size(), MAX_PATH - 1u);
+    std::string cutFolder = folder_ + "\\d\\" + std::string(MAX_PATH - 1 - prefix.size() - 2, 'w');
+    ASSERT_EQ(cutFolder.size(), MAX_PATH - 1u);
     ASSERT_TRUE(CreateDirectoryA((folder_ + "\\d").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryA(cutFolder.c_str(), nullptr));
     Share(cutFile, DwordValue(1));

@@ -416,19 +416,19 @@ TEST_F(FolderPhases, FileFolderTriedOncePerRun) {
     EXPECT_EQ((std::vector<bool>{false, true, true, true, true, false}), present);
 }
 
-// Entries whose path would not fit 260 bytes: nothing is removed for them, not even what the
-// path cut to 259 characters would name, and their steps still count.
+// Entries whose path is longer than the 259 characters the system takes: nothing is removed for
+// them, not even what the path cut to 259 characters would name, and their steps still count.
 TEST_F(FolderPhases, PathsTooLongRemoveNothing) {
     std::string prefix = folder_ + "\\";
-    std::string cutFolder = prefix + std::string(PATH_SIZE - 1 - prefix.size(), 'w');
-    ASSERT_EQ(PATH_SIZE - 1u, cutFolder.size());
+    std::string cutFolder = prefix + std::string(MAX_PATH - 1 - prefix.size(), 'w');
+    ASSERT_EQ(MAX_PATH - 1u, cutFolder.size());
     ASSERT_TRUE(CreateDirectoryA(cutFolder.c_str(), nullptr));
     Make("E");
-    std::string extra = std::string(PATH_SIZE - 1 - Path("E\\").size(), 'f');
+    std::string extra = std::string(MAX_PATH - 1 - Path("E\\").size(), 'f');
     Put("E\\" + extra); // the extra file's name cut to fit
     // Its parent P is empty: a walk on the entry would remove it.
     Make("P");
-    std::string tooLong = Path("P\\") + std::string(PATH_SIZE + 1 - Path("P\\").size(), 'l');
+    std::string tooLong = Path("P\\") + std::string(MAX_PATH + 1 - Path("P\\").size(), 'l');
     entries_.SetFolders({{1, tooLong, ""}, {0, Path("E"), extra + "gh"}});
     state_->SetEntries({{cutFolder + "zz", "", 0}, {cutFolder, "x.dll", 0}});
     StepWindow bar;

@@ -285,8 +285,10 @@ class SavedUserValue {
     Value saved_;
 };
 
-TEST(ProtectedFolders, QuickLaunchPathTooLongIsNoMatch) {
-    // An application data folder of 230 characters: its Quick Launch path needs 271.
+TEST(ProtectedFolders, QuickLaunchPathBeyondTheSystemsLimitStillMatchesWhole) {
+    // An application data folder of 230 characters: its Quick Launch path needs 271, more
+    // than the system takes but within the program's buffers, which hold any path in UTF-8.
+    // The whole path is protected; cut to 259 characters it names another folder.
     std::string base = ScratchFolder("long");
     std::string appData = base + "\\" + std::string(230 - base.size() - 1, 'q');
     ASSERT_EQ(appData.size(), 230u);
@@ -305,7 +307,8 @@ TEST(ProtectedFolders, QuickLaunchPathTooLongIsNoMatch) {
                      << resolved << "\")";
     EXPECT_TRUE(Protection(appData, 1));
     std::string quickLaunch = appData + kQuickLaunch;
-    EXPECT_TRUE(Protection(quickLaunch.substr(0, PATH_SIZE - 1), 0));
+    EXPECT_TRUE(Protection(quickLaunch, 1));
+    EXPECT_TRUE(Protection(quickLaunch.substr(0, MAX_PATH - 1), 0));
     EXPECT_TRUE(Protection(appData + "\\Microsoft", 0));
 }
 

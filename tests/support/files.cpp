@@ -3,6 +3,12 @@
 
 namespace testing_support {
 
+bool Emulated() {
+    char value[8];
+    DWORD n = GetEnvironmentVariableA("VANISH_EMULATED", value, sizeof value);
+    return n > 0 && n < sizeof value && value[0] == '1';
+}
+
 std::string ProgramName() {
     char path[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);

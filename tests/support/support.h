@@ -84,6 +84,9 @@ GUITHREADINFO ThreadStateOf(HWND window);
 bool WaitUntilActive(HWND window, DWORD timeoutMs = 10000);
 
 // Folders and files.
+// Whether Wine runs under a user-mode emulator (machines whose kernel runs no 32-bit code;
+// ./run sets VANISH_EMULATED): some of Wine's own machinery does not work there.
+bool Emulated();
 std::string ProgramName(); // this test program's base name, per family
 std::string Family();      // "win98" or "win10" as the rig runs it, else ""
 // Makes Wine report the given family to programs of this file name.

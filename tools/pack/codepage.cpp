@@ -42,8 +42,10 @@ void AppendUtf8(std::string *out, uint32_t point) {
     }
 }
 
-// One code point from UTF-8 at *at; false for ill-formed input.
+// One code point from UTF-8 at *at; false for ill-formed input: a stray or missing
+// continuation byte, an overlong form, a surrogate, or a value beyond U+10FFFF.
 bool NextPoint(const std::string &text, size_t *at, uint32_t *point) {
+    static const uint32_t smallest[] = {0, 0x80, 0x800, 0x10000};
     unsigned char first = (unsigned char)text[*at];
     int extra = first < 0x80             ? 0
                 : (first & 0xE0) == 0xC0 ? 1
@@ -59,15 +61,48 @@ bool NextPoint(const std::string &text, size_t *at, uint32_t *point) {
             return false;
         value = value << 6 | (next & 0x3F);
     }
+    if (value < smallest[extra] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return false;
     *at += size_t(extra) + 1;
     *point = value;
+    return true;
+}
+
+std::string Unsupported(int page) {
+    return "code page " + std::to_string(page) + " is not supported (use UTF-8 or one of " +
+           SupportedCodePages() + ")";
+}
+
+std::string IllFormed(size_t at, unsigned char byte) {
+    char text[64];
+    std::snprintf(text, sizeof text, "ill-formed UTF-8 at byte %zu (0x%02X)", at, unsigned(byte));
+    return text;
+}
+
+bool EncodeUtf8(const std::string &utf8, std::string *bytes, std::string *error) {
+    size_t at = 0, character = 0;
+    while (at < utf8.size()) {
+        size_t start = at;
+        uint32_t point;
+        character++;
+        if (!NextPoint(utf8, &at, &point)) {
+            *error = IllFormed(start, (unsigned char)utf8[start]);
+            return false;
+        }
+        if (point == 0) {
+            *error = "character " + std::to_string(character) +
+                     " is NUL (U+0000), which the program reads as the end of the text";
+            return false;
+        }
+    }
+    *bytes = utf8;
     return true;
 }
 
 } // namespace
 
 bool IsSupportedCodePage(int page) {
-    return Find(page) != nullptr;
+    return page == CODEPAGE_UTF8 || Find(page) != nullptr;
 }
 
 std::string SupportedCodePages() {
@@ -78,10 +113,11 @@ std::string SupportedCodePages() {
 }
 
 bool EncodeText(const std::string &utf8, int page, std::string *bytes, std::string *error) {
+    if (page == CODEPAGE_UTF8)
+        return EncodeUtf8(utf8, bytes, error);
     const CodePage *table = Find(page);
     if (!table) {
-        *error = "code page " + std::to_string(page) + " is not supported (use one of " +
-                 SupportedCodePages() + ")";
+        *error = Unsupported(page);
         return false;
     }
     bytes->clear();
@@ -91,7 +127,7 @@ bool EncodeText(const std::string &utf8, int page, std::string *bytes, std::stri
         uint32_t point;
         character++;
         if (!NextPoint(utf8, &at, &point)) {
-            *error = "ill-formed UTF-8 at byte " + std::to_string(start);
+            *error = IllFormed(start, (unsigned char)utf8[start]);
             return false;
         }
         if (point == 0) {
@@ -120,10 +156,19 @@ bool EncodeText(const std::string &utf8, int page, std::string *bytes, std::stri
 }
 
 bool DecodeText(const std::string &bytes, int page, std::string *utf8, std::string *error) {
+    if (page == CODEPAGE_UTF8) {
+        uint32_t point;
+        for (size_t at = 0, start = 0; at < bytes.size(); start = at)
+            if (!NextPoint(bytes, &at, &point)) {
+                *error = IllFormed(start, (unsigned char)bytes[start]);
+                return false;
+            }
+        *utf8 = bytes;
+        return true;
+    }
     const CodePage *table = Find(page);
     if (!table) {
-        *error = "code page " + std::to_string(page) + " is not supported (use one of " +
-                 SupportedCodePages() + ")";
+        *error = Unsupported(page);
         return false;
     }
     utf8->clear();
@@ -140,6 +185,14 @@ bool DecodeText(const std::string &bytes, int page, std::string *utf8, std::stri
         AppendUtf8(utf8, point);
     }
     return true;
+}
+
+size_t Utf16Length(const std::string &utf8) {
+    size_t units = 0;
+    for (unsigned char c : utf8)
+        if ((c & 0xC0) != 0x80)
+            units += c >= 0xF0 ? 2 : 1;
+    return units;
 }
 
 } // namespace pack

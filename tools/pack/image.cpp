@@ -173,16 +173,23 @@ namespace {
 std::string Shown(const std::string &bytes, int page) {
     std::string utf8, error, out = "\"";
     if (!DecodeText(bytes, page, &utf8, &error)) {
-        // Show each byte the code page leaves undefined as \xNN.
+        // Show each byte that starts no character (one the code page leaves undefined, or
+        // one outside a well-formed UTF-8 sequence) as \xNN.
         utf8.clear();
-        for (unsigned char c : bytes) {
+        for (size_t at = 0; at < bytes.size();) {
             std::string one;
-            if (DecodeText(std::string(1, char(c)), page, &one, &error)) {
+            size_t size = 1;
+            while (size <= 4 && at + size <= bytes.size() &&
+                   !DecodeText(bytes.substr(at, size), page, &one, &error))
+                size++;
+            if (size <= 4 && at + size <= bytes.size()) {
                 utf8 += one;
+                at += size;
             } else {
                 char hex[8];
-                std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                std::snprintf(hex, sizeof hex, "\\x%02X", (unsigned char)bytes[at]);
                 utf8 += hex;
+                at++;
             }
         }
     }
@@ -208,10 +215,31 @@ std::string Hex(uint32_t value) {
 
 } // namespace
 
-std::string DescribeReading(const BlockReading &reading, int page) {
+std::string DescribeReading(const BlockReading &reading, int codePage) {
     static const char *const roots[] = {"HKCR", "HKCU", "HKLM", "HKU", "0x80000004", "HKCC"};
     std::string out;
     const Block &b = reading.block;
+    const bool utf8 = (b.optionFlags & OPTION_UTF8) != 0;
+    const int page = utf8 ? CODEPAGE_UTF8 : codePage;
+    const std::string shownIn = "shown in code page " + std::to_string(codePage) + " (--codepage)";
+    if (utf8)
+        out += "texts: UTF-8 (options flag 0x04)\n";
+    else if (!reading.damage.empty() && !reading.hasOptions)
+        out += "texts: not known, " + shownIn +
+               ": the damage comes before the options record that would say whether they are "
+               "UTF-8\n";
+    else
+        out += "texts: legacy, in the ANSI code page of the system that runs the program (no "
+               "UTF-8 flag); " +
+               shownIn + "\n";
+    // Texts a UTF-8 block holds that are not UTF-8, with where they are.
+    std::vector<std::string> illFormed;
+    auto show = [&](const std::string &where, const std::string &bytes) {
+        std::string ignored, error;
+        if (utf8 && !DecodeText(bytes, page, &ignored, &error))
+            illFormed.push_back(where + ": " + error);
+        return Shown(bytes, page);
+    };
     out += "records:\n";
     for (size_t i = 0; i < reading.records.size(); i++) {
         const RecordInfo &r = reading.records[i];
@@ -226,7 +254,7 @@ std::string DescribeReading(const BlockReading &reading, int page) {
         char head[48];
         std::snprintf(head, sizeof head, "  %2zu %-18s ", n,
                       n < roles.size() ? roles[n].name : "(unused)");
-        out += head + Shown(b.texts[n], page) + "\n";
+        out += head + show("text " + std::to_string(n), b.texts[n]) + "\n";
     }
     out += "files (" + std::to_string(b.files.size()) + "; removed from the last to the first):\n";
     for (size_t i = 0; i < b.files.size(); i++) {
@@ -236,15 +264,18 @@ std::string DescribeReading(const BlockReading &reading, int page) {
         for (int bit = 0; bit < 4; bit++)
             if (e.flags & (1 << bit))
                 flags += std::string(flags.empty() ? "" : ", ") + names[bit];
-        out += "  [" + std::to_string(i) + "] folder " + Shown(e.folder, page) + " name " +
-               Shown(e.name, page) + (e.name.empty() ? " (the folder itself)" : "") +
+        std::string at = "file entry " + std::to_string(i);
+        out += "  [" + std::to_string(i) + "] folder " + show(at + "'s folder", e.folder) +
+               " name " + show(at + "'s name", e.name) +
+               (e.name.empty() ? " (the folder itself)" : "") +
                (flags.empty() ? "" : " flags: " + flags) + "\n";
     }
     out += "folders (" + std::to_string(b.folders.size()) + "):\n";
     for (size_t i = 0; i < b.folders.size(); i++) {
         const FolderEntry &e = b.folders[i];
-        out += "  [" + std::to_string(i) + "] folder " + Shown(e.folder, page) +
-               (e.file.empty() ? "" : " file " + Shown(e.file, page)) + " levels " +
+        std::string at = "folder entry " + std::to_string(i);
+        out += "  [" + std::to_string(i) + "] folder " + show(at + "'s folder", e.folder) +
+               (e.file.empty() ? "" : " file " + show(at + "'s file", e.file)) + " levels " +
                std::to_string(e.levels) + "\n";
     }
     out += "registry (" + std::to_string(b.registry.size()) + "):\n";
@@ -255,15 +286,20 @@ std::string DescribeReading(const BlockReading &reading, int page) {
                                : Hex(e.root);
         size_t last = e.path.rfind('\\');
         bool value = last != std::string::npos && last > 0 && e.path[last - 1] == '\\';
-        out += "  [" + std::to_string(i) + "] " + root + " " + Shown(e.path, page) +
+        out += "  [" + std::to_string(i) + "] " + root + " " +
+               show("registry entry " + std::to_string(i) + "'s path", e.path) +
                (value ? " (a value)" : " (a key and its subkeys)") + "\n";
     }
     out += "options: wait " + std::string(b.optionFlags & OPTION_WAIT ? "yes" : "no") +
            ", keepTheme " + (b.optionFlags & OPTION_KEEPTHEME ? "yes" : "no") + ", program " +
-           (b.program.empty() ? "none" : Shown(b.program, page)) + ", document " +
-           (b.document.empty() ? "none" : Shown(b.document, page)) + "\n";
+           (b.program.empty() ? "none" : show("the program", b.program)) + ", document " +
+           (b.document.empty() ? "none" : show("the document", b.document)) + "\n";
     for (const auto &note : reading.notes)
         out += "note: " + note + "\n";
+    for (const auto &where : illFormed)
+        out += "note: " + where +
+               ", though the block is marked UTF-8; bytes outside a UTF-8 character are shown "
+               "as \\xNN\n";
     return out;
 }
 

@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -57,6 +58,21 @@ std::string Thousands(size_t value) {
 
 std::string Count(size_t n, const char *one, const char *many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// --codepage: "utf-8" (any case, the hyphen optional) or a code page's number.
+bool ParseCodePage(std::string text, int *page) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    if (text == "utf-8" || text == "utf8") {
+        *page = pack::CODEPAGE_UTF8;
+        return true;
+    }
+    if (text.empty() || text.size() > 6 ||
+        !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
+        return false;
+    *page = std::stoi(text);
+    return true;
 }
 
 // Reads and checks a manifest; prints every error and warning. False when it is refused.
@@ -151,6 +167,10 @@ int Inspect(const std::string &path, int codePage, bool asJson) {
         std::vector<std::string> notes = reading.notes;
         if (!pack::WriteManifest(reading.block, codePage, &json, &error, &notes))
             return Fail(path + ": " + error);
+        if (!(reading.block.optionFlags & pack::OPTION_UTF8))
+            notes.push_back("a legacy block (no UTF-8 flag), read in code page " +
+                            std::to_string(codePage) + "; build this manifest with --codepage " +
+                            std::to_string(codePage) + " to get the same bytes");
         for (const auto &note : notes)
             std::fprintf(stderr, "vanish-pack: note: %s\n", note.c_str());
         if (pack::EncodeBlock(reading.block) !=
@@ -250,13 +270,42 @@ int main(int argc, char **argv) {
                  "vanish-pack"};
     app.require_subcommand(1);
     app.footer("See docs/manifest.md for the manifest and docs/format.md for the block.");
-    int codePage = 1252;
+    std::string codePageText;
     std::string manifest, stub, out, exe, folder, name;
     bool restamp = false, strict = false, asJson = false;
-    auto codePageOption = [&](CLI::App *command) {
-        command->add_option("--codepage", codePage,
-                            "ANSI code page the texts and paths are written in (default 1252; " +
-                                pack::SupportedCodePages() + ")");
+    // build and lint write UTF-8 or a legacy code page; inspect takes the flag of the block
+    // for UTF-8 and needs a code page only for a legacy block.
+    const CLI::Validator writtenIn(
+        [](std::string &text) {
+            int page;
+            return ParseCodePage(text, &page)
+                       ? std::string()
+                       : "expected utf-8 or a code page number, found \"" + text + "\"";
+        },
+        "UTF-8|N");
+    const CLI::Validator shownIn(
+        [](std::string &text) {
+            int page;
+            if (!ParseCodePage(text, &page))
+                return "expected a code page number, found \"" + text + "\"";
+            if (page == pack::CODEPAGE_UTF8)
+                return std::string("a UTF-8 block is read as UTF-8 by its flag; give the code "
+                                   "page of a legacy block");
+            return std::string();
+        },
+        "N");
+    auto codePageOption = [&](CLI::App *command, bool writes) {
+        command
+            ->add_option(
+                "--codepage", codePageText,
+                writes ? "what the texts and paths are written in: utf-8 (the default), read "
+                         "the same on every system; or a code page for a legacy block, read "
+                         "right only where the system's ANSI code page is that one (" +
+                             pack::SupportedCodePages() + ")"
+                       : "the code page a legacy block (one without the UTF-8 flag) is shown in "
+                         "(default 1252; " +
+                             pack::SupportedCodePages() + "); a UTF-8 block is read as UTF-8")
+            ->check(writes ? writtenIn : shownIn);
     };
 
     CLI::App *build =
@@ -266,18 +315,18 @@ int main(int argc, char **argv) {
     build->add_option("-o,--output", out, "the uninstaller to write")->required();
     build->add_flag("--restamp", restamp, "replace the block of an already stamped stub");
     build->add_flag("--strict", strict, "refuse the manifest when it has warnings");
-    codePageOption(build);
+    codePageOption(build, true);
 
     CLI::App *inspect =
         app.add_subcommand("inspect", "Show the uninstall data inside a stamped uninstaller");
     inspect->add_option("EXE", exe, "the stamped uninstaller")->required();
     inspect->add_flag("--json", asJson, "print it as a manifest that builds the same block");
-    codePageOption(inspect);
+    codePageOption(inspect, false);
 
     CLI::App *lint = app.add_subcommand("lint", "Check a manifest without building");
     lint->add_option("MANIFEST", manifest, "the JSON manifest (UTF-8)")->required();
     lint->add_flag("--strict", strict, "count warnings as errors (exit 1)");
-    codePageOption(lint);
+    codePageOption(lint, true);
 
     CLI::App *scan = app.add_subcommand(
         "scan", "Write the file entries of a staged install folder as a manifest");
@@ -332,6 +381,10 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "vanish-pack: %s; see '%s --help'\n", what.c_str(), command.c_str());
         return USAGE;
     }
+    // Without --codepage, build and lint write UTF-8; inspect shows a legacy block in 1252.
+    int codePage = inspect->parsed() ? 1252 : pack::CODEPAGE_UTF8;
+    if (!codePageText.empty())
+        ParseCodePage(codePageText, &codePage);
     if (build->parsed())
         return Build(manifest, stub, out, codePage, restamp, strict);
     if (inspect->parsed())

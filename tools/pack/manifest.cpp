@@ -93,6 +93,16 @@ std::string DropOneBackslash(std::string text) {
     return text;
 }
 
+// A registry path "Key\\Value" names a value: two backslashes before its last part.
+bool SplitValue(const std::string &path, std::string *key, std::string *value) {
+    size_t last = path.rfind('\\');
+    if (last == std::string::npos || last == 0 || path[last - 1] != '\\')
+        return false;
+    *key = path.substr(0, last - 1);
+    *value = path.substr(last + 1);
+    return true;
+}
+
 std::vector<std::string> Split(const std::string &path) {
     std::vector<std::string> parts;
     size_t start = 0;
@@ -662,30 +672,53 @@ std::string FormatDiagnostic(const std::string &file, const Diagnostic &d) {
     return text + ": " + d.message;
 }
 
-void CheckBlock(const Block &block, std::vector<Diagnostic> *out) {
-    // W1: paths that cannot fit the program's 260-byte buffers.
+void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out) {
+    // W1: paths longer than the 259 characters the system takes, counted as it counts them:
+    // UTF-16 units in a UTF-8 block. Entries whose texts, as stored, overflow the buffer the
+    // program reads them into are dropped, which only UTF-8 text can reach first.
+    const bool utf8 = (block.optionFlags & OPTION_UTF8) != 0;
+    auto length = [&](const std::string &text) {
+        return std::to_string(utf8 ? Utf16Length(text) : text.size()) +
+               (utf8 ? " UTF-16 units" : " characters");
+    };
+    auto tooLong = [&](const std::string &text) {
+        return (utf8 ? Utf16Length(text) : text.size()) > 259;
+    };
+    auto overflows = [&](size_t bytes) {
+        return "its texts are " + std::to_string(bytes) + " bytes with their terminators, more " +
+               "than the " + std::to_string(ENTRY_TEXT_BYTES) +
+               " the program reads an entry into; it drops this entry";
+    };
     for (size_t i = 0; i < block.files.size(); i++) {
-        std::string full = ShortestFullPath(block.files[i]);
-        if (full.size() > 259)
+        const FileEntry &e = block.files[i];
+        std::string full = ShortestFullPath(e);
+        size_t stored = e.folder.size() + e.name.size() + 2;
+        if (tooLong(full))
             Warn(out, 1, "files[" + std::to_string(i) + "]",
-                 "the full path is at least " + std::to_string(full.size()) +
-                     " characters, more than the 259 the program can build; it skips this entry");
+                 "the full path is at least " + length(full) +
+                     ", more than the 259 the program can build; it skips this entry");
+        else if (stored > ENTRY_TEXT_BYTES)
+            Warn(out, 1, "files[" + std::to_string(i) + "]", overflows(stored));
     }
     for (size_t i = 0; i < block.folders.size(); i++) {
         const FolderEntry &e = block.folders[i];
-        size_t withFile = e.folder.size() + 1 + e.file.size();
-        if (e.folder.size() > 259 || (!e.file.empty() && withFile > 259))
+        std::string withFile = e.folder + "\\" + e.file;
+        size_t stored = e.folder.size() + e.file.size() + 2;
+        if (tooLong(e.folder) || (!e.file.empty() && tooLong(withFile)))
             Warn(out, 1, "folders[" + std::to_string(i) + "]",
                  "the folder" + std::string(e.file.empty() ? "" : " with its file") + " is " +
-                     std::to_string(e.file.empty() ? e.folder.size() : withFile) +
-                     " characters, more than the 259 the program can build");
+                     length(e.file.empty() ? e.folder : withFile) +
+                     ", more than the 259 the program can build");
+        else if (stored > ENTRY_TEXT_BYTES)
+            Warn(out, 1, "folders[" + std::to_string(i) + "]", overflows(stored));
     }
     for (size_t i = 0; i < block.registry.size(); i++)
-        if (block.registry[i].path.size() > 519)
+        if (block.registry[i].path.size() + 1 > ENTRY_TEXT_BYTES)
             Warn(out, 1, "registry[" + std::to_string(i) + "]",
                  "the key path is " + std::to_string(block.registry[i].path.size()) +
-                     " characters, more than the 519 the program reads; it drops this entry");
-    if (block.program.size() + 3 > 259)
+                     " bytes, more than the " + std::to_string(ENTRY_TEXT_BYTES - 1) +
+                     " the program reads; it drops this entry");
+    if (tooLong("C:\\" + block.program))
         Warn(out, 1, "options.program",
              "the program's path cannot fit 259 characters with the install folder");
 
@@ -802,14 +835,50 @@ void CheckBlock(const Block &block, std::vector<Diagnostic> *out) {
              "\"" + program +
                  "\" is not relative; the program runs the install folder followed by this "
                  "path, so give it relative to the install folder, such as \"cleanup.exe\"");
+
+    // W10: outside ASCII, the bytes of a legacy block mean these characters only where the
+    // system's ANSI code page is the one they were written in.
+    if (utf8)
+        return;
+    auto legacy = [&](const std::string &path, const std::string &text) {
+        if (std::any_of(text.begin(), text.end(), [](char c) { return (unsigned char)c >= 0x80; }))
+            Warn(out, 10, path,
+                 "not ASCII, written in code page " + std::to_string(codePage) +
+                     ": it reads right only where the system's ANSI code page is " +
+                     std::to_string(codePage) +
+                     " (without --codepage the block is UTF-8 and reads right everywhere)");
+    };
+    for (size_t n = 0; n < block.texts.size() && n < roles.size(); n++)
+        legacy(std::string("texts.") + roles[n].name, block.texts[n]);
+    for (size_t i = 0; i < block.files.size(); i++) {
+        std::string path = "files[" + std::to_string(i) + "]";
+        legacy(path + ".folder", block.files[i].folder);
+        legacy(path + ".name", block.files[i].name);
+    }
+    for (size_t i = 0; i < block.folders.size(); i++) {
+        std::string path = "folders[" + std::to_string(i) + "]";
+        legacy(path + ".folder", block.folders[i].folder);
+        legacy(path + ".file", block.folders[i].file);
+    }
+    for (size_t i = 0; i < block.registry.size(); i++) {
+        std::string path = "registry[" + std::to_string(i) + "]", key, value;
+        if (SplitValue(block.registry[i].path, &key, &value)) {
+            legacy(path + ".key", key);
+            legacy(path + ".value", value);
+        } else {
+            legacy(path + ".key", block.registry[i].path);
+        }
+    }
+    legacy("options.program", block.program);
+    legacy("options.document", block.document);
 }
 
 ManifestResult ReadManifest(const std::string &text, int codePage) {
     ManifestResult result;
     Reader r(codePage, &result.diagnostics);
     if (!IsSupportedCodePage(codePage)) {
-        r.Error("", "code page " + std::to_string(codePage) + " is not supported; use one of " +
-                        SupportedCodePages());
+        r.Error("", "code page " + std::to_string(codePage) +
+                        " is not supported; use UTF-8 or one of " + SupportedCodePages());
         return result;
     }
     DuplicateFinder finder;
@@ -844,18 +913,24 @@ ManifestResult ReadManifest(const std::string &text, int codePage) {
     ReadFolders(r, doc, &result.block);
     ReadRegistry(r, doc, &result.block);
     ReadOptions(r, doc, finder.duplicates, &result.block);
+    if (codePage == CODEPAGE_UTF8)
+        result.block.optionFlags |= OPTION_UTF8;
     if (result.Errors() == 0)
-        CheckBlock(result.block, &result.diagnostics);
+        CheckBlock(result.block, codePage, &result.diagnostics);
     return result;
 }
 
 bool WriteManifest(const Block &block, int codePage, std::string *out, std::string *error,
                    std::vector<std::string> *notes) {
     ordered_json doc = ordered_json::object();
+    const bool utf8Block = (block.optionFlags & OPTION_UTF8) != 0;
+    const int page = utf8Block ? CODEPAGE_UTF8 : codePage;
     auto decode = [&](const std::string &path, const std::string &bytes, std::string *utf8) {
         std::string why;
-        if (!DecodeText(bytes, codePage, utf8, &why)) {
-            *error = path + ": " + why + "; try another --codepage";
+        if (!DecodeText(bytes, page, utf8, &why)) {
+            *error = path + ": " + why +
+                     (utf8Block ? " in a block marked UTF-8; a manifest cannot give these bytes"
+                                : "; try another --codepage");
             return false;
         }
         if (utf8->find('\0') != std::string::npos) {
@@ -932,11 +1007,10 @@ bool WriteManifest(const Block &block, int codePage, std::string *out, std::stri
         for (const auto &n : rootNames)
             if (n.value == e.root)
                 entry["root"] = n.name;
-        size_t last = e.path.rfind('\\');
-        std::string key, value;
-        if (last != std::string::npos && last > 0 && e.path[last - 1] == '\\') {
-            if (!decode(path + ".key", e.path.substr(0, last - 1), &key) ||
-                !decode(path + ".value", e.path.substr(last + 1), &value))
+        std::string keyBytes, valueBytes, key, value;
+        if (SplitValue(e.path, &keyBytes, &valueBytes)) {
+            if (!decode(path + ".key", keyBytes, &key) ||
+                !decode(path + ".value", valueBytes, &value))
                 return false;
             entry["key"] = key;
             entry["value"] = value;
@@ -962,9 +1036,9 @@ bool WriteManifest(const Block &block, int codePage, std::string *out, std::stri
         options["wait"] = true;
     if (block.optionFlags & OPTION_KEEPTHEME)
         options["keepTheme"] = true;
-    if (block.optionFlags & ~(OPTION_WAIT | OPTION_KEEPTHEME))
-        notes->push_back("options: flag bits beyond wait and keepTheme, which the program ignores, "
-                         "are left out");
+    if (block.optionFlags & ~(OPTION_WAIT | OPTION_KEEPTHEME | OPTION_UTF8))
+        notes->push_back("options: flag bits beyond wait, keepTheme and UTF-8, which the program "
+                         "ignores, are left out");
     if (!options.empty())
         doc["options"] = options;
     *out = Layout(doc);

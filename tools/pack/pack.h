@@ -4,6 +4,7 @@
 #ifndef VANISH_PACK_H
 #define VANISH_PACK_H
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,8 +27,16 @@ constexpr uint8_t FILE_COMSERVER = 0x04;
 constexpr uint8_t FILE_CHECKINUSE = 0x08;
 constexpr uint32_t OPTION_WAIT = 0x01;
 constexpr uint32_t OPTION_KEEPTHEME = 0x02;
+// Every text of the block is UTF-8. Without it the texts are in the ANSI code page of the
+// system that runs the program.
+constexpr uint32_t OPTION_UTF8 = 0x04;
 
 constexpr char MARKER[] = "wwgT)H"; // six bytes, followed by the 32-bit offset
+
+// The program reads the texts of one file, folder or registry entry, each with a
+// terminating zero, into a buffer of this many bytes, and drops an entry that overflows it.
+constexpr size_t ENTRY_TEXT_BYTES =
+    1556; // two paths of 259 UTF-16 units, 3 bytes each, and their terminators
 
 struct FileEntry {
     std::string folder;

@@ -9,8 +9,6 @@ namespace pack {
 
 namespace {
 
-constexpr size_t SCRATCH_SIZE = 520; // the program's buffer for one entry's texts
-
 std::string At(size_t offset) {
     char text[48];
     std::snprintf(text, sizeof text, "byte %zu (0x%zX)", offset, offset);
@@ -235,12 +233,12 @@ bool ReadBlock(const Bytes &image, size_t offset, BlockReading *reading) {
                     textBytes = r.path.size() + 1;
                     block.registry.push_back(r);
                 }
-                if (textBytes > SCRATCH_SIZE)
+                if (textBytes > ENTRY_TEXT_BYTES)
                     reading->notes.push_back(
                         where + ": " + e + " at " + At(entryAt) + " has texts of " +
                         std::to_string(textBytes) +
                         " bytes with their terminators, more than the program's " +
-                        std::to_string(SCRATCH_SIZE) + "; the program drops it");
+                        std::to_string(ENTRY_TEXT_BYTES) + "; the program drops it");
             }
             break;
         }
@@ -277,10 +275,10 @@ bool ReadBlock(const Bytes &image, size_t offset, BlockReading *reading) {
                                          std::to_string(Le32(options, 8)) +
                                          " points outside the record or at an unterminated text; "
                                          "the program opens none");
-            if (block.optionFlags & ~(OPTION_WAIT | OPTION_KEEPTHEME))
+            if (block.optionFlags & ~(OPTION_WAIT | OPTION_KEEPTHEME | OPTION_UTF8))
                 reading->notes.push_back(where +
-                                         ": option flags beyond wait and keepTheme are set; "
-                                         "the program ignores them");
+                                         ": option flags beyond wait, keepTheme and UTF-8 are "
+                                         "set; the program ignores them");
             break;
         }
         default:
