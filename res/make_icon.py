@@ -33,10 +33,10 @@ DISC = ((0xDC, 0x28, 0x1E), 9)
 RIM = ((0x8C, 0x10, 0x10), 1)
 CROSS = ((0xFF, 0xFF, 0xFF), 15)
 
-# Images in the order of the icon group: (size, bits per pixel). Only the two 16-colour
-# images: every byte counts against the program's size limit, and an installer that wants a
-# richer icon gives its own.
-IMAGES = [(16, 4), (32, 4)]
+# Images in the order of the icon group: (size, bits per pixel). One 16-colour image, which
+# the system scales down for small icons: every byte counts against the program's size limit,
+# and an installer that wants a richer icon gives its own.
+IMAGES = [(32, 4)]
 
 SAMPLES = 8
 

@@ -153,6 +153,7 @@ int SysShellOpen(const char *target);
 int SysMessageBox(HWND owner, const char *text, const char *caption, UINT style);
 int SysSetText(HWND window, int item, const char *text); // item 0: the window itself
 LONG SysRegOpenKey(HKEY root, const char *path, REGSAM access, HKEY *key);
+LONG SysRegOpenKeyWith(HKEY root, const char *path, DWORD options, REGSAM access, HKEY *key);
 LONG SysRegDeleteValue(HKEY key, const char *name);
 LONG SysRegDeleteKey(HKEY key, const char *name);
 LONG SysRegQueryValue(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD *size);

@@ -442,17 +442,21 @@ int SysSetText(HWND window, int item, const char *text) {
 // The registry. Key and value names are converted like paths; text data too, so that a
 // count stored as text reads as it does through the narrow calls.
 LONG SysRegOpenKey(HKEY root, const char *path, REGSAM access, HKEY *key) {
+    return SysRegOpenKeyWith(root, path, 0, access, key);
+}
+
+LONG SysRegOpenKeyWith(HKEY root, const char *path, DWORD options, REGSAM access, HKEY *key) {
     if (wide[0]) {
         WCHAR name[TEXT_SIZE];
         if (!ToWide(path, name, TEXT_SIZE))
             return ERROR_NO_UNICODE_TRANSLATION;
         return CALL(W_REG_OPEN_KEY, LONG(WINAPI *)(HKEY, LPCWSTR, DWORD, REGSAM, HKEY *))(
-            root, name, 0, access, key);
+            root, name, options, access, key);
     }
     char name[TEXT_SIZE];
     if (!ToAnsi(path, name, TEXT_SIZE))
         return ERROR_NO_UNICODE_TRANSLATION;
-    return RegOpenKeyExA(root, name, 0, access, key);
+    return RegOpenKeyExA(root, name, options, access, key);
 }
 
 static LONG RegCallOnName(int index, LONG(WINAPI *narrow)(HKEY, LPCSTR), HKEY key,

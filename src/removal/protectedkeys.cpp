@@ -1,8 +1,12 @@
-// Protected registry keys: a key entry deletes a whole tree, so a damaged or careless block
-// that names a key the system or every other program relies on must not reach it. As with
-// protected folders, the test compares strings: case is ignored (as the registry ignores it), and
-// so are a trailing backslash and doubled backslashes, which the registry reads as one. A key below
-// a protected one is not protected unless its row says so.
+// Protected registry keys and values: a key entry deletes a whole tree, so a damaged or careless
+// block that names a key the system or every other program relies on must not reach it, nor may
+// a value entry delete a value the system needs to start or to run programs. As with protected
+// folders, the test compares names: case is ignored (as the registry ignores it), and so are a
+// trailing backslash and doubled backslashes, which the registry reads as one. A key is tested by
+// the name it has in the view that every alias leads to: a user's hive under HKEY_USERS reads as
+// HKEY_CURRENT_USER (its _Classes hive as the classes), a Wow6432Node view as the key it mirrors,
+// a numbered control set as the current one. A key below a protected one is not protected unless
+// its row says so.
 #include "removal.h"
 
 // How far below its key a row reaches.
@@ -37,8 +41,53 @@ static const ProtectedKey protectedKeys[] = {
     {"Software\\Microsoft\\Windows NT", KEY_ONLY},
     // Its shared lists: Fonts, Winlogon, Image File Execution Options and the rest.
     {"Software\\Microsoft\\Windows NT\\CurrentVersion", KEY_AND_CHILDREN},
-    // Drivers, services and the machine's configuration: no application owns any of it.
+    // Drivers, services and the machine's configuration: no application owns any of it, but
+    // for the event sources below eventLogKey.
     {"System", KEY_AND_SUBTREE},
+};
+
+// An application's event source, System\...\EventLog\<log>\<source>, and what lies below it
+// may go; the logs themselves and everything else below System stay. A service is removed by
+// the application's own clean-up program, never by a key entry.
+static const char eventLogKey[] = "System\\CurrentControlSet\\Services\\EventLog";
+
+// Values, in the view of their key, that the system needs to start a session or any program.
+struct ProtectedValue {
+    const char *key;
+    const char *name;
+};
+
+static const ProtectedValue protectedValues[] = {
+    // The programs that make a user's session and desktop.
+    {"Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", "Shell"},
+    {"Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", "Userinit"},
+    // What the system runs at boot, before anything else.
+    {"System\\CurrentControlSet\\Control\\Session Manager", "BootExecute"},
+    // The search path, program extensions and command interpreter of every process.
+    {"System\\CurrentControlSet\\Control\\Session Manager\\Environment", "Path"},
+    {"System\\CurrentControlSet\\Control\\Session Manager\\Environment", "PATHEXT"},
+    {"System\\CurrentControlSet\\Control\\Session Manager\\Environment", "ComSpec"},
+    // Where every program's files are: the protected folders are read from them too.
+    {"Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir"},
+    {"Software\\Microsoft\\Windows\\CurrentVersion", "CommonFilesDir"},
+};
+
+// Default values of class keys that start programs and scripts: the file type of each
+// executable extension and the open command of each type. Protected under HKEY_CLASSES_ROOT
+// and under Software\Classes of any root.
+static const char *const protectedClassValues[] = {
+    ".exe",
+    ".com",
+    ".bat",
+    ".cmd",
+    ".pif",
+    ".scr",
+    "exefile\\shell\\open\\command",
+    "comfile\\shell\\open\\command",
+    "batfile\\shell\\open\\command",
+    "cmdfile\\shell\\open\\command",
+    "piffile\\shell\\open\\command",
+    "scrfile\\shell\\open\\command",
 };
 
 // Class keys that the shell and COM need to start any program or open any document. They
@@ -96,28 +145,143 @@ static int IsOneComponent(const char *p, const char *end) {
     return SkipSeparators(p, end) == end;
 }
 
-int IsProtectedKey(HKEY root, const char *path) {
+// Whether [p, q) is the component name, case folded; a name ending in '#' takes any three
+// digits there.
+static int IsComponent(const char *p, const char *q, const char *name) {
+    for (; *name; name++) {
+        if (p == q)
+            return 0;
+        if (*name == '#') {
+            if (*p < '0' || *p > '9')
+                return 0;
+            p++;
+            continue;
+        }
+        const char *n = name;
+        if (TakeFolded(&p) != TakeFolded(&n))
+            return 0;
+    }
+    return p == q;
+}
+
+// The key's name in the view every alias leads to, components joined by one backslash, in
+// view (at least as long as path). Returns 0 for a path that names a whole hive or root.
+// *classes tells that the view is relative to the classes (HKEY_CLASSES_ROOT).
+static int MakeView(HKEY root, const char *path, char *view, int *classes) {
+    *classes = root == HKEY_CLASSES_ROOT;
+    const char *p = path;
+    DWORD n = 0, index = 0;
+    const char *first = 0, *second = 0;
+    if (root == HKEY_USERS) {
+        // A user's hive reads as that user's HKEY_CURRENT_USER; its _Classes hive, as the
+        // user's classes.
+        while (*p == '\\')
+            p++;
+        const char *q = p;
+        while (*q && *q != '\\')
+            q++;
+        if (q == p)
+            return 0;
+        DWORD length = (DWORD)(q - p);
+        *classes = length > 8 && IsComponent(q - 8, q, "_Classes");
+        p = q;
+    }
+    for (;;) {
+        while (*p == '\\')
+            p++;
+        if (!*p)
+            break;
+        const char *q = p;
+        while (*q && *q != '\\')
+            q++;
+        // Wow6432Node: the 32-bit view of the classes or of Software mirrors the key itself.
+        int mirror =
+            IsComponent(p, q, "Wow6432Node") &&
+            ((index == 0 && *classes) || (index == 1 && IsComponent(first, second, "Software")) ||
+             (index == 2 && IsComponent(first, second, "Software") &&
+              MatchKey(second + 1, q, "Classes") == p));
+        if (!mirror) {
+            if (n)
+                view[n++] = '\\';
+            // ControlSet001 and the like: the control set that CurrentControlSet names.
+            if (index == 1 && IsComponent(first, second, "System") &&
+                IsComponent(p, q, "ControlSet###")) {
+                CopyBytes(view + n, "CurrentControlSet", 17);
+                n += 17;
+            } else {
+                CopyBytes(view + n, p, (DWORD)(q - p));
+                n += (DWORD)(q - p);
+            }
+        }
+        if (index == 0) {
+            first = p;
+            second = q;
+        }
+        index++;
+        p = q;
+    }
+    view[n] = 0;
+    return 1;
+}
+
+// The view of a path that fits the buffer; a longer one names no key the registry holds and is
+// treated as protected.
+#define VIEW_SIZE (SCRATCH_SIZE + 17)
+
+// Whether the view, below HKEY_CLASSES_ROOT or below Software\Classes of any root, is one
+// of the table's class keys.
+static int IsClassKey(int classes, const char *view, const char *const *table, DWORD count) {
+    const char *end = view + TextLength(view);
+    const char *rest[2] = {classes ? view : 0, MatchKey(view, end, classesKey)};
+    for (DWORD c = 0; c < 2; c++)
+        for (DWORD i = 0; rest[c] && i < count; i++)
+            if (MatchKey(rest[c], end, table[i]) == end)
+                return 1;
+    return 0;
+}
+
+static int IsProtectedView(int classes, const char *path) {
     const char *end = path + TextLength(path);
     // Nothing but separators names the root itself.
     if (SkipSeparators(path, end) == end)
         return 1;
-    for (DWORD i = 0; i < sizeof protectedKeys / sizeof protectedKeys[0]; i++) {
-        const char *rest = MatchKey(path, end, protectedKeys[i].key);
-        if (!rest)
-            continue;
-        int extent = protectedKeys[i].extent;
-        if (rest == end || extent == KEY_AND_SUBTREE ||
-            (extent == KEY_AND_CHILDREN && IsOneComponent(rest, end)))
-            return 1;
+    if (!classes) {
+        const char *source = MatchKey(path, end, eventLogKey);
+        int eventSource = source && source != end && !IsOneComponent(source, end);
+        for (DWORD i = 0; i < sizeof protectedKeys / sizeof protectedKeys[0]; i++) {
+            const char *rest = MatchKey(path, end, protectedKeys[i].key);
+            if (!rest)
+                continue;
+            int extent = protectedKeys[i].extent;
+            if (rest == end || (extent == KEY_AND_SUBTREE && !eventSource) ||
+                (extent == KEY_AND_CHILDREN && IsOneComponent(rest, end)))
+                return 1;
+        }
     }
-    const char *classes[2] = {root == HKEY_CLASSES_ROOT ? path : 0,
-                              MatchKey(path, end, classesKey)};
-    for (DWORD c = 0; c < 2; c++) {
-        if (!classes[c])
-            continue;
-        for (DWORD i = 0; i < sizeof protectedClasses / sizeof protectedClasses[0]; i++)
-            if (MatchKey(classes[c], end, protectedClasses[i]) == end)
+    return IsClassKey(classes, path, protectedClasses,
+                      sizeof protectedClasses / sizeof protectedClasses[0]);
+}
+
+int IsProtectedKey(HKEY root, const char *path) {
+    char view[VIEW_SIZE];
+    int classes;
+    if (TextLength(path) >= SCRATCH_SIZE || !MakeView(root, path, view, &classes))
+        return 1;
+    return IsProtectedView(classes, view);
+}
+
+int IsProtectedValue(HKEY root, const char *key, const char *name) {
+    char view[VIEW_SIZE];
+    int classes;
+    if (TextLength(key) >= SCRATCH_SIZE || !MakeView(root, key, view, &classes))
+        return 0; // a value of a root or hive itself
+    const char *end = view + TextLength(view);
+    if (!classes) {
+        for (DWORD i = 0; i < sizeof protectedValues / sizeof protectedValues[0]; i++)
+            if (MatchKey(view, end, protectedValues[i].key) == end &&
+                NamesEqual(name, protectedValues[i].name))
                 return 1;
     }
-    return 0;
+    return !name[0] && IsClassKey(classes, view, protectedClassValues,
+                                  sizeof protectedClassValues / sizeof protectedClassValues[0]);
 }

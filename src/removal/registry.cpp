@@ -17,16 +17,36 @@ static char *FindValueSeparator(char *path) {
     return last - 1;
 }
 
+// A key opened as itself, never as the key a registry link points to.
+#define OPEN_LINK 0x00000008 // REG_OPTION_OPEN_LINK
+#define LINK_VALUE "SymbolicLinkValue"
+
+typedef LONG(WINAPI *DeleteKeyProc)(HANDLE);
+
+// The NT family's deletion of the very key a handle holds, looked up at run time: a key
+// deleted by name would be opened again, through a link if it is one.
+static DeleteKeyProc FindDeleteKey() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll ? (DeleteKeyProc)(void (*)())GetProcAddress(ntdll, "NtDeleteKey") : 0;
+}
+
 // The platform's key deletion on the NT family refuses a key that still has subkeys: they
-// go first, deepest first. Each level keeps its own handle and name buffer on the stack.
+// go first, deepest first. Each level keeps its own handle and name buffer on the stack. On
+// the NT family each level is opened as itself: a registry link goes as a link, and the tree
+// it points to stays.
 LONG DeleteKeyTree(HKEY parent, const char *subkey) {
     if (!subkey || !subkey[0])
         return ERROR_BADKEY;
     HKEY key;
-    LONG result = SysRegOpenKey(parent, subkey, TREE_ACCESS, &key);
+    DeleteKeyProc deleteKey = isNT ? FindDeleteKey() : 0;
+    LONG result = SysRegOpenKeyWith(parent, subkey, deleteKey ? OPEN_LINK : 0,
+                                    TREE_ACCESS | KEY_QUERY_VALUE, &key);
     if (result != ERROR_SUCCESS)
         return result;
-    for (;;) {
+    DWORD type = 0;
+    int link = deleteKey && SysRegQueryValue(key, LINK_VALUE, &type, 0, 0) == ERROR_SUCCESS &&
+               type == REG_LINK;
+    while (!link) {
         char name[KEY_NAME_SIZE];
         // Index 0 every time: the subkey found before is gone.
         result = SysRegEnumKey(key, 0, name, KEY_NAME_SIZE);
@@ -39,9 +59,18 @@ LONG DeleteKeyTree(HKEY parent, const char *subkey) {
             return result;
         }
     }
-    result = SysRegDeleteKey(parent, subkey);
+    if (deleteKey)
+        result = deleteKey(key) == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    else
+        result = SysRegDeleteKey(parent, subkey);
     RegCloseKey(key);
     return result;
+}
+
+// The predefined keys a block may name as its root. Any other number would be used as a
+// handle, and a small one can be a key this process has open.
+static int IsPredefinedRoot(DWORD root) {
+    return root >= 0x80000000 && root <= 0x80000006 && root != 0x80000004; // not HKPD
 }
 
 // Something that the registry refuses to show, rather than reports missing, is there; so
@@ -70,7 +99,14 @@ static void DeleteEntryValue(const RegistryEntry *entry, HKEY root, char *path, 
     HKEY key;
     LONG result = SysRegOpenKey(root, path, MAXIMUM_ALLOWED, &key);
     int there = IsThere(result);
-    if (result == ERROR_SUCCESS) {
+    int protect = IsProtectedValue(root, path, separator + 2);
+    if (protect && result == ERROR_SUCCESS) {
+        ReportKey(ITEM_NOTED, "value protected", 0, entry->root, entry->path);
+        there = IsThere(SysRegQueryValue(key, separator + 2, 0, 0, 0));
+        result = ERROR_ACCESS_DENIED;
+        if (key != root)
+            RegCloseKey(key);
+    } else if (result == ERROR_SUCCESS) {
         result = SysRegDeleteValue(key, separator + 2); // an empty name is the default value
         there = IsThere(SysRegQueryValue(key, separator + 2, 0, 0, 0));
         // For an empty key path the system may hand back the root's own handle.
@@ -103,7 +139,11 @@ void RemoveRegistryEntries() {
         RegistryEntry *entry = registryEntries[i];
         HKEY root = (HKEY)(ULONG_PTR)entry->root;
         char *path = entry->path;
-        if (path[0]) {
+        if (path[0] && !IsPredefinedRoot(entry->root)) {
+            ReportKey(ITEM_LEFT, "entry skipped, root not a predefined key", 0, entry->root, path);
+            if (FindValueSeparator(path))
+                continue;
+        } else if (path[0]) {
             char *separator = FindValueSeparator(path);
             if (separator) {
                 // A value entry reports no step; the next key entry's report catches up.

@@ -32,8 +32,10 @@ void ForgetNamedFolders();
 void RemoveRegistryEntries();
 LONG DeleteKeyTree(HKEY parent, const char *subkey);
 
-// Protected registry keys: 1 when a key entry must not delete the key below root.
+// Protected registry keys and values: 1 when a key entry must not delete the key below root,
+// or a value entry the value name of key.
 int IsProtectedKey(HKEY root, const char *path);
+int IsProtectedValue(HKEY root, const char *key, const char *name);
 
 // Outcomes: what stayed, for the removal log and the silent exit code.
 #define READ_ONLY_KEPT 0xFFFFFFFF // not a system error: an answer of No kept a read-only file

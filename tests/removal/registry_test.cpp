@@ -70,8 +70,14 @@ class RegistryPhase : public ::testing::Test {
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyA(HKEY_CURRENT_USER, path_.c_str(), &root_));
         state_.reset(new ProgramState("C:\\"));
         savedNT_ = isNT;
+        // The entries name HKEY_CURRENT_USER, which this process sees as the scratch key.
+        redirected_ = RegOverridePredefKey(HKEY_CURRENT_USER, root_) == ERROR_SUCCESS;
+        if (!redirected_)
+            GTEST_SKIP() << "HKEY_CURRENT_USER cannot be redirected here";
     }
     void TearDown() override {
+        if (redirected_)
+            RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
         isNT = savedNT_;
         progressTotal = 0;
         progressBar = nullptr;
@@ -101,7 +107,11 @@ class RegistryPhase : public ::testing::Test {
         Collect(root_, "", &items);
         return items;
     }
-    void Run(const std::vector<KeyRow> &keys) {
+    // Rows that name the scratch key name HKEY_CURRENT_USER, which leads there.
+    void Run(std::vector<KeyRow> keys) {
+        for (KeyRow &row : keys)
+            if (row.root == root_)
+                row.root = HKEY_CURRENT_USER;
         entries_.SetRegistry(keys);
         RemoveRegistryEntries();
     }
@@ -109,6 +119,7 @@ class RegistryPhase : public ::testing::Test {
     std::string path_;
     HKEY root_ = nullptr;
     int savedNT_ = 0;
+    bool redirected_ = false;
     std::unique_ptr<ProgramState> state_;
     PhaseEntries entries_;
 };
@@ -324,6 +335,26 @@ const std::vector<ProtectedCase> kAnyRootCases = {
     {"Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts\\Vanish",
      "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts\\Vanish", false},
     {"Systems", "Systems", false},
+    // The 32-bit views and the numbered control sets read as the keys they mirror.
+    {"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run",
+     "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run", true},
+    {"Software\\Wow6432Node\\Microsoft", "software\\\\WOW6432NODE\\Microsoft\\", true},
+    {"Software\\Classes\\Wow6432Node\\CLSID", "Software\\Classes\\Wow6432Node\\CLSID", true},
+    {"Software\\Wow6432Node\\Classes\\CLSID", "Software\\Wow6432Node\\Classes\\CLSID", true},
+    {"System\\ControlSet001\\Services\\Vanish", "System\\ControlSet001\\Services\\Vanish", true},
+    // An application's event source may go; the logs and the rest of System stay.
+    {"System\\CurrentControlSet\\Services\\EventLog\\Application\\Vanish App",
+     "System\\CurrentControlSet\\Services\\EventLog\\Application\\Vanish App", false},
+    {"System\\ControlSet002\\Services\\EventLog\\System\\Vanish\\Sub",
+     "System\\ControlSet002\\Services\\EventLog\\System\\Vanish\\Sub", false},
+    {"System\\CurrentControlSet\\Services\\EventLog\\Application",
+     "System\\CurrentControlSet\\Services\\EventLog\\Application", true},
+    {"System\\CurrentControlSet\\Services\\EventLog",
+     "System\\CurrentControlSet\\Services\\EventLog", true},
+    {"System\\CurrentControlSet\\Services\\EventLogs\\Application\\Vanish",
+     "System\\CurrentControlSet\\Services\\EventLogs\\Application\\Vanish", true},
+    {"System\\ControlSet01\\Services\\EventLog\\Application\\Vanish",
+     "System\\ControlSet01\\Services\\EventLog\\Application\\Vanish", true},
     {"CLSID", "CLSID", false}, // class keys are protected under HKEY_CLASSES_ROOT only
 };
 
@@ -345,6 +376,29 @@ const std::vector<ProtectedCase> kClassesRootCases = {
     {".vanish", ".vanish", false},
     {"exefile\\shell\\vanish", "exefile\\shell\\vanish", false},
     {"Vanish.Document", "Vanish.Document", false},
+    {"Wow6432Node\\CLSID", "Wow6432Node\\CLSID", true},
+    {"Wow6432Node", "Wow6432Node", true},
+    {"Wow6432Node\\CLSID\\{0F1E2D3C-0000-4000-8000-000000000003}",
+     "Wow6432Node\\CLSID\\{0F1E2D3C-0000-4000-8000-000000000003}", false},
+};
+
+// Under HKEY_USERS every hive reads as a user's HKEY_CURRENT_USER, the current user's own
+// among them, and a _Classes hive as that user's classes.
+const std::vector<ProtectedCase> kUsersCases = {
+    {"S-1-5-21-1-2-3-1000", "S-1-5-21-1-2-3-1000", true},
+    {".DEFAULT", ".Default\\", true},
+    {"S-1-5-21-1-2-3-1000\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+     "S-1-5-21-1-2-3-1000\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", true},
+    {".DEFAULT\\Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+     ".Default\\Software\\Microsoft\\Windows\\CurrentVersion\\Run", true},
+    {"S-1-5-21-1-2-3-1000\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run",
+     "S-1-5-21-1-2-3-1000\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run", true},
+    {"S-1-5-21-1-2-3-1000_Classes\\CLSID", "S-1-5-21-1-2-3-1000_Classes\\CLSID", true},
+    {"S-1-5-21-1-2-3-1000_Classes\\Wow6432Node\\CLSID",
+     "S-1-5-21-1-2-3-1000_Classes\\Wow6432Node\\CLSID", true},
+    {"S-1-5-21-1-2-3-1000\\Software\\Vendor", "S-1-5-21-1-2-3-1000\\Software\\Vendor", false},
+    {"S-1-5-21-1-2-3-1000_Classes\\.vanish", "S-1-5-21-1-2-3-1000_Classes\\.vanish", false},
+    {"S-1-5-21-1-2-3-1000\\CLSID", "S-1-5-21-1-2-3-1000\\CLSID", false},
 };
 
 // A protected key is made as a leaf, so that either branch's deletion would take it.
@@ -366,7 +420,7 @@ void CheckProtected(HKEY root, DWORD rootValue, const std::vector<ProtectedCase>
 }
 
 TEST_F(RegistryPhase, ProtectedKeysUnderAnyRoot) {
-    CheckProtected(root_, (DWORD)(ULONG_PTR)root_, kAnyRootCases, [&] { Clear(); });
+    CheckProtected(root_, 0x80000001, kAnyRootCases, [&] { Clear(); });
 }
 
 TEST_F(RegistryPhase, ProtectedKeysUnderTheClassesRoot) {
@@ -386,6 +440,126 @@ TEST_F(RegistryPhase, ProtectedKeysUnderTheClassesRoot) {
         }
     };
     CheckProtected(HKEY_CLASSES_ROOT, 0x80000000, kClassesRootCases, clear);
+}
+
+TEST_F(RegistryPhase, ProtectedKeysUnderEveryUsersHive) {
+    RootRedirect users(HKEY_USERS);
+    if (!users.active())
+        GTEST_SKIP() << "HKEY_USERS cannot be redirected here";
+    auto clear = [] {
+        char name[1024];
+        DWORD length = sizeof name;
+        while (RegEnumKeyExA(HKEY_USERS, 0, name, &length, nullptr, nullptr, nullptr, nullptr) ==
+               ERROR_SUCCESS) {
+            RemoveKeyTree(HKEY_USERS, name);
+            length = sizeof name;
+        }
+    };
+    CheckProtected(HKEY_USERS, 0x80000003, kUsersCases, clear);
+}
+
+// A root that is not one of the predefined keys drops the entry, whatever the number: a
+// small one could be a key this process has open, here the scratch key itself.
+TEST_F(RegistryPhase, RootsThatAreNotPredefinedKeysTouchNothing) {
+    const DWORD roots[] = {0,          0x1C,       0x28,      (DWORD)(ULONG_PTR)root_,
+                           0x80000004, 0x80000007, 0xFFFFFFFF};
+    for (int nt : {1, 0}) {
+        isNT = nt;
+        for (DWORD root : roots) {
+            SCOPED_TRACE(std::to_string(nt) + ": root " + std::to_string(root));
+            Clear();
+            ASSERT_TRUE(Create(root_, "Vendor\\App", "Version"));
+            ASSERT_TRUE(Create(root_, "Vendor\\Tree\\Sub", "v"));
+            std::set<std::string> before = Items();
+            DWORD left = itemCounts[ITEM_LEFT];
+            PhaseEntries entries;
+            entries.SetRegistry({{(HKEY)(ULONG_PTR)root, "Vendor\\App\\\\Version"},
+                                 {(HKEY)(ULONG_PTR)root, "Vendor\\Tree"}});
+            RemoveRegistryEntries();
+            EXPECT_EQ(before, Items());
+            EXPECT_EQ(left + 2, itemCounts[ITEM_LEFT]);
+        }
+    }
+}
+
+// Value entries are refused for the values the system needs to start a session or a
+// program, under every alias of their keys; any other value goes.
+TEST_F(RegistryPhase, ProtectedValues) {
+    struct Row {
+        std::string key, name;
+        bool kept;
+    };
+    const std::string winlogon = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+    const std::string session = "System\\CurrentControlSet\\Control\\Session Manager";
+    const std::vector<Row> rows = {
+        {winlogon, "Shell", true},
+        {winlogon, "USERINIT", true},
+        {winlogon, "Vanish", false},
+        {"Software\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", "Shell", true},
+        {session, "BootExecute", true},
+        {"System\\ControlSet001\\Control\\Session Manager", "BootExecute", true},
+        {session, "Vanish", false},
+        {session + "\\Environment", "Path", true},
+        {session + "\\Environment", "ComSpec", true},
+        {session + "\\Environment", "VANISH_HOME", false},
+        {"Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", true},
+        {"Software\\Classes\\exefile\\shell\\open\\command", "", true},
+        {"Software\\Classes\\Wow6432Node\\batfile\\shell\\open\\command", "", true},
+        {"Software\\Classes\\.exe", "", true},
+        {"Software\\Classes\\exefile\\shell\\open\\command", "Vanish", false},
+        {"Software\\Classes\\.vanish", "", false},
+        {"Software\\Classes\\Vanish.File\\shell\\open\\command", "", false},
+    };
+    for (int nt : {1, 0}) {
+        isNT = nt;
+        for (const Row &row : rows) {
+            SCOPED_TRACE(std::to_string(nt) + ": " + row.key + " | " + row.name);
+            Clear();
+            ASSERT_TRUE(WriteValue(root_, row.key, row.name, TextValue("x")));
+            Run({{root_, row.key + "\\\\" + row.name}});
+            HKEY key;
+            ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(root_, row.key.c_str(), 0, KEY_READ, &key));
+            EXPECT_EQ(row.kept, RegQueryValueExA(key, row.name.c_str(), nullptr, nullptr, nullptr,
+                                                 nullptr) == ERROR_SUCCESS);
+            RegCloseKey(key);
+        }
+    }
+}
+
+// A registry link inside a tree, or named by the entry itself, goes as a link: the tree it
+// points to stays whole.
+TEST_F(RegistryPhase, RegistryLinksGoAsLinks) {
+    if (Family() != "win10")
+        GTEST_SKIP() << "registry links exist on the NT family only";
+    isNT = 1;
+    const std::wstring targetPath = L"\\Registry\\Machine\\Software\\Vanish Tests\\Link Target";
+    const std::string targetKey = "Software\\Vanish Tests\\Link Target";
+    ASSERT_TRUE(Create(HKEY_LOCAL_MACHINE, targetKey + "\\Sub", "Kept"));
+    for (const char *entry : {"App", "App\\Link"}) {
+        SCOPED_TRACE(entry);
+        Clear();
+        ASSERT_TRUE(Create(root_, "App\\Own", "v"));
+        HKEY link;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(root_, L"App\\Link", 0, nullptr,
+                                  REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE,
+                                  KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
+                                                (const BYTE *)targetPath.c_str(),
+                                                (DWORD)(targetPath.size() * sizeof(wchar_t))));
+        RegCloseKey(link);
+        ASSERT_TRUE(Exists(root_, "App\\Link\\Sub")) << "the link leads to the target";
+        Run({{root_, entry}});
+        EXPECT_FALSE(Exists(root_, "App\\Link"));
+        std::set<std::string> kept;
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegOpenKeyExA(HKEY_LOCAL_MACHINE, targetKey.c_str(), 0, KEY_READ, &key));
+        Collect(key, "", &kept);
+        RegCloseKey(key);
+        EXPECT_EQ((std::set<std::string>{"Sub\\", "Sub\\=Kept"}), kept);
+    }
+    RemoveKeyTree(HKEY_LOCAL_MACHINE, targetKey);
 }
 
 // Value entries are not affected: a value of a protected key goes.

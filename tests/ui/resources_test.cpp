@@ -209,7 +209,7 @@ BOOL CALLBACK CountNames(HMODULE, LPCSTR, LPSTR, LONG_PTR count) {
     return TRUE;
 }
 
-TEST(Resources, IconGroupHasTwoSmallImages) {
+TEST(Resources, IconGroupHasOneSmallImage) {
     int groups = 0;
     EnumResourceNamesA(ProgramResources(), RT_GROUP_ICON, CountNames, (LONG_PTR)&groups);
     EXPECT_EQ(1, groups) << "the shell shows the only icon group";
@@ -219,12 +219,12 @@ TEST(Resources, IconGroupHasTwoSmallImages) {
     ASSERT_GE(group.size, sizeof(GroupHeader));
     const GroupHeader *header = (const GroupHeader *)group.data;
     EXPECT_EQ(1, header->type);
-    ASSERT_EQ(2, header->count);
-    ASSERT_EQ(sizeof(GroupHeader) + 2 * sizeof(GroupEntry), group.size);
+    ASSERT_EQ(1, header->count);
+    ASSERT_EQ(sizeof(GroupHeader) + sizeof(GroupEntry), group.size);
     const GroupEntry *entries = (const GroupEntry *)(header + 1);
 
-    static const struct { int size, bits; } kImages[] = {{16, 4}, {32, 4}};
-    for (int i = 0; i < 2; i++) {
+    static const struct { int size, bits; } kImages[] = {{32, 4}};
+    for (int i = 0; i < 1; i++) {
         SCOPED_TRACE(std::to_string(kImages[i].size) + "x" + std::to_string(kImages[i].size) +
                      " at " + std::to_string(kImages[i].bits));
         const GroupEntry &entry = entries[i];
