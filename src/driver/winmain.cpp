@@ -135,6 +135,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
         ReportItem(ITEM_NOTED, "uninstall data could not be read", modulePath);
         return EndRun(-1);
     }
+    MakeEntryPathsFull();
     if (!(GetOptionFlags() & OPTION_KEEPTHEME))
         LimitVisualStyles();
     // A silent caller must not read "everything is gone" from a run that removed nothing.

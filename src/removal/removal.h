@@ -16,6 +16,9 @@ int GetSpecialFolderPath(char *buffer, int identifier);
 void GetTrueTypeFullName(const char *path, char *name, DWORD size);
 void UnregisterFont(const char *path);
 
+// Before the first phase: every entry's folder made full, literal and device paths dropped.
+void MakeEntryPathsFull();
+
 // Phase 1: files.
 int BuildEntryPath(const FileEntry *entry);
 int IsFileInUse(const char *path);

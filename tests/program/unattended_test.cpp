@@ -2,6 +2,8 @@
 // nothing and tells by its exit code what stayed; /L writes a log that matches the machine.
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -317,6 +319,50 @@ TEST_F(Silent, SystemErrorBoxesAreOff) {
     ASSERT_TRUE(run.finished);
     UINT boxesOff = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
     EXPECT_EQ(boxesOff, ReportedErrorMode(app_) & boxesOff);
+}
+
+// Each entry names one place however it is spelled: a relative folder means the folder below
+// the current directory at start in every phase (phase 3 runs after it has moved), "." and
+// ".." and forward slashes are resolved before the protection test, and literal and device
+// paths are refused whole. What an entry refuses counts as left: exit code 1.
+TEST_F(Unattended, EveryPathMeansOnePlace) {
+    char favorites[MAX_PATH] = "";
+    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, favorites, CSIDL_FAVORITES, TRUE));
+    const std::string shell = favorites;
+    // The test needs Favorites as an empty folder, one that a removal would take.
+    if (!RemoveDirectoryA(shell.c_str()))
+        GTEST_SKIP() << "Favorites is not an empty folder here";
+    ASSERT_TRUE(CreateDirectoryA(shell.c_str(), nullptr));
+    const std::string data = app_ + "\\data", unrelated = root_ + "\\data";
+    const std::string literal = root_ + "\\literal", device = root_ + "\\device";
+    for (const std::string &folder : {data, unrelated, literal, device})
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
+    ASSERT_TRUE(WriteFileText(data + "\\x.dat", "application"));
+    std::string forward = shell;
+    for (char &c : forward)
+        if (c == '\\')
+            c = '/';
+    pack::Block block;
+    block.texts = Texts();
+    block.files = {{"data", "", 0},
+                   {"data", "x.dat", 0},
+                   {shell + "\\.", "", 0},
+                   {forward, "", 0},
+                   {"\\\\?\\" + literal, "", 0}};
+    block.folders = {{0, shell + "\\sub\\..", ""}, {0, "\\\\.\\" + device, ""}};
+    ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
+    std::string saved(MAX_PATH, '\0');
+    saved.resize(GetCurrentDirectoryA(MAX_PATH, &saved[0]));
+    ASSERT_TRUE(SetCurrentDirectoryA(app_.c_str())); // as an installer starts it
+    RunResult run = RunAndAnswer(exe_, "/S /X", {}, 30000, Action::Press(IDOK));
+    SetCurrentDirectoryA(saved.c_str());
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(1u, run.exitCode) << "the refused entries count as left";
+    EXPECT_FALSE(FileExists(data)) << "the application's data folder goes";
+    EXPECT_TRUE(FileExists(unrelated)) << "the same name below another folder stays";
+    EXPECT_TRUE(FileExists(shell)) << "a protected folder stays under every spelling";
+    EXPECT_TRUE(FileExists(literal));
+    EXPECT_TRUE(FileExists(device));
 }
 
 // The machine as the log describes it: the last line about each path or key says whether
