@@ -165,6 +165,9 @@ HMODULE LoadSystemLibrary(const char *name);
 void RestrictDllSearch();
 HMODULE LoadLibraryBeside(const char *path);
 
+// 32 bits that no other process can predict, for names made in shared folders.
+DWORD RandomNumber();
+
 // The owner for a box or dialog: the main window, made now if its making was put off.
 HWND OwnerWindow();
 

@@ -19,17 +19,26 @@ HMODULE LoadSystemLibrary(const char *name) {
 }
 
 // Where the system offers it, the default DLL search is limited to the System folder, as
-// hardened installers do. Older systems lack the call and are unaffected.
+// hardened installers do. Where it does not (XP SP1 to Vista without the update), an empty
+// DLL directory at least takes the current directory out of the search. Older systems
+// lack both calls and are unaffected.
 void RestrictDllSearch() {
     typedef BOOL(WINAPI * SetDefaultDllDirectoriesProc)(DWORD);
+    typedef BOOL(WINAPI * SetDllDirectoryProc)(LPCSTR);
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     if (!kernel)
         return;
     SetDefaultDllDirectoriesProc restrictSearch =
         (SetDefaultDllDirectoriesProc)(void (*)())GetProcAddress(kernel,
                                                                  "SetDefaultDllDirectories");
-    if (restrictSearch && restrictSearch(SEARCH_SYSTEM32))
+    if (restrictSearch && restrictSearch(SEARCH_SYSTEM32)) {
         searchRestricted = 1;
+        return;
+    }
+    SetDllDirectoryProc setDirectory =
+        (SetDllDirectoryProc)(void (*)())GetProcAddress(kernel, "SetDllDirectoryA");
+    if (setDirectory)
+        setDirectory("");
 }
 
 // Loads a library named by full path so that it still finds the DLLs beside it, also

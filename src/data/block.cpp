@@ -57,7 +57,8 @@ static int Skip(RecordCursor *cursor, DWORD count) {
     if (count <= buffered) {
         cursor->next += count;
     } else {
-        SetFilePosition(cursor->file, GetFilePosition(cursor->file) + count - buffered);
+        if (!SetFilePosition(cursor->file, GetFilePosition(cursor->file) + count - buffered))
+            return 0;
         cursor->next = cursor->filled = 0;
     }
     cursor->left -= count;
@@ -75,8 +76,7 @@ static int HoldsZero(const char *text, DWORD count) {
 // that does not fit is read past and the entry dropped: a cut path names another file. So
 // is a text with a zero byte inside: it ends early, and what follows would be taken for
 // the next text.
-static int ReadEntryText(RecordCursor *cursor, char *scratch, DWORD size, DWORD *used,
-                         int *keep) {
+static int ReadEntryText(RecordCursor *cursor, char *scratch, DWORD size, DWORD *used, int *keep) {
     WORD count;
     if (!Take(cursor, &count, 2))
         return 0;
@@ -295,7 +295,10 @@ int ReadRecordPayload(HANDLE file, const RecordHeader *header, BYTE **block, DWO
 static int ReadRecords(HANDLE file) {
     DWORD fileSize = GetFileLength(file);
     RecordHeader header;
-    SetFilePosition(file, uninstallLocator.uninstallDataOffset);
+    // A seek that fails leaves the file at its start: the executable's own header would be
+    // read as the block.
+    if (!SetFilePosition(file, uninstallLocator.uninstallDataOffset))
+        return LOAD_UNREADABLE;
     for (;;) {
         if (ReadExactly(file, &header, sizeof header))
             return LOAD_UNREADABLE;
@@ -333,7 +336,8 @@ static int ReadRecords(HANDLE file) {
                 return code;
             if (header.tag == TAG_END)
                 return LOAD_OK;
-            SetFilePosition(file, payload + header.length);
+            if (!SetFilePosition(file, payload + header.length))
+                return LOAD_UNREADABLE;
         }
         if (header.tag == TAG_END)
             return LOAD_OK;

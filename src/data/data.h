@@ -59,8 +59,8 @@ HANDLE OpenExistingFile(const char *name, int readWrite);
 HANDLE CreateNewFile(const char *name);
 int ReadExactly(HANDLE file, void *buffer, DWORD count); // 0 when every byte came
 DWORD GetFilePosition(HANDLE file);
-DWORD GetFileLength(HANDLE file); // low 32 bits; 0xFFFFFFFF on failure
-void SetFilePosition(HANDLE file, DWORD position);
+DWORD GetFileLength(HANDLE file);                 // low 32 bits; 0xFFFFFFFF on failure
+int SetFilePosition(HANDLE file, DWORD position); // 1 when the file is there now
 void CloseFile(HANDLE file);
 
 // Message texts.

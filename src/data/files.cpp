@@ -7,8 +7,10 @@ HANDLE OpenExistingFile(const char *name, int readWrite) {
     return SysCreateFile(name, access, FILE_SHARE_READ, OPEN_EXISTING);
 }
 
+// Never an existing name: a file someone else made (or a link planted there) is not
+// opened, so nothing written here can end up in a file another process holds or chose.
 HANDLE CreateNewFile(const char *name) {
-    return SysCreateFile(name, GENERIC_WRITE, 0, CREATE_ALWAYS);
+    return SysCreateFile(name, GENERIC_WRITE, 0, CREATE_NEW);
 }
 
 int ReadExactly(HANDLE file, void *buffer, DWORD count) {
@@ -26,8 +28,12 @@ DWORD GetFileLength(HANDLE file) {
     return GetFileSize(file, 0);
 }
 
-void SetFilePosition(HANDLE file, DWORD position) {
-    SetFilePointer(file, (LONG)position, 0, FILE_BEGIN);
+// The system takes the distance as signed: from 2 GiB on the seek fails and the position
+// stays where it was, so only the position the call reports tells where the next read is.
+// 0xFFFFFFFF is also the failure value, and never a position this call can reach.
+int SetFilePosition(HANDLE file, DWORD position) {
+    DWORD reached = SetFilePointer(file, (LONG)position, 0, FILE_BEGIN);
+    return reached == position && reached != INVALID_SET_FILE_POINTER;
 }
 
 void CloseFile(HANDLE file) {

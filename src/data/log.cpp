@@ -5,6 +5,7 @@
 #include "data.h"
 
 #define LOG_NUMBERS 1000 // <name>.log, then <name>.1.log up to <name>.999.log
+#define LOG_GUESSES 8    // then names no one can make ahead: <name>.<random hex>.log
 #define LOG_TAIL 5       // "..." marking a cut line, then CR LF
 
 static const char logExtension[] = ".log";
@@ -35,13 +36,17 @@ static void FormatNumber(char *text, DWORD value, DWORD base) {
     text[n] = 0;
 }
 
-// "<folder><name>.log", or "<folder><name>.<n>.log" for n of 1 or more.
+// "<folder><name>.log", "<folder><name>.<n>.log" for n from 1 to 999, and past those
+// "<folder><name>.<random hexadecimal number>.log".
 static int BuildLogName(char *buffer, const char *folder, const char *name, DWORD n) {
     char number[16];
     number[0] = 0;
     if (n) {
         number[0] = '.';
-        FormatNumber(number + 1, n, 10);
+        if (n < LOG_NUMBERS)
+            FormatNumber(number + 1, n, 10);
+        else
+            FormatNumber(number + 1, RandomNumber(), 16);
     }
     return CopyText(buffer, PATH_SIZE, folder) && AppendText(buffer, PATH_SIZE, name) &&
            AppendText(buffer, PATH_SIZE, number) && AppendText(buffer, PATH_SIZE, logExtension);
@@ -49,7 +54,9 @@ static int BuildLogName(char *buffer, const char *folder, const char *name, DWOR
 
 // Named after the executable, without its extension: uninstall.exe writes uninstall.log,
 // or the first of uninstall.1.log, uninstall.2.log ... that does not exist yet. CREATE_NEW
-// picks a free name and creates it in one step, so no other run's log is overwritten.
+// picks a free name and creates it in one step, so no other run's log is overwritten. The
+// numbered names can all be made ahead by anyone who may write to the folder; a run that
+// finds them taken tries a few random names, so that nobody can keep it from logging.
 int OpenRemovalLog() {
     char module[PATH_SIZE];
     char folder[PATH_SIZE];
@@ -68,7 +75,7 @@ int OpenRemovalLog() {
     length = SysGetFolder(FOLDER_TEMP, folder, PATH_SIZE);
     if (!length || length >= PATH_SIZE || !AddBackslash(folder, PATH_SIZE))
         return 0;
-    for (DWORD n = 0; n < LOG_NUMBERS; n++) {
+    for (DWORD n = 0; n < LOG_NUMBERS + LOG_GUESSES; n++) {
         if (!BuildLogName(name, folder, base, n))
             return 0;
         HANDLE file = SysCreateFile(name, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW);

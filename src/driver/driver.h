@@ -16,8 +16,10 @@ void CloseMainWindow();
 
 int RunProgram(const char *path, const char *arguments, int wait);
 void OpenDocument(const char *target, const char *extension);
+int IsRaisedToken(HANDLE token);
+int RunsWithRaisedRights(); // this process's token; the closing document is not opened
 LONG ReadDefaultValue(HKEY root, const char *subkey, char *buffer);
 void ScheduleSelfRemoval();
-HANDLE CreateTempBatchFile(char *buffer, const char *pattern);
+HANDLE CreateTempBatchFile(char *buffer);
 
 #endif

@@ -33,6 +33,41 @@ static int HoldsQuote(const char *text) {
     return 0;
 }
 
+// Whether text starts with ".exe", in any case, that ends a word.
+static int EndsProgramName(const char *text) {
+    static const char extension[] = ".exe";
+    for (DWORD i = 0; i < 4; i++)
+        if ((text[i] | 0x20) != extension[i])
+            return 0;
+    return text[4] == 0 || text[4] == ' ' || text[4] == '\t';
+}
+
+// A registered command that does not quote its program is quoted here, up to the first
+// ".exe" that ends a word: left unquoted, "C:\Program Files\X\x.exe" lets the system try
+// "C:\Program.exe" first. A command whose program part cannot be told (no such ".exe", or
+// an opening quote never closed) is refused with 0: guessing would be that same search.
+static int QuoteProgram(char *command, DWORD size) {
+    if (command[0] == '"')
+        return FindText(command + 1, "\"") != 0;
+    DWORD length = TextLength(command);
+    for (DWORD end = 0; command[end]; end++) {
+        if (!EndsProgramName(command + end))
+            continue;
+        end += 4;
+        if (length + 3 > size)
+            return 0;
+        // Two quotes go in: everything after the name moves by two, the name by one.
+        for (DWORD i = length + 1; i-- > end;)
+            command[i + 2] = command[i];
+        command[end + 1] = '"';
+        for (DWORD i = end; i-- > 0;)
+            command[i + 1] = command[i];
+        command[0] = '"';
+        return 1;
+    }
+    return 0;
+}
+
 // Waits on the process itself: its exit code alone cannot tell a running program from one
 // that ended with 259 (STILL_ACTIVE). Between two short waits the queue is peeked, never
 // dispatched, so that the system sees the thread as responsive.
@@ -115,7 +150,7 @@ static void OpenWithFallback(const char *target, const char *extension) {
         if (placeholder)
             *placeholder = 0;
         // A target with a space is one argument only in quotes.
-        if (AppendText(command, COMMAND_SIZE, " ") &&
+        if (QuoteProgram(command, COMMAND_SIZE) && AppendText(command, COMMAND_SIZE, " ") &&
             (!quote || AppendText(command, COMMAND_SIZE, "\"")) &&
             AppendText(command, COMMAND_SIZE, target) &&
             (!quote || AppendText(command, COMMAND_SIZE, "\""))) {
@@ -127,6 +162,56 @@ static void OpenWithFallback(const char *target, const char *extension) {
         }
     }
     ReleaseMemory((void **)&command);
+}
+
+typedef BOOL(WINAPI *OpenProcessTokenProc)(HANDLE, DWORD, HANDLE *);
+typedef BOOL(WINAPI *GetTokenInformationProc)(HANDLE, int, void *, DWORD, DWORD *);
+
+#define TOKEN_USER_CLASS 1       // TokenUser: the account's SID
+#define TOKEN_ELEVATION_CLASS 20 // TokenElevation: Vista and later
+
+// The token functions exist on the NT family only: looked up, never imported. advapi32 is
+// loaded already for the registry.
+static FARPROC TokenFunction(const char *name) {
+    return GetProcAddress(GetModuleHandleA("advapi32.dll"), name);
+}
+
+// Whether a program this process starts would get rights that the desktop user's own
+// programs lack: an elevated token (Vista and later), or an account of the system itself
+// (LocalSystem, LocalService, NetworkService: S-1-5-18 to S-1-5-20), which a deployment
+// tool may use on any NT version. Before Vista a user's programs all run with the same
+// rights, so an administrator's token counts as the user's own. A token that cannot be
+// read counts as raised: in doubt nothing is started.
+int IsRaisedToken(HANDLE token) {
+    GetTokenInformationProc query =
+        (GetTokenInformationProc)(void (*)())TokenFunction("GetTokenInformation");
+    DWORD words[32]; // a TOKEN_USER and its SID; a SID has at most 15 sub-authorities
+    DWORD size;
+    if (!query || (query(token, TOKEN_ELEVATION_CLASS, words, sizeof(DWORD), &size) && words[0]) ||
+        !query(token, TOKEN_USER_CLASS, words, sizeof words, &size))
+        return 1;
+    // Revision 1, one sub-authority, the NT authority (0, 0, 0, 0, 0, 5), then the account.
+    static const BYTE systemAccount[8] = {1, 1, 0, 0, 0, 0, 0, 5};
+    const BYTE *sid = (const BYTE *)(ULONG_PTR)words[0];
+    for (DWORD i = 0; i < sizeof systemAccount; i++)
+        if (sid[i] != systemAccount[i])
+            return 0;
+    DWORD account = *(const DWORD *)(sid + 8);
+    return account >= 18 && account <= 20;
+}
+
+// 95/98/Me have no accounts to keep apart: every program has every right.
+int RunsWithRaisedRights() {
+    if (!isNT)
+        return 0;
+    OpenProcessTokenProc open = (OpenProcessTokenProc)(void (*)())TokenFunction("OpenProcessToken");
+    HANDLE token;
+    // (HANDLE)-1 is the handle GetCurrentProcess gives, saving an import.
+    if (!open || !open((HANDLE)-1, TOKEN_QUERY, &token))
+        return 1;
+    int raised = IsRaisedToken(token);
+    CloseHandle(token);
+    return raised;
 }
 
 void OpenDocument(const char *target, const char *extension) {

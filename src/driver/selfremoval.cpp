@@ -2,7 +2,10 @@
 // cmd.exe runs one command line that deletes the executable once it is free, at most 60
 // times about a second apart, then removes the install folder if it is empty: no file holds
 // the commands, so no other process can change them, and the wide start carries names in
-// any script. On 95/98/Me a hidden batch in the temporary folder does the same.
+// any script. On 95/98/Me, whose command.com runs loops only from a file, the Windows
+// folder's command.com runs a hidden batch that does the same, made new under a name
+// nobody can guess in the temporary folder. Neither interpreter is looked up through
+// COMSPEC or PATH: both are named by full path.
 #include "driver.h"
 #include "../data/data.h"
 #include "../removal/removal.h"
@@ -10,21 +13,41 @@
 // The batch text and, once it is written, the command line. Every path may double in
 // length when its percent signs are escaped, and the executable appears three times.
 #define BATCH_SIZE 4096
+#define BATCH_NAME_TRIES 16 // random names tried before the self-removal gives up
 
 // Placeholders in the batch text: each stands for one path, as command.com reads it.
 #define EXE "\x01"
 #define FOLDER "\x02"
 #define BATCH "\x03"
+#define CHOICE "\x04"
 
-// 95/98/Me: command.com loops until the executable is gone.
-static const char batch95[] = "@echo off\r\n"
-                              ":Repeat\r\n"
-                              "del " EXE "\r\n"
-                              "if exist " EXE " goto Repeat\r\n"
-                              "rmdir " FOLDER "\r\n"
-                              "del " BATCH "\r\n";
+// 95/98/Me: command.com loops until the executable is gone. choice, from the Windows
+// folder's COMMAND folder, is its only way to wait: with it the loop ends after 60 tries
+// about a second apart; without it the loop runs until the file goes. command.com has no
+// arithmetic: the count is the length of a variable that grows by one "x" per try.
+#define TRIES_10 "xxxxxxxxxx"
+#define TRIES TRIES_10 TRIES_10 TRIES_10 TRIES_10 TRIES_10 TRIES_10
+static const char batchStart95[] = "@echo off\r\n"
+                                   "set VANISHTRY=\r\n"
+                                   ":Repeat\r\n"
+                                   "del " EXE "\r\n"
+                                   "if not exist " EXE " goto Done\r\n";
+static const char batchWait95[] = "if \"%VANISHTRY%\"==\"" TRIES "\" goto Done\r\n"
+                                  "set VANISHTRY=%VANISHTRY%x\r\n" CHOICE " /C:y /T:y,1 >nul\r\n";
+static const char batchLoop95[] = "goto Repeat\r\n"
+                                  ":Done\r\n";
+static const char batchFolder95[] = "rmdir " FOLDER "\r\n";
+static const char batchEnd95[] = "del " BATCH "\r\n";
+// The pieces in their order; the wait and the folder's removal are left out where they do
+// not apply.
+static const char *const batchPieces95[] = {batchStart95, batchWait95, batchLoop95, batchFolder95,
+                                            batchEnd95};
+enum { PIECE_WAIT = 1 << 1, PIECE_FOLDER = 1 << 3, PIECES_ALWAYS = 1 << 0 | 1 << 2 | 1 << 4 };
 
-static const char interpreter95[] = "command.com /C ";
+// A room of 4,096 bytes for the variable that counts: command.com started by a program
+// gets an environment with little space to spare.
+static const char interpreter95[] = "\\COMMAND.COM\" /E:4096 /C ";
+static const char choice95[] = "\\COMMAND\\CHOICE.COM";
 
 // NT family. The paths reach cmd.exe through its environment, never through the command
 // text, so no character of a name can end a quote or start another command: "%", "&", "^"
@@ -66,56 +89,58 @@ static int AppendPath(char *buffer, DWORD size, const char *path) {
     return 1;
 }
 
-// The batch text with its placeholders replaced; 0 when it does not fit.
-static int FormatBatch(char *buffer, DWORD size, const char *exe, const char *folder,
-                       const char *batch) {
-    const char *paths[] = {exe, folder, batch};
+// The chosen pieces of the batch text with their placeholders replaced; 0 when it does not
+// fit. names holds the paths in the order of their placeholders.
+static int FormatBatch(char *buffer, DWORD size, char (*names)[MAX_PATH], DWORD pieces) {
     buffer[0] = 0;
-    for (const char *p = batch95; *p; p++) {
-        if (*p >= 1 && *p <= 3) {
-            if (!AppendPath(buffer, size, paths[*p - 1]))
-                return 0;
+    for (DWORD i = 0; i < sizeof batchPieces95 / sizeof batchPieces95[0]; i++) {
+        if (!(pieces & (1 << i)))
             continue;
+        for (const char *p = batchPieces95[i]; *p; p++) {
+            if (*p >= 1 && *p <= 4) {
+                if (!AppendPath(buffer, size, names[*p - 1]))
+                    return 0;
+                continue;
+            }
+            char piece[2] = {*p, 0};
+            if (!AppendText(buffer, size, piece))
+                return 0;
         }
-        char piece[2] = {*p, 0};
-        if (!AppendText(buffer, size, piece))
-            return 0;
     }
     return 1;
 }
 
-// Replaces an ANSI path by its short form when the system has one that fits; otherwise the
-// long form stays, which is still the right file.
-static void ShortenPath(char *path) {
-    char shortPath[MAX_PATH];
-    DWORD n = GetShortPathNameA(path, shortPath, MAX_PATH);
+// A name as the batch holds it: in the ANSI code page, short when asked and the system has
+// a short form that fits (otherwise the long form, still the right file), then in the OEM
+// code page in which command.com reads it. 0 for a name the code page cannot hold.
+static int BatchName(const char *name, char *batchName, int shorten) {
+    if (!Utf8ToAnsi(name, batchName, MAX_PATH, 1))
+        return 0;
+    char shortName[MAX_PATH];
+    DWORD n = shorten ? GetShortPathNameA(batchName, shortName, MAX_PATH) : 0;
     if (n && n < MAX_PATH)
-        CopyText(path, MAX_PATH, shortPath);
+        CopyText(batchName, MAX_PATH, shortName);
+    CharToOemA(batchName, batchName);
+    return 1;
 }
-// pattern holds one "%d" and nothing else for wsprintfA; the number adds at most three
-// digits.
-HANDLE CreateTempBatchFile(char *buffer, const char *pattern) {
+
+// A new file under a random name in the temporary folder, never one that exists: a name
+// that someone made ahead, a file or a link, is passed over. buffer (PATH_SIZE bytes)
+// receives the name, or is emptied when no file could be made.
+HANDLE CreateTempBatchFile(char *buffer) {
     DWORD n = SysGetFolder(FOLDER_TEMP, buffer, PATH_SIZE);
-    if (n == 0 || n >= PATH_SIZE || TextLength(pattern) >= PATH_SIZE - 3 ||
-        !AddBackslash(buffer, PATH_SIZE)) {
-        buffer[0] = 0;
-        return INVALID_HANDLE_VALUE;
-    }
-    DWORD folderLength = TextLength(buffer);
-    for (int number = 1; number <= 998; number++) {
-        char name[PATH_SIZE];
-        buffer[folderLength] = 0;
-        wsprintfA(name, pattern, number);
-        if (!AppendText(buffer, PATH_SIZE, name))
-            break;
-        HANDLE file = OpenExistingFile(buffer, OPEN_READ);
-        if (file != INVALID_HANDLE_VALUE) {
-            CloseFile(file); // taken
-            continue;
+    if (n && n < PATH_SIZE && AddBackslash(buffer, PATH_SIZE)) {
+        DWORD folderLength = TextLength(buffer);
+        for (DWORD i = 0; i < BATCH_NAME_TRIES; i++) {
+            char name[16];
+            wsprintfA(name, "%08lX.bat", RandomNumber());
+            buffer[folderLength] = 0;
+            if (!AppendText(buffer, PATH_SIZE, name))
+                break;
+            HANDLE file = CreateNewFile(buffer);
+            if (file != INVALID_HANDLE_VALUE)
+                return file;
         }
-        file = CreateNewFile(buffer);
-        if (file != INVALID_HANDLE_VALUE)
-            return file;
     }
     buffer[0] = 0;
     return INVALID_HANDLE_VALUE;
@@ -128,38 +153,41 @@ static int WriteText(HANDLE file, const char *text) {
     return WriteFile(file, text, length, &written, 0) && written == length;
 }
 
-// 95/98/Me: the batch, in the OEM code page in which command.com reads it. Names reach it
-// in the ANSI code page; one it cannot hold is not written.
-static void ScheduleBatch(const char *exe, const char *folder) {
-    char exeName[MAX_PATH], folderName[MAX_PATH];
-    char batchName[PATH_SIZE], batchAnsi[MAX_PATH], batchOem[MAX_PATH];
+// 95/98/Me: the batch, written while no other process may open it, then command.com from
+// the Windows folder on it.
+static void ScheduleBatch(const char *exe, const char *folder, const char *windows) {
+    char names[4][MAX_PATH]; // executable, install folder, batch, choice, as the batch holds them
+    char batchName[PATH_SIZE], choice[PATH_SIZE];
     char *text = 0;
-    if (!Utf8ToAnsi(exe, exeName, MAX_PATH, 1) || !Utf8ToAnsi(folder, folderName, MAX_PATH, 1) ||
+    DWORD pieces = PIECES_ALWAYS;
+    // The folder goes only when empty, and never when protected.
+    if (!IsProtectedFolder((char *)folder))
+        pieces |= PIECE_FOLDER;
+    if (CopyText(choice, PATH_SIZE, windows) && AppendText(choice, PATH_SIZE, choice95)) {
+        DWORD attributes = SysGetAttributes(choice);
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            BatchName(choice, names[3], 1))
+            pieces |= PIECE_WAIT;
+    }
+    if (!BatchName(exe, names[0], 1) || !BatchName(folder, names[1], 1) ||
         !AllocateMemory((void **)&text, BATCH_SIZE)) {
         ReportItem(ITEM_NOTED, "self-removal skipped", 0);
         return;
     }
-    ShortenPath(exeName);
-    ShortenPath(folderName);
-    HANDLE file = CreateTempBatchFile(batchName, "delme%d.bat");
+    HANDLE file = CreateTempBatchFile(batchName);
     if (file == INVALID_HANDLE_VALUE) {
         ReportItem(ITEM_NOTED, "self-removal batch not written, no free name", 0);
         ReleaseMemory((void **)&text);
         return;
     }
-    int ready = Utf8ToAnsi(batchName, batchAnsi, MAX_PATH, 1);
-    if (ready) {
-        CharToOemA(exeName, exeName);
-        CharToOemA(folderName, folderName);
-        CharToOemA(batchAnsi, batchOem);
-        ready =
-            FormatBatch(text, BATCH_SIZE, exeName, folderName, batchOem) && WriteText(file, text);
-    }
+    int ready = BatchName(batchName, names[2], 0) && FormatBatch(text, BATCH_SIZE, names, pieces) &&
+                WriteText(file, text);
     CloseFile(file);
     // The line itself is not a batch, where "%%" would help: a name holding "%" is refused.
     PROCESS_INFORMATION process;
     if (ready && !HoldsAny(batchName, "%\"") && !HoldsAny(batchName, separators95) &&
-        CopyText(text, BATCH_SIZE, interpreter95) && AppendText(text, BATCH_SIZE, batchName) &&
+        CopyText(text, BATCH_SIZE, "\"") && AppendText(text, BATCH_SIZE, windows) &&
+        AppendText(text, BATCH_SIZE, interpreter95) && AppendText(text, BATCH_SIZE, batchName) &&
         SysStartProcess(text, 0, SW_HIDE, FALSE, &process)) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
@@ -215,5 +243,5 @@ void ScheduleSelfRemoval() {
     if (isNT)
         ScheduleCommand(workPath, installFolder, system);
     else
-        ScheduleBatch(workPath, installFolder);
+        ScheduleBatch(workPath, installFolder, system);
 }

@@ -48,13 +48,19 @@ static void RunApplicationProgram() {
                    workPath);
 }
 
-// A silent run opens nothing: a page opened on a machine nobody watches stays open.
+// A silent run opens nothing: a page opened on a machine nobody watches stays open. Nor
+// does a run with raised rights: the program that opens the document comes from file
+// associations its user may change, and would run with those rights.
 static void OpenClosingDocument() {
     const char *document = GetDocumentName();
     if (bareMode || !document)
         return;
     if (silentMode) {
         ReportItem(ITEM_NOTED, "document not opened, silent", document);
+        return;
+    }
+    if (RunsWithRaisedRights()) {
+        ReportItem(ITEM_NOTED, "document not opened, elevated", document);
         return;
     }
     OpenDocument(document, ".htm");

@@ -2,6 +2,8 @@
 // behind its module handle, so each copy plays the uninstaller's own file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "data/data.h"
 #include "support.h"
 
@@ -417,6 +419,35 @@ TEST_F(Loader, DropsEntriesWhoseTextsHoldAZeroByte) {
     EXPECT_STREQ("kept.txt", folderEntries[0]->file);
     ASSERT_EQ(1u, registryEntryCount);
     EXPECT_STREQ("Software\\Vendor\\Kept", registryEntries[0]->path);
+}
+
+// The loader reads at the block's offset or not at all. The system takes a seek of 2 GiB
+// or more as negative and leaves the file where it was, at its start: a stream planted in
+// the executable's own header (bytes 4 to 59 of the DOS header, which no system reads)
+// would be read instead. An offset that lands on the planted stream shows it is one.
+TEST_F(Loader, ReadsNothingFromAnOffsetItCannotReach) {
+    Bytes stream = pack::EncodeRecords({Files({{"C:\\P", "header", 0}}), End()});
+    ASSERT_LE(stream.size() + 8, 0x3Cu) << "the stream must end before the PE header's offset";
+    // SetUp reads the host afresh for every test.
+    std::fill(host_.begin() + 4, host_.begin() + 8, 0); // "MZ" with a length of 0
+    std::copy(stream.begin(), stream.end(), host_.begin() + 8);
+    struct Case {
+        const char *name;
+        uint32_t offset;
+        int result;
+        std::vector<std::string> files;
+    } cases[] = {
+        {"the planted stream itself", 8, 1, {"C:\\P|header"}},
+        {"2 GiB", 0x80000000u, 0, {}},
+        {"the largest offset", 0xFFFFFFFFu, 0, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FreeUninstallData();
+        EXPECT_EQ(c.result, Load(Bytes{}, c.offset - uint32_t(host_.size())));
+        EXPECT_EQ(c.files, FileNames());
+        EXPECT_EQ(c.result ? 0u : 1u, boxes_.size()) << "a block that cannot be read is reported";
+    }
 }
 
 // A missing or damaged options record never leads a read outside it.

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "data/data.h"
 #include "support.h"
@@ -146,6 +148,55 @@ TEST_F(Log, NothingIsWrittenWithoutAnOpenLog) {
     ReportItem(ITEM_LEFT, "file left", "C:\\a");
     EXPECT_EQ(1u, itemCounts[ITEM_LEFT]) << "the outcome still counts";
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(LogName(0).c_str()));
+}
+
+// Anyone who may write to the temporary folder can make all thousand numbered names ahead.
+// The log then takes a name nobody could make ahead, a random hexadecimal number in place
+// of the count, new each time; the numbered files stay as they were.
+TEST_F(Log, TakesAnUnguessableNameWhenEveryNumberedOneIsTaken) {
+    std::string folder = testing_support::ScratchFolder("log-names-taken");
+    std::vector<std::string> saved;
+    for (const char *variable : {"TMP", "TEMP"}) {
+        char value[MAX_PATH] = {};
+        DWORD n = GetEnvironmentVariableA(variable, value, MAX_PATH);
+        saved.push_back(n && n < MAX_PATH ? value : "");
+        SetEnvironmentVariableA(variable, folder.c_str());
+    }
+    std::set<std::string> taken;
+    for (int n = 0; n < 1000; n++) {
+        std::string name = OwnBase() + (n ? "." + std::to_string(n) : std::string()) + ".log";
+        ASSERT_TRUE(testing_support::WriteFileText(folder + "\\" + name, "")) << name;
+        taken.insert(name);
+    }
+    std::vector<int> opened;
+    for (const char *line : {"first", "second"}) {
+        opened.push_back(OpenRemovalLog());
+        ReportItem(ITEM_NOTED, line, "x");
+        CloseRemovalLog();
+    }
+    SetEnvironmentVariableA("TMP", saved[0].empty() ? nullptr : saved[0].c_str());
+    SetEnvironmentVariableA("TEMP", saved[1].empty() ? nullptr : saved[1].c_str());
+    EXPECT_EQ((std::vector<int>{1, 1}), opened);
+
+    std::vector<std::string> logs;
+    for (const std::string &name : testing_support::ListFolder(folder))
+        if (!taken.count(name))
+            logs.push_back(name);
+        else
+            EXPECT_EQ("", ReadFileText(folder + "\\" + name)) << name << " was written";
+    ASSERT_EQ(2u, logs.size());
+    std::set<std::string> lines;
+    for (const std::string &name : logs) {
+        std::string prefix = OwnBase() + ".", suffix = ".log";
+        ASSERT_GT(name.size(), prefix.size() + suffix.size()) << name;
+        EXPECT_EQ(prefix, name.substr(0, prefix.size()));
+        EXPECT_EQ(suffix, name.substr(name.size() - suffix.size()));
+        std::string middle =
+            name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+        EXPECT_EQ(std::string::npos, middle.find_first_not_of("0123456789ABCDEF")) << name;
+        lines.insert(ReadLog(folder + "\\" + name));
+    }
+    EXPECT_EQ((std::set<std::string>{"first: x\r\n", "second: x\r\n"}), lines);
 }
 
 } // namespace

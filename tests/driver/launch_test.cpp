@@ -7,6 +7,7 @@
 #include "support.h"
 
 #include <string>
+#include <vector>
 
 using namespace testing_support;
 
@@ -169,14 +170,31 @@ TEST_F(RunProgramTest, ArgumentsTooLongAreNotCut) {
     EXPECT_FALSE(FileExists(mark_));
 }
 
+// The recorder's name holds a space. A decoy sits where the system looks first for an
+// unquoted "...\record er.exe ...": "...\record.exe". What it runs leaves a mark in the
+// temporary folder, which is the test's own folder here.
 class OpenDocumentTest : public ::testing::Test {
   protected:
     void SetUp() override {
         folder_ = ScratchFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
         recorder_ = folder_ + "\\record er.exe";
         ASSERT_TRUE(CopyFileA(Fixture("recorder").c_str(), recorder_.c_str(), FALSE));
+        ASSERT_TRUE(
+            CopyFileA(Fixture("samplecleanup").c_str(), (folder_ + "\\record.exe").c_str(), FALSE));
         record_ = folder_ + "\\record.txt";
+        for (const char *variable : {"TMP", "TEMP"}) {
+            char value[MAX_PATH] = {};
+            DWORD n = GetEnvironmentVariableA(variable, value, MAX_PATH);
+            savedTemp_.push_back(n && n < MAX_PATH ? value : "");
+            SetEnvironmentVariableA(variable, folder_.c_str()); // the started program inherits it
+        }
     }
+    void TearDown() override {
+        SetEnvironmentVariableA("TMP", savedTemp_[0].empty() ? nullptr : savedTemp_[0].c_str());
+        SetEnvironmentVariableA("TEMP", savedTemp_[1].empty() ? nullptr : savedTemp_[1].c_str());
+        EXPECT_FALSE(FileExists(folder_ + "\\vanish-sample-cleanup.txt")) << "the decoy ran";
+    }
+    std::vector<std::string> savedTemp_;
     std::string Recorded() {
         EXPECT_TRUE(WaitForFile(record_)) << "the open command did not run";
         // Wine may show the renamed file a moment before it can be opened.
@@ -226,6 +244,12 @@ TEST_F(OpenDocumentTest, FallsBackToTheHtmCommand) {
         {"bare placeholder and switches", start + " %1 /new", plain, start + "  " + plain},
         {"no placeholder", start, plain, start + " " + plain},
         {"target with spaces", start + " \"%1\"", spaced, start + "  \"" + spaced + "\""},
+        // An unquoted program is quoted up to the first ".exe" that ends a word.
+        {"unquoted program with a space", recorder_ + " " + record_ + " %1", plain,
+         "\"" + recorder_ + "\" " + record_ + "  " + plain},
+        {"unquoted program, extension in capitals, no placeholder",
+         folder_ + "\\record er.EXE " + record_, plain,
+         "\"" + folder_ + "\\record er.EXE\" " + record_ + " " + plain},
     };
     removal_tests::RootRedirect classes(HKEY_CLASSES_ROOT);
     ASSERT_TRUE(classes.active());
@@ -248,6 +272,13 @@ TEST_F(OpenDocumentTest, FallbackGivesUpSilently) {
     OpenDocument(target.c_str(), ".htm"); // no ".htm" at all
     ASSERT_TRUE(classes.Write(".htm", "", REG_SZ, "VanishTests.Page"));
     OpenDocument(target.c_str(), ".htm"); // no command
+    // A program that cannot be told apart from its arguments: unquoted without ".exe", where
+    // the system would try "...\record.exe" first, or an opening quote never closed.
+    for (const std::string &command :
+         {folder_ + "\\record er " + record_ + " %1", "\"" + recorder_ + " " + record_ + " %1"}) {
+        ASSERT_TRUE(classes.Write("VanishTests.Page\\shell\\open\\command", "", REG_SZ, command));
+        OpenDocument(target.c_str(), ".htm");
+    }
     // A command of 800 bytes does not fit the 778 that are read.
     std::string longCommand = start + " " + std::string(800 - start.size() - 1, 'x');
     ASSERT_TRUE(classes.Write("VanishTests.Page\\shell\\open\\command", "", REG_SZ, longCommand));
@@ -256,6 +287,48 @@ TEST_F(OpenDocumentTest, FallbackGivesUpSilently) {
     ASSERT_TRUE(classes.Write("VanishTests.Page\\shell\\open\\command", "", REG_SZ, start));
     OpenDocument(target.c_str(), ".htm");
     EXPECT_EQ(start + " " + target, Recorded()) << "only the last command ran";
+}
+
+// The closing document's decision on a token: an elevated one is raised, the limited one
+// linked to it is not, and one that cannot be read counts as raised. Wine gives this
+// process an elevated token with a limited one linked to it, as "Run as administrator"
+// does. The process's own decision follows its token on the NT family; 95/98/Me have none.
+TEST(RaisedRightsTest, ElevatedAndUnreadableTokensAreRaised) {
+    const TOKEN_INFORMATION_CLASS elevationType = (TOKEN_INFORMATION_CLASS)18;
+    const TOKEN_INFORMATION_CLASS linkedToken = (TOKEN_INFORMATION_CLASS)19;
+    const DWORD elevationFull = 2;
+    HANDLE own = nullptr, linked = nullptr, unreadable = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own));
+    DWORD type = 0, size = 0;
+    if (!GetTokenInformation(own, elevationType, &type, sizeof type, &size) ||
+        type != elevationFull ||
+        !GetTokenInformation(own, linkedToken, &linked, sizeof linked, &size)) {
+        CloseHandle(own);
+        GTEST_SKIP() << "this process's token is not an elevated one with a limited one linked";
+    }
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE, &unreadable));
+    struct Case {
+        const char *name;
+        HANDLE token;
+        int raised;
+    } cases[] = {
+        {"elevated", own, 1},
+        {"limited", linked, 0},
+        {"opened without the right to query it", unreadable, 1},
+        {"no token", nullptr, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.raised, IsRaisedToken(c.token));
+    }
+    int family = isNT;
+    isNT = 1;
+    EXPECT_EQ(1, RunsWithRaisedRights());
+    isNT = 0;
+    EXPECT_EQ(0, RunsWithRaisedRights());
+    isNT = family;
+    for (HANDLE token : {own, linked, unreadable})
+        CloseHandle(token);
 }
 
 TEST(ReadDefaultValueTest, EmptiesTheBufferWhenNothingCanBeRead) {

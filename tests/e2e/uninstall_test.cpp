@@ -360,7 +360,9 @@ class Sample : public ::testing::Test {
         expected.Remove(exe_);
     }
 
+    // As a user's ordinary program: an elevated run does not open the document.
     RunResult Run(const std::string &arguments, std::vector<Action> script) {
+        AsOrdinaryUser user;
         return RunAndAnswer(exe_, arguments, std::move(script), 120000);
     }
 
@@ -370,7 +372,7 @@ class Sample : public ::testing::Test {
             if (FileExists(exe_))
                 return false;
             for (const std::string &name : ListFolder(temp_))
-                if (name.rfind("delme", 0) == 0)
+                if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bat") == 0)
                     return false;
             return true;
         });

@@ -82,9 +82,11 @@ DWORD GetFileLength(HANDLE file) {
     return DWORD(content->size());
 }
 
-void SetFilePosition(HANDLE file, DWORD to) {
-    if (Call(file, "SetFilePosition") && LONG(to) >= 0)
-        position = to;
+int SetFilePosition(HANDLE file, DWORD to) {
+    if (!Call(file, "SetFilePosition") || LONG(to) < 0)
+        return 0;
+    position = to;
+    return 1;
 }
 
 void CloseFile(HANDLE file) {

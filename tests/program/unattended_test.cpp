@@ -629,12 +629,16 @@ TEST_F(LogFile, ProgramDocumentAndSelfRemovalAreLogged) {
     if (Family() == "win98") {
         // Wine has no command.com for the 95 family unless the self-removal tests put their
         // stand-in there for a while; the batch is then deleted again.
-        std::string started = "self-removal batch written and started: " + TempFolder() + "delme";
-        std::string deleted = "self-removal batch not started, deleted: " + TempFolder() + "delme";
-        bool ok = lines[5].compare(0, started.size(), started) == 0 ||
-                  lines[5].compare(0, deleted.size(), deleted) == 0;
-        EXPECT_TRUE(ok) << lines[5];
-        EXPECT_EQ(".bat", lines[5].substr(lines[5].size() - 4));
+        // Its name is eight random hexadecimal digits.
+        std::string started = "self-removal batch written and started: " + TempFolder();
+        std::string deleted = "self-removal batch not started, deleted: " + TempFolder();
+        size_t at = lines[5].rfind('\\') + 1;
+        std::string said = lines[5].substr(0, at), name = lines[5].substr(at);
+        EXPECT_TRUE(said == started || said == deleted) << lines[5];
+        ASSERT_EQ(12u, name.size()) << name;
+        EXPECT_EQ(std::string::npos, name.substr(0, 8).find_first_not_of("0123456789ABCDEF"))
+            << name;
+        EXPECT_EQ(".bat", name.substr(8));
     } else {
         // The NT family writes no batch: cmd.exe gets the whole loop on its command line.
         EXPECT_EQ("self-removal started: " + exe_, lines[5]);

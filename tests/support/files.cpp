@@ -148,6 +148,30 @@ bool WriteStampedUninstaller(const pack::Bytes &block, const std::string &target
            pack::Stamp(image, block, &error) && pack::WriteWholeFile(target, image, &error);
 }
 
+static HANDLE startToken; // the token of an AsOrdinaryUser that lives, or null
+
+AsOrdinaryUser::AsOrdinaryUser() {
+    const TOKEN_INFORMATION_CLASS linkedToken = (TOKEN_INFORMATION_CLASS)19; // Vista's
+    HANDLE own = nullptr, linked = nullptr;
+    DWORD size = 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own))
+        return;
+    // The linked token may come as an impersonation token; a process needs a primary one.
+    if (GetTokenInformation(own, linkedToken, &linked, sizeof linked, &size) && linked) {
+        DuplicateTokenEx(linked, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary,
+                         &token_);
+        CloseHandle(linked);
+    }
+    CloseHandle(own);
+    startToken = token_;
+}
+
+AsOrdinaryUser::~AsOrdinaryUser() {
+    startToken = nullptr;
+    if (token_)
+        CloseHandle(token_);
+}
+
 RunResult RunAndAnswer(const std::string &program, const std::string &arguments,
                        std::vector<Action> script, DWORD timeoutMs, Action fallback,
                        std::function<void(HWND, const Box &)> onBox) {
@@ -160,8 +184,10 @@ RunResult RunAndAnswer(const std::string &program, const std::string &arguments,
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
+    if (startToken ? !CreateProcessAsUserA(startToken, nullptr, line.data(), nullptr, nullptr,
+                                           FALSE, 0, nullptr, nullptr, &startup, &process)
+                   : !CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                     nullptr, &startup, &process))
         return result;
     result.started = true;
     BoxWatcher watcher(process.dwProcessId, std::move(script), fallback, std::move(onBox));

@@ -156,6 +156,23 @@ RunResult RunAndAnswer(const std::string &program, const std::string &arguments,
                        Action fallback = Action::Press(IDCANCEL),
                        std::function<void(HWND, const Box &)> onBox = nullptr);
 
+// While one lives, RunAndAnswer starts programs with the limited token linked to this
+// process's own, as a user's ordinary programs have it: Wine gives every program an
+// elevated token, as "Run as administrator" does. Without a linked token nothing changes.
+class AsOrdinaryUser {
+  public:
+    AsOrdinaryUser();
+    ~AsOrdinaryUser();
+    AsOrdinaryUser(const AsOrdinaryUser &) = delete;
+    AsOrdinaryUser &operator=(const AsOrdinaryUser &) = delete;
+    bool active() const {
+        return token_ != nullptr;
+    }
+
+  private:
+    HANDLE token_ = nullptr;
+};
+
 } // namespace testing_support
 
 #endif
