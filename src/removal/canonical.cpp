@@ -16,13 +16,22 @@ static int IsRefusedPrefix(const char *p) {
            ((IsSlash(p[1]) && (p[2] == '?' || p[2] == '.')) || (p[1] == '?' && p[2] == '?'));
 }
 
-// The full form of path, in place (PATH_SIZE bytes); 0 when it is refused or does not fit.
+#define REFUSED 0
+#define MADE_FULL 1
+#define AS_IT_IS                                                                                   \
+    2 // the system cannot say (a name its code page cannot hold, too long): each
+      // phase meets the path as before, tries it or skips it, and reports why
+
+// The full form of path, in place (PATH_SIZE bytes).
 static int MakeFull(char *path) {
     char full[PATH_SIZE];
     if (IsRefusedPrefix(path))
-        return 0;
+        return REFUSED;
     DWORD n = SysGetFullPath(path, full, PATH_SIZE);
-    return n && n < PATH_SIZE && FitsSystemPath(full) && CopyText(path, PATH_SIZE, full);
+    if (!n || n >= PATH_SIZE || !FitsSystemPath(full))
+        return AS_IT_IS;
+    CopyText(path, PATH_SIZE, full);
+    return MADE_FULL;
 }
 
 // A new entry block with the fixed fields copied and the texts given; 0 without memory.
@@ -57,8 +66,13 @@ static void MakeFileEntriesFull() {
             i++;
             continue;
         }
-        if (!MakeFull(workPath)) {
+        int made = MakeFull(workPath);
+        if (made == REFUSED) {
             Drop((void **)fileEntries, &fileEntryCount, i, workPath);
+            continue;
+        }
+        if (made == AS_IT_IS) {
+            i++;
             continue;
         }
         // The file's own folder becomes the entry's folder, so a name that holds ".." cannot
@@ -70,13 +84,13 @@ static void MakeFileEntriesFull() {
             name = last + 1;
         }
         char *folder, *file;
-        FileEntry *made =
+        FileEntry *rebuilt =
             (FileEntry *)Rebuild(entry, sizeof *entry, workPath, name, &folder, &file);
-        if (made) {
-            made->folder = folder;
-            made->name = file;
+        if (rebuilt) {
+            rebuilt->folder = folder;
+            rebuilt->name = file;
             ReleaseMemory((void **)&fileEntries[i]);
-            fileEntries[i] = made;
+            fileEntries[i] = rebuilt;
         }
         i++;
     }
@@ -89,19 +103,24 @@ static void MakeFolderEntriesFull() {
             i++;
             continue;
         }
-        if (!MakeFull(workPath)) {
+        int made = MakeFull(workPath);
+        if (made == REFUSED) {
             Drop((void **)folderEntries, &folderEntryCount, i, entry->folder);
+            continue;
+        }
+        if (made == AS_IT_IS) {
+            i++;
             continue;
         }
         RemoveBackslash(workPath);
         char *folder, *file;
-        FolderEntry *made =
+        FolderEntry *rebuilt =
             (FolderEntry *)Rebuild(entry, sizeof *entry, workPath, entry->file, &folder, &file);
-        if (made) {
-            made->folder = folder;
-            made->file = file;
+        if (rebuilt) {
+            rebuilt->folder = folder;
+            rebuilt->file = file;
             ReleaseMemory((void **)&folderEntries[i]);
-            folderEntries[i] = made;
+            folderEntries[i] = rebuilt;
         }
         i++;
     }
