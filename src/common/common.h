@@ -164,6 +164,8 @@ LONG SysRegEnumKey(HKEY key, DWORD index, char *name, DWORD size);
 HMODULE LoadSystemLibrary(const char *name);
 void RestrictDllSearch();
 HMODULE LoadLibraryBeside(const char *path);
+void *WidenDllSearch(const char *folder); // for one call into a COM server
+void NarrowDllSearch(void *cookie);
 
 // 32 bits that no other process can predict, for names made in shared folders.
 DWORD RandomNumber();

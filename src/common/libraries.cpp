@@ -6,6 +6,9 @@
 #define SEARCH_DLL_LOAD_DIR 0x00000100 // LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
 #define SEARCH_SYSTEM32 0x00000800     // LOAD_LIBRARY_SEARCH_SYSTEM32
 #define SEARCH_DEFAULT_DIRS 0x00001000 // LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
+#define SEARCH_USER_DIRS 0x00000400    // LOAD_LIBRARY_SEARCH_USER_DIRS
+
+typedef BOOL(WINAPI *SetDefaultDllDirectoriesProc)(DWORD);
 
 static int searchRestricted; // 1 once the default DLL search is limited
 
@@ -23,7 +26,6 @@ HMODULE LoadSystemLibrary(const char *name) {
 // DLL directory at least takes the current directory out of the search. Older systems
 // lack both calls and are unaffected.
 void RestrictDllSearch() {
-    typedef BOOL(WINAPI * SetDefaultDllDirectoriesProc)(DWORD);
     typedef BOOL(WINAPI * SetDllDirectoryProc)(LPCSTR);
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     if (!kernel)
@@ -45,4 +47,37 @@ void RestrictDllSearch() {
 // when the default search is limited.
 HMODULE LoadLibraryBeside(const char *path) {
     return SysLoadLibrary(path, searchRestricted ? SEARCH_DLL_LOAD_DIR | SEARCH_DEFAULT_DIRS : 0);
+}
+
+// While a COM server unregisters itself, the limited search also takes the server's own
+// folder: the server may load a DLL it brought along by its bare name. Returns what
+// NarrowDllSearch takes to end it, or null when nothing was widened.
+void *WidenDllSearch(const char *folder) {
+    typedef void *(WINAPI * AddDllDirectoryProc)(LPCWSTR);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    WCHAR name[MAX_PATH];
+    if (!searchRestricted || !Utf8ToWide(folder, name, MAX_PATH, 1))
+        return 0;
+    AddDllDirectoryProc add =
+        (AddDllDirectoryProc)(void (*)())GetProcAddress(kernel, "AddDllDirectory");
+    SetDefaultDllDirectoriesProc setSearch =
+        (SetDefaultDllDirectoriesProc)(void (*)())GetProcAddress(kernel,
+                                                                 "SetDefaultDllDirectories");
+    void *cookie = add ? add(name) : 0;
+    if (cookie)
+        setSearch(SEARCH_SYSTEM32 | SEARCH_USER_DIRS);
+    return cookie;
+}
+
+void NarrowDllSearch(void *cookie) {
+    typedef BOOL(WINAPI * RemoveDllDirectoryProc)(void *);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (!cookie)
+        return;
+    ((SetDefaultDllDirectoriesProc)(void (*)())GetProcAddress(kernel, "SetDefaultDllDirectories"))(
+        SEARCH_SYSTEM32);
+    RemoveDllDirectoryProc remove =
+        (RemoveDllDirectoryProc)(void (*)())GetProcAddress(kernel, "RemoveDllDirectory");
+    if (remove)
+        remove(cookie);
 }

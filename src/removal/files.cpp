@@ -225,9 +225,10 @@ static int ReleaseSharedFile(int inUse, DWORD *now) {
 }
 
 // The server's own code runs in this process, on this thread. Loaded from its folder, so
-// that it finds the DLLs it brought along also when the default search is limited; that
-// takes a full path, so a relative one is first resolved against the current directory,
-// where its deletion will look for it. A full path that does not fit is not loaded.
+// that it finds the DLLs it brought along also when the default search is limited, and its
+// unregistration may load more from there by their bare names. That takes a full path, so a
+// relative one is first resolved against the current directory, where its deletion will
+// look for it. A full path that does not fit is not loaded.
 static void UnregisterComServer(const char *path) {
     typedef HRESULT(WINAPI * UnregisterProc)();
     char fullPath[PATH_SIZE];
@@ -243,8 +244,14 @@ static void UnregisterComServer(const char *path) {
     }
     UnregisterProc unregister =
         (UnregisterProc)(void (*)())GetProcAddress(library, unregisterExport);
-    if (unregister)
+    if (unregister) {
+        char *last = FindLastBackslash(fullPath);
+        *last = 0; // a full path holds one
+        void *widened = WidenDllSearch(fullPath);
         unregister();
+        NarrowDllSearch(widened);
+        *last = '\\';
+    }
     FreeLibrary(library);
     ReportItem(ITEM_NOTED,
                unregister ? "COM server unregistered" : "COM server has no unregistration", path);

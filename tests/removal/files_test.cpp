@@ -406,7 +406,8 @@ TEST_F(FilePhase, YesOnAnAttributeThatCannotBeClearedAsksAgain) {
 
 TEST_F(FilePhase, ComServersUnregisterInProcess) {
     RemoveKeyTree(HKEY_CURRENT_USER, kMarkKey);
-    // Start-up limits the DLL search; a server must still find the DLL beside it.
+    // Start-up limits the DLL search; a server must still find the DLLs beside it, those it
+    // imports and those it loads by their bare names while it unregisters.
     RestrictDllSearch();
     std::string fixtures = BuildFolder() + "\\tests\\fixtures\\";
     CreateDirectoryA((folder_ + "\\dep").c_str(), nullptr);
@@ -415,9 +416,8 @@ TEST_F(FilePhase, ComServersUnregisterInProcess) {
         const char *to;
     };
     static const Copy copies[] = {
-        {"comserver.dll", "server.dll"},
-        {"comdependent.dll", "dep\\dependent.dll"},
-        {"comhelper.dll", "dep\\comhelper.dll"},
+        {"comserver.dll", "server.dll"},         {"comdependent.dll", "dep\\dependent.dll"},
+        {"comhelper.dll", "dep\\comhelper.dll"}, {"comloader.dll", "dep\\loader.dll"},
         {"blockhost.dll", "noexport.dll"},
     };
     for (const Copy &copy : copies)
@@ -436,6 +436,7 @@ TEST_F(FilePhase, ComServersUnregisterInProcess) {
         FreeLibrary(plain);
     state_->SetEntries({{".", "server.dll", FILE_COMSERVER},
                         {".\\dep", "dependent.dll", FILE_COMSERVER},
+                        {".\\dep", "loader.dll", FILE_COMSERVER},
                         {".", "noexport.dll", FILE_COMSERVER},
                         {".", "notadll.dll", FILE_COMSERVER}});
     EXPECT_TRUE(Run({}).empty());
@@ -443,10 +444,9 @@ TEST_F(FilePhase, ComServersUnregisterInProcess) {
         const char *file;
         bool marked;
     } cases[] = {
-        {"server.dll", true},
-        {"dep\\dependent.dll", true},
-        {"noexport.dll", false},
-        {"notadll.dll", false},
+        {"server.dll", true},      {"dep\\dependent.dll", true},
+        {"dep\\loader.dll", true}, // loads the helper by its bare name while it unregisters
+        {"noexport.dll", false},   {"notadll.dll", false},
     };
     for (const auto &c : cases) {
         std::string path = folder_ + "\\" + c.file;
