@@ -141,6 +141,7 @@ int SysSetAttributes(const char *path, DWORD attributes);
 DWORD SysGetFolder(int which, char *buffer, DWORD size);
 DWORD SysGetModuleName(char *buffer, DWORD size);
 DWORD SysGetFullPath(const char *path, char *buffer, DWORD size);
+DWORD SysGetShortPath(const char *path, char *buffer, DWORD size);
 HANDLE SysFindFirst(const char *pattern, char *name, char *shortName);
 int SysFindNext(HANDLE search, char *name, char *shortName);
 int SysStartProcess(const char *command, const char *folder, int show, int inherit,
@@ -161,6 +162,7 @@ LONG SysRegSetValue(HKEY key, const char *name, DWORD type, const BYTE *data, DW
 LONG SysRegEnumKey(HKEY key, DWORD index, char *name, DWORD size);
 
 // Libraries loaded at run time.
+FARPROC FindSystemFunction(const char *library, const char *name);
 HMODULE LoadSystemLibrary(const char *name);
 void RestrictDllSearch();
 HMODULE LoadLibraryBeside(const char *path);

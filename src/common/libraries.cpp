@@ -10,7 +10,16 @@
 
 typedef BOOL(WINAPI *SetDefaultDllDirectoriesProc)(DWORD);
 
-static int searchRestricted; // 1 once the default DLL search is limited
+// The system's call that limits the default DLL search, kept once it has limited it: null
+// while the search is the system's own.
+static SetDefaultDllDirectoriesProc limitSearch;
+
+// A function that not every system has, from a system DLL the program has loaded already;
+// null where it is missing.
+FARPROC FindSystemFunction(const char *library, const char *name) {
+    HMODULE module = GetModuleHandleA(library);
+    return module ? GetProcAddress(module, name) : 0;
+}
 
 HMODULE LoadSystemLibrary(const char *name) {
     char path[PATH_SIZE];
@@ -27,18 +36,15 @@ HMODULE LoadSystemLibrary(const char *name) {
 // lack both calls and are unaffected.
 void RestrictDllSearch() {
     typedef BOOL(WINAPI * SetDllDirectoryProc)(LPCSTR);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    if (!kernel)
-        return;
     SetDefaultDllDirectoriesProc restrictSearch =
-        (SetDefaultDllDirectoriesProc)(void (*)())GetProcAddress(kernel,
-                                                                 "SetDefaultDllDirectories");
+        (SetDefaultDllDirectoriesProc)(void (*)())FindSystemFunction("kernel32.dll",
+                                                                     "SetDefaultDllDirectories");
     if (restrictSearch && restrictSearch(SEARCH_SYSTEM32)) {
-        searchRestricted = 1;
+        limitSearch = restrictSearch;
         return;
     }
     SetDllDirectoryProc setDirectory =
-        (SetDllDirectoryProc)(void (*)())GetProcAddress(kernel, "SetDllDirectoryA");
+        (SetDllDirectoryProc)(void (*)())FindSystemFunction("kernel32.dll", "SetDllDirectoryA");
     if (setDirectory)
         setDirectory("");
 }
@@ -46,7 +52,7 @@ void RestrictDllSearch() {
 // Loads a library named by full path so that it still finds the DLLs beside it, also
 // when the default search is limited.
 HMODULE LoadLibraryBeside(const char *path) {
-    return SysLoadLibrary(path, searchRestricted ? SEARCH_DLL_LOAD_DIR | SEARCH_DEFAULT_DIRS : 0);
+    return SysLoadLibrary(path, limitSearch ? SEARCH_DLL_LOAD_DIR | SEARCH_DEFAULT_DIRS : 0);
 }
 
 // While a COM server unregisters itself, the limited search also takes the server's own
@@ -54,30 +60,24 @@ HMODULE LoadLibraryBeside(const char *path) {
 // NarrowDllSearch takes to end it, or null when nothing was widened.
 void *WidenDllSearch(const char *folder) {
     typedef void *(WINAPI * AddDllDirectoryProc)(LPCWSTR);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
     WCHAR name[MAX_PATH];
-    if (!searchRestricted || !Utf8ToWide(folder, name, MAX_PATH, 1))
+    if (!limitSearch || !Utf8ToWide(folder, name, MAX_PATH, 1))
         return 0;
     AddDllDirectoryProc add =
-        (AddDllDirectoryProc)(void (*)())GetProcAddress(kernel, "AddDllDirectory");
-    SetDefaultDllDirectoriesProc setSearch =
-        (SetDefaultDllDirectoriesProc)(void (*)())GetProcAddress(kernel,
-                                                                 "SetDefaultDllDirectories");
+        (AddDllDirectoryProc)(void (*)())FindSystemFunction("kernel32.dll", "AddDllDirectory");
     void *cookie = add ? add(name) : 0;
     if (cookie)
-        setSearch(SEARCH_SYSTEM32 | SEARCH_USER_DIRS);
+        limitSearch(SEARCH_SYSTEM32 | SEARCH_USER_DIRS);
     return cookie;
 }
 
 void NarrowDllSearch(void *cookie) {
     typedef BOOL(WINAPI * RemoveDllDirectoryProc)(void *);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
     if (!cookie)
         return;
-    ((SetDefaultDllDirectoriesProc)(void (*)())GetProcAddress(kernel, "SetDefaultDllDirectories"))(
-        SEARCH_SYSTEM32);
-    RemoveDllDirectoryProc remove =
-        (RemoveDllDirectoryProc)(void (*)())GetProcAddress(kernel, "RemoveDllDirectory");
+    limitSearch(SEARCH_SYSTEM32);
+    RemoveDllDirectoryProc remove = (RemoveDllDirectoryProc)(void (*)())FindSystemFunction(
+        "kernel32.dll", "RemoveDllDirectory");
     if (remove)
         remove(cookie);
 }

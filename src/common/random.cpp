@@ -12,8 +12,8 @@ typedef BOOLEAN(WINAPI *GenerateRandomProc)(void *, ULONG);
 DWORD RandomNumber() {
     static DWORD calls;
     DWORD value = 0;
-    GenerateRandomProc generate = (GenerateRandomProc)(void (*)())GetProcAddress(
-        GetModuleHandleA("advapi32.dll"), "SystemFunction036");
+    GenerateRandomProc generate =
+        (GenerateRandomProc)(void (*)())FindSystemFunction("advapi32.dll", "SystemFunction036");
     if (generate && generate(&value, sizeof value))
         return value;
     LARGE_INTEGER counter;

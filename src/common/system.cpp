@@ -21,6 +21,7 @@ enum {
     W_GET_MODULE_NAME,
     W_GET_TEMP_PATH,
     W_GET_FULL_PATH,
+    W_GET_SHORT_PATH,
     W_GET_WINDOWS_DIRECTORY,
     W_GET_SYSTEM_DIRECTORY,
     W_FIND_FIRST,
@@ -55,6 +56,7 @@ static const char wideNames[] = "kernel32.dll\0"
                                 "GetModuleFileNameW\0"
                                 "GetTempPathW\0"
                                 "GetFullPathNameW\0"
+                                "GetShortPathNameW\0"
                                 "GetWindowsDirectoryW\0"
                                 "GetSystemDirectoryW\0"
                                 "FindFirstFileW\0"
@@ -271,6 +273,24 @@ DWORD SysGetFullPath(const char *path, char *buffer, DWORD size) {
     if (!ToAnsi(path, name, MAX_PATH))
         return 0;
     return FromAnsi(full, GetFullPathNameA(name, MAX_PATH, full, &part), MAX_PATH, buffer, size);
+}
+
+// The short (8.3) form of an existing path, where the system has one.
+DWORD SysGetShortPath(const char *path, char *buffer, DWORD size) {
+    buffer[0] = 0;
+    if (wide[0]) {
+        WCHAR name[WIDE_PATH], shortName[WIDE_PATH];
+        if (!ToWide(path, name, WIDE_PATH))
+            return 0;
+        DWORD n = CALL(W_GET_SHORT_PATH, DWORD(WINAPI *)(LPCWSTR, LPWSTR, DWORD))(name, shortName,
+                                                                                  WIDE_PATH);
+        return FromWide(shortName, n, WIDE_PATH, buffer, size);
+    }
+    char name[MAX_PATH], shortName[MAX_PATH];
+    if (!ToAnsi(path, name, MAX_PATH))
+        return 0;
+    return FromAnsi(shortName, GetShortPathNameA(name, shortName, MAX_PATH), MAX_PATH, buffer,
+                    size);
 }
 
 // A name found in a folder, long and short, as UTF-8; a name that cannot be written so is

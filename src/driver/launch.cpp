@@ -170,21 +170,16 @@ typedef BOOL(WINAPI *GetTokenInformationProc)(HANDLE, int, void *, DWORD, DWORD 
 #define TOKEN_USER_CLASS 1       // TokenUser: the account's SID
 #define TOKEN_ELEVATION_CLASS 20 // TokenElevation: Vista and later
 
-// The token functions exist on the NT family only: looked up, never imported. advapi32 is
-// loaded already for the registry.
-static FARPROC TokenFunction(const char *name) {
-    return GetProcAddress(GetModuleHandleA("advapi32.dll"), name);
-}
-
 // Whether a program this process starts would get rights that the desktop user's own
 // programs lack: an elevated token (Vista and later), or an account of the system itself
 // (LocalSystem, LocalService, NetworkService: S-1-5-18 to S-1-5-20), which a deployment
 // tool may use on any NT version. Before Vista a user's programs all run with the same
 // rights, so an administrator's token counts as the user's own. A token that cannot be
-// read counts as raised: in doubt nothing is started.
+// read counts as raised: in doubt nothing is started. The token functions exist on the NT
+// family only: looked up, never imported.
 int IsRaisedToken(HANDLE token) {
-    GetTokenInformationProc query =
-        (GetTokenInformationProc)(void (*)())TokenFunction("GetTokenInformation");
+    GetTokenInformationProc query = (GetTokenInformationProc)(void (*)())FindSystemFunction(
+        "advapi32.dll", "GetTokenInformation");
     DWORD words[32]; // a TOKEN_USER and its SID; a SID has at most 15 sub-authorities
     DWORD size;
     if (!query || (query(token, TOKEN_ELEVATION_CLASS, words, sizeof(DWORD), &size) && words[0]) ||
@@ -204,7 +199,8 @@ int IsRaisedToken(HANDLE token) {
 int RunsWithRaisedRights() {
     if (!isNT)
         return 0;
-    OpenProcessTokenProc open = (OpenProcessTokenProc)(void (*)())TokenFunction("OpenProcessToken");
+    OpenProcessTokenProc open =
+        (OpenProcessTokenProc)(void (*)())FindSystemFunction("advapi32.dll", "OpenProcessToken");
     HANDLE token;
     // (HANDLE)-1 is the handle GetCurrentProcess gives, saving an import.
     if (!open || !open((HANDLE)-1, TOKEN_QUERY, &token))

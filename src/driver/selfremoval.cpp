@@ -110,16 +110,14 @@ static int FormatBatch(char *buffer, DWORD size, char (*names)[MAX_PATH], DWORD 
     return 1;
 }
 
-// A name as the batch holds it: in the ANSI code page, short when asked and the system has
-// a short form that fits (otherwise the long form, still the right file), then in the OEM
-// code page in which command.com reads it. 0 for a name the code page cannot hold.
+// A name as the batch holds it: short when asked and the system has a short form that fits
+// (otherwise the long form, still the right file), in the OEM code page in which
+// command.com reads it. 0 for a name the ANSI code page cannot hold.
 static int BatchName(const char *name, char *batchName, int shorten) {
-    if (!Utf8ToAnsi(name, batchName, MAX_PATH, 1))
+    char shortName[PATH_SIZE];
+    DWORD n = shorten ? SysGetShortPath(name, shortName, PATH_SIZE) : 0;
+    if (!Utf8ToAnsi(n && n < PATH_SIZE ? shortName : name, batchName, MAX_PATH, 1))
         return 0;
-    char shortName[MAX_PATH];
-    DWORD n = shorten ? GetShortPathNameA(batchName, shortName, MAX_PATH) : 0;
-    if (n && n < MAX_PATH)
-        CopyText(batchName, MAX_PATH, shortName);
     CharToOemA(batchName, batchName);
     return 1;
 }

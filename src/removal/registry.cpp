@@ -23,11 +23,17 @@ static char *FindValueSeparator(char *path) {
 
 typedef LONG(WINAPI *DeleteKeyProc)(HANDLE);
 
-// The NT family's deletion of the very key a handle holds, looked up at run time: a key
-// deleted by name would be opened again, through a link if it is one.
+// The NT family's deletion of the very key a handle holds, looked up once: a key deleted by
+// name would be opened again, through a link if it is one.
+static DeleteKeyProc deleteKeyByHandle;
+static int deleteKeyLooked;
+
 static DeleteKeyProc FindDeleteKey() {
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll ? (DeleteKeyProc)(void (*)())GetProcAddress(ntdll, "NtDeleteKey") : 0;
+    if (!deleteKeyLooked)
+        deleteKeyByHandle =
+            (DeleteKeyProc)(void (*)())FindSystemFunction("ntdll.dll", "NtDeleteKey");
+    deleteKeyLooked = 1;
+    return deleteKeyByHandle;
 }
 
 // The platform's key deletion on the NT family refuses a key that still has subkeys: they
@@ -99,21 +105,22 @@ static void DeleteEntryValue(const RegistryEntry *entry, HKEY root, char *path, 
     HKEY key;
     LONG result = SysRegOpenKey(root, path, MAXIMUM_ALLOWED, &key);
     int there = IsThere(result);
-    int protect = IsProtectedValue(root, path, separator + 2);
-    if (protect && result == ERROR_SUCCESS) {
-        ReportKey(ITEM_NOTED, "value protected", 0, entry->root, entry->path);
-        there = IsThere(SysRegQueryValue(key, separator + 2, 0, 0, 0));
-        result = ERROR_ACCESS_DENIED;
-        if (key != root)
-            RegCloseKey(key);
-    } else if (result == ERROR_SUCCESS) {
-        result = SysRegDeleteValue(key, separator + 2); // an empty name is the default value
+    int protect = 0;
+    if (result == ERROR_SUCCESS) {
+        protect = IsProtectedValue(root, path, separator + 2);
+        if (protect) {
+            result = ERROR_ACCESS_DENIED;
+        } else {
+            result = SysRegDeleteValue(key, separator + 2); // an empty name: the default value
+        }
         there = IsThere(SysRegQueryValue(key, separator + 2, 0, 0, 0));
         // For an empty key path the system may hand back the root's own handle.
         if (key != root)
             RegCloseKey(key);
     }
     *separator = '\\';
+    if (protect)
+        ReportKey(ITEM_NOTED, "value protected", 0, entry->root, entry->path);
     ReportEntry(entry, there, result, 0);
 }
 
@@ -139,18 +146,18 @@ void RemoveRegistryEntries() {
         RegistryEntry *entry = registryEntries[i];
         HKEY root = (HKEY)(ULONG_PTR)entry->root;
         char *path = entry->path;
-        if (path[0] && !IsPredefinedRoot(entry->root)) {
-            ReportKey(ITEM_LEFT, "entry skipped, root not a predefined key", 0, entry->root, path);
-            if (FindValueSeparator(path))
-                continue;
-        } else if (path[0]) {
+        if (path[0]) {
             char *separator = FindValueSeparator(path);
-            if (separator) {
-                // A value entry reports no step; the next key entry's report catches up.
+            if (!IsPredefinedRoot(entry->root))
+                ReportKey(ITEM_LEFT, "entry skipped, root not a predefined key", 0, entry->root,
+                          path);
+            else if (separator)
                 DeleteEntryValue(entry, root, path, separator);
+            else
+                DeleteEntryKey(entry, root, path);
+            // A value entry reports no step; the next key entry's report catches up.
+            if (separator)
                 continue;
-            }
-            DeleteEntryKey(entry, root, path);
         }
         if (progressTotal)
             SetProgress((2 * fileEntryCount + folderEntryCount + i) * 100 / progressTotal);
