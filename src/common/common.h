@@ -132,7 +132,8 @@ extern LPWSTR(WINAPI *wideCharUpper)(LPWSTR); // the NT family's case mapping, o
 enum { FOLDER_CURRENT, FOLDER_TEMP, FOLDER_WINDOWS, FOLDER_SYSTEM };
 void InitSystemLayer();
 int UsesWideCalls();
-HANDLE SysCreateFile(const char *path, DWORD access, DWORD share, DWORD disposition);
+HANDLE SysCreateFile(const char *path, DWORD access, DWORD share, DWORD disposition,
+                     DWORD flags = FILE_ATTRIBUTE_NORMAL);
 int SysDeleteFile(const char *path);
 int SysRemoveFolder(const char *path);
 int SysSetCurrentFolder(const char *path);
@@ -141,7 +142,7 @@ int SysSetAttributes(const char *path, DWORD attributes);
 DWORD SysGetFolder(int which, char *buffer, DWORD size);
 DWORD SysGetModuleName(char *buffer, DWORD size);
 DWORD SysGetFullPath(const char *path, char *buffer, DWORD size);
-DWORD SysGetShortPath(const char *path, char *buffer, DWORD size);
+DWORD SysGetPathForm(const char *path, char *buffer, DWORD size, int longForm);
 HANDLE SysFindFirst(const char *pattern, char *name, char *shortName);
 int SysFindNext(HANDLE search, char *name, char *shortName);
 int SysStartProcess(const char *command, const char *folder, int show, int inherit,

@@ -161,19 +161,19 @@ static DWORD FromAnsi(const char *text, DWORD length, DWORD limit, char *buffer,
     return TextLength(buffer);
 }
 
-HANDLE SysCreateFile(const char *path, DWORD access, DWORD share, DWORD disposition) {
+HANDLE SysCreateFile(const char *path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
     if (wide[0]) {
         WCHAR name[WIDE_PATH];
         if (!ToWide(path, name, WIDE_PATH))
             return INVALID_HANDLE_VALUE;
         return CALL(W_CREATE_FILE,
                     HANDLE(WINAPI *)(LPCWSTR, DWORD, DWORD, void *, DWORD, DWORD, HANDLE))(
-            name, access, share, 0, disposition, FILE_ATTRIBUTE_NORMAL, 0);
+            name, access, share, 0, disposition, flags, 0);
     }
     char name[MAX_PATH];
     if (!ToAnsi(path, name, MAX_PATH))
         return INVALID_HANDLE_VALUE;
-    return CreateFileA(name, access, share, 0, disposition, FILE_ATTRIBUTE_NORMAL, 0);
+    return CreateFileA(name, access, share, 0, disposition, flags, 0);
 }
 
 // The calls that take one path and answer with a BOOL or a DWORD.
@@ -275,22 +275,27 @@ DWORD SysGetFullPath(const char *path, char *buffer, DWORD size) {
     return FromAnsi(full, GetFullPathNameA(name, MAX_PATH, full, &part), MAX_PATH, buffer, size);
 }
 
-// The short (8.3) form of an existing path, where the system has one.
-DWORD SysGetShortPath(const char *path, char *buffer, DWORD size) {
+// The short (8.3) or long form of an existing path, where the system has that form: 95
+// and NT 4.0 have no long-name call. 0 when there is none or the path does not exist.
+DWORD SysGetPathForm(const char *path, char *buffer, DWORD size, int longForm) {
+    typedef DWORD(WINAPI * FormProc)(const void *, void *, DWORD);
     buffer[0] = 0;
     if (wide[0]) {
-        WCHAR name[WIDE_PATH], shortName[WIDE_PATH];
-        if (!ToWide(path, name, WIDE_PATH))
+        WCHAR name[WIDE_PATH], other[WIDE_PATH];
+        FormProc form =
+            longForm ? (FormProc)(void (*)())FindSystemFunction("kernel32.dll", "GetLongPathNameW")
+                     : CALL(W_GET_SHORT_PATH, FormProc);
+        if (!form || !ToWide(path, name, WIDE_PATH))
             return 0;
-        DWORD n = CALL(W_GET_SHORT_PATH, DWORD(WINAPI *)(LPCWSTR, LPWSTR, DWORD))(name, shortName,
-                                                                                  WIDE_PATH);
-        return FromWide(shortName, n, WIDE_PATH, buffer, size);
+        return FromWide(other, form(name, other, WIDE_PATH), WIDE_PATH, buffer, size);
     }
-    char name[MAX_PATH], shortName[MAX_PATH];
-    if (!ToAnsi(path, name, MAX_PATH))
+    char name[MAX_PATH], other[MAX_PATH];
+    FormProc form =
+        longForm ? (FormProc)(void (*)())FindSystemFunction("kernel32.dll", "GetLongPathNameA")
+                 : (FormProc)(void (*)())GetShortPathNameA;
+    if (!form || !ToAnsi(path, name, MAX_PATH))
         return 0;
-    return FromAnsi(shortName, GetShortPathNameA(name, shortName, MAX_PATH), MAX_PATH, buffer,
-                    size);
+    return FromAnsi(other, form(name, other, MAX_PATH), MAX_PATH, buffer, size);
 }
 
 // A name found in a folder, long and short, as UTF-8; a name that cannot be written so is

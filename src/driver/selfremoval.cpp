@@ -115,7 +115,7 @@ static int FormatBatch(char *buffer, DWORD size, char (*names)[MAX_PATH], DWORD 
 // command.com reads it. 0 for a name the ANSI code page cannot hold.
 static int BatchName(const char *name, char *batchName, int shorten) {
     char shortName[PATH_SIZE];
-    DWORD n = shorten ? SysGetShortPath(name, shortName, PATH_SIZE) : 0;
+    DWORD n = shorten ? SysGetPathForm(name, shortName, PATH_SIZE, 0) : 0;
     if (!Utf8ToAnsi(n && n < PATH_SIZE ? shortName : name, batchName, MAX_PATH, 1))
         return 0;
     CharToOemA(batchName, batchName);

@@ -229,42 +229,53 @@ static int ReleaseSharedFile(int inUse, DWORD *now) {
 // unregistration may load more from there by their bare names. That takes a full path, so a
 // relative one is first resolved against the current directory, where its deletion will
 // look for it. A full path that does not fit is not loaded.
+//
+// The file is held, with no writing or deleting allowed, while it is loaded by the path that
+// its check proved. A link that the entry names is not loaded: loading would follow it.
 static void UnregisterComServer(const char *path) {
     typedef HRESULT(WINAPI * UnregisterProc)();
     char fullPath[PATH_SIZE];
     DWORD length = SysGetFullPath(path, fullPath, PATH_SIZE);
-    if (length == 0 || length >= PATH_SIZE) {
-        ReportItem(ITEM_NOTED, "COM server not loaded", path);
-        return;
+    HANDLE held = INVALID_HANDLE_VALUE;
+    HMODULE library = 0;
+    const char *outcome = "COM server not loaded";
+    if (length && length < PATH_SIZE) {
+        held = OpenByOwnName(fullPath, GENERIC_READ, FILE_SHARE_READ, 0);
+        if (held == INVALID_HANDLE_VALUE
+                ? GetLastError() == ERROR_CALL_NOT_IMPLEMENTED
+                : !(GetHandleAttributes(held) & FILE_ATTRIBUTE_REPARSE_POINT))
+            library = LoadLibraryBeside(fullPath);
     }
-    HMODULE library = LoadLibraryBeside(fullPath);
-    if ((DWORD_PTR)library < 32) {
-        ReportItem(ITEM_NOTED, "COM server not loaded", path);
-        return;
+    if ((DWORD_PTR)library >= 32) {
+        UnregisterProc unregister =
+            (UnregisterProc)(void (*)())GetProcAddress(library, unregisterExport);
+        outcome = "COM server has no unregistration";
+        if (unregister) {
+            char *last = FindLastBackslash(fullPath);
+            *last = 0; // a full path holds one
+            void *widened = WidenDllSearch(fullPath);
+            unregister();
+            NarrowDllSearch(widened);
+            *last = '\\';
+            outcome = "COM server unregistered";
+        }
+        FreeLibrary(library);
     }
-    UnregisterProc unregister =
-        (UnregisterProc)(void (*)())GetProcAddress(library, unregisterExport);
-    if (unregister) {
-        char *last = FindLastBackslash(fullPath);
-        *last = 0; // a full path holds one
-        void *widened = WidenDllSearch(fullPath);
-        unregister();
-        NarrowDllSearch(widened);
-        *last = '\\';
-    }
-    FreeLibrary(library);
-    ReportItem(ITEM_NOTED,
-               unregister ? "COM server unregistered" : "COM server has no unregistration", path);
+    if (held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
+    ReportItem(ITEM_NOTED, outcome, path);
 }
 
-static DWORD DeleteOnce(const char *path) {
-    return SysDeleteFile(path) ? 0 : GetLastError();
+// Through the file's handle when it has one open, else by its own name.
+static DWORD DeleteOnce(const char *path, HANDLE file) {
+    int done = file != INVALID_HANDLE_VALUE ? DeleteThroughHandle(file) : DeleteByOwnName(path, 0);
+    return done ? 0 : GetLastError();
 }
 
 // Returns 0 when the last deletion succeeded, READ_ONLY_KEPT when an answer of No kept a
-// read-only file, and otherwise the system's error of the last deletion.
-static DWORD DeleteEntryFile(const char *path, BYTE flags) {
-    DWORD error = DeleteOnce(path);
+// read-only file, and otherwise the error of the last deletion.
+static DWORD DeleteEntryFile(const char *path, BYTE flags, HANDLE file) {
+    DWORD error = DeleteOnce(path, file);
     while (error) {
         if (!IsAccessDenied(error))
             return error; // for instance, the file is already gone
@@ -273,20 +284,20 @@ static DWORD DeleteEntryFile(const char *path, BYTE flags) {
         if (flags & (FILE_FONT | FILE_COMSERVER)) {
             // A font or COM server left behind would be unregistered but still present.
             SetReadOnly(path, 0);
-            return DeleteOnce(path);
+            return DeleteOnce(path, file);
         }
         if (readOnlyAnswer == 0)
             return READ_ONLY_KEPT;
         if (readOnlyAnswer == 1) {
             SetReadOnly(path, 0);
-            return DeleteOnce(path);
+            return DeleteOnce(path, file);
         }
         CloseSharedKey();
         int answer = AskReadOnly(path);
         if (answer == IDC_YESTOALL) {
             readOnlyAnswer = 1;
             SetReadOnly(path, 0);
-            return DeleteOnce(path);
+            return DeleteOnce(path, file);
         }
         if (answer == IDC_NOTOALL)
             readOnlyAnswer = 0;
@@ -294,21 +305,13 @@ static DWORD DeleteEntryFile(const char *path, BYTE flags) {
             return READ_ONLY_KEPT;
         // Yes: a file that is still read-only after this is asked about again.
         SetReadOnly(path, 0);
-        error = DeleteOnce(path);
+        error = DeleteOnce(path, file);
     }
     return 0;
 }
 
-static void RemoveEntry(const FileEntry *entry) {
-    if (!entry->name[0]) {
-        // A folder entry: it goes only when empty, and never when protected.
-        if (IsProtectedFolder(workPath))
-            ReportItem(ITEM_NOTED, "folder protected", workPath);
-        else
-            RemoveAndRecordFolder(workPath, 0);
-        return;
-    }
-    int inUse = IsFileInUse(workPath);
+static void RemoveNamedFile(const FileEntry *entry, HANDLE file) {
+    int inUse = file == INVALID_HANDLE_VALUE && IsFileInUse(workPath);
     int keep = inUse ? KEEP_IN_USE : KEEP_NONE;
     DWORD count = 0;
     if (entry->flags & FILE_SHARED)
@@ -342,11 +345,52 @@ static void RemoveEntry(const FileEntry *entry) {
         CloseSharedKey();
         UnregisterComServer(workPath);
     }
-    RecordFileOutcome(workPath, DeleteEntryFile(workPath, entry->flags));
+    RecordFileOutcome(workPath, DeleteEntryFile(workPath, entry->flags, file));
+}
+
+static void RemoveEntry(const FileEntry *entry) {
+    if (!entry->name[0]) {
+        // A folder entry: it goes only when empty, and never when protected. A folder that
+        // goes may have been protected under another name: the folders are looked up anew.
+        if (IsProtectedFolder(workPath))
+            ReportItem(ITEM_NOTED, "folder protected", workPath);
+        else if (RemoveAndRecordFolder(workPath, 0))
+            HoldProtectedFolders();
+        return;
+    }
+    // Where the system allows, one handle serves the in-use test, the check of the name and
+    // the deletion: it opens as the in-use test opens, and for deletion. Where it does not
+    // open (a read-only file, one held elsewhere), the in-use test runs by itself and the
+    // deletion opens the file again; the name is still checked first, by a handle that only
+    // reads attributes. So is the name of a shared file, a font or a COM server: a handle for
+    // writing would bar others while the shared-file question waits for the user, a font's
+    // name is read or a COM server loaded. A path that leads through a link is no file of the
+    // application: nothing is counted, asked, run or made writable for it.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD error = 0;
+    if (!(entry->flags & (FILE_SHARED | FILE_FONT | FILE_COMSERVER))) {
+        file = OpenByOwnName(workPath, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, 0);
+        error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    }
+    if (file == INVALID_HANDLE_VALUE && error != ERROR_CALL_NOT_IMPLEMENTED &&
+        error != REACHED_THROUGH_LINK) {
+        HANDLE checked = OpenByOwnName(workPath, FILE_READ_ATTRIBUTES, ANY_SHARING, 0);
+        error = checked == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        if (checked != INVALID_HANDLE_VALUE)
+            CloseHandle(checked);
+    }
+    if (error == REACHED_THROUGH_LINK) {
+        RecordFileOutcome(workPath, REACHED_THROUGH_LINK);
+        return;
+    }
+    RemoveNamedFile(entry, file);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file); // a file marked for deletion goes now
 }
 
 // The last entry goes first, so that a folder listed before its files is tried after them.
 void RemoveFiles() {
+    HoldProtectedFolders();
     for (DWORD k = 0; k < fileEntryCount; k++) {
         // An entry whose path does not fit is passed over; its step still counts, and what
         // it names counts as left.
@@ -366,4 +410,5 @@ void RemoveFiles() {
             SetProgress(k * 100 / progressTotal);
     }
     CloseSharedKey();
+    ReleaseProtectedFolders();
 }

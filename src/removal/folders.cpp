@@ -35,7 +35,7 @@ static int DeleteExtraFile(const FolderEntry *entry) {
         workPath[0] = 0;
         return 0;
     }
-    RecordFileOutcome(workPath, SysDeleteFile(workPath) ? 0 : GetLastError());
+    RecordFileOutcome(workPath, DeleteByOwnName(workPath, 0) ? 0 : GetLastError());
     return 1;
 }
 

@@ -6,6 +6,7 @@
 #include "../data/data.h"
 
 static const char anyName[] = "*";
+static const char throughLink[] = "left, reached through a link";
 
 void RecordFileOutcome(const char *path, DWORD error) {
     if (!error || !PathExists(path))
@@ -13,6 +14,8 @@ void RecordFileOutcome(const char *path, DWORD error) {
                    path);
     else if (error == READ_ONLY_KEPT)
         ReportItem(ITEM_KEPT, "file kept, read-only and No", path);
+    else if (error == REACHED_THROUGH_LINK)
+        ReportItem(ITEM_LEFT, throughLink, path);
     else
         ReportItemCode(ITEM_LEFT, "file left, error", error, path);
 }
@@ -22,12 +25,14 @@ void RecordFileOutcome(const char *path, DWORD error) {
 // where the one before it failed logs nothing: phase 3 tries the same folder for every file
 // it held.
 int RemoveAndRecordFolder(const char *path, char *lastFailed) {
-    DWORD error = SysRemoveFolder(path) ? 0 : GetLastError();
+    DWORD error = DeleteByOwnName(path, 1) ? 0 : GetLastError();
     int there = error && PathExists(path);
     if (!there && !error)
         ReportItem(ITEM_REMOVED, "folder removed", path);
     else if (lastFailed && PathsEqual(path, lastFailed))
         ; // logged when the walk before ended here
+    else if (error == REACHED_THROUGH_LINK)
+        ReportItem(ITEM_NOTED, throughLink, path);
     else if (there)
         ReportItemCode(ITEM_NOTED, "folder left, error", error, path);
     else

@@ -1,5 +1,8 @@
-// Protected folders: drive roots, the Windows and System folders, the shell's folders and
-// the Program Files folders, which no removal may touch whatever the uninstall data asks.
+// Protected folders: drive roots, the Windows and System folders, every folder the shell can
+// name, the profiles and the Program Files folders, which no removal may touch whatever the
+// uninstall data asks. A path is compared in its one canonical form and, on the NT family,
+// also by the folder it opens (volume and file index), so that no other spelling reaches a
+// protected folder: not a short name, not another drive letter mapped onto it.
 #include "removal.h"
 #include <shlobj.h>
 
@@ -7,9 +10,9 @@
 #define FROM_SYSTEM_DIRECTORY -2
 
 struct ProtectedRow {
-    int source;      // a shell folder identifier, or one of the two FROM_ values
-    int ntOnly;      // the all-users folders exist on the NT family only
-    int quickLaunch; // the Quick Launch folder below this one is protected as well
+    signed char source; // a shell folder identifier, or one of the two FROM_ values
+    BYTE ntOnly;        // the all-users folders exist on the NT family only
+    BYTE quickLaunch;   // the Quick Launch folder below this one is protected as well
 };
 
 // In the order of testing; the numbers are the shell's folder identifiers.
@@ -62,6 +65,22 @@ static const ProtectedRow protectedRows[] = {
 static const char quickLaunchFolder[] = "Microsoft\\Internet Explorer\\Quick Launch";
 static const char versionKey[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 static const char *const registryFolders[] = {"ProgramFilesDir", "CommonFilesDir"};
+static const char profileListKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+// The folder that holds the profiles, and the default and public profiles of Vista on. XP
+// names the last two by a name below the first, which the profiles folder covers.
+static const char *const profileFolders[] = {"ProfilesDirectory", "Default", "Public"};
+// The known folder manager's first methods, as the system declares them for Vista on; the
+// program's headers are those of older systems.
+struct KnownFolderManager : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE FolderIdFromCsidl(int csidl, GUID *id) = 0;
+    virtual HRESULT STDMETHODCALLTYPE FolderIdToCsidl(const GUID &id, int *csidl) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetFolderIds(GUID **ids, UINT *count) = 0;
+};
+#define DONT_VERIFY 0x4000 // the folder's path, whether it exists or not
+static const GUID knownFolderManager = {
+    0x4df0c730, 0xdf9d, 0x4ae3, {0x91, 0x53, 0xaa, 0x6b, 0x82, 0xe9, 0x79, 0x5a}};
+static const GUID knownFolderManagerInterface = {
+    0x8be2d872, 0x86aa, 0x4d47, {0xb7, 0x76, 0x32, 0xcc, 0xa4, 0x0c, 0x70, 0x18}};
 
 int GetSpecialFolderPath(char *buffer, int identifier) {
     LPITEMIDLIST list = 0;
@@ -88,117 +107,239 @@ static int GetRowFolder(const ProtectedRow *row, char *folder) {
     return length != 0 && length < PATH_SIZE; // a longer answer left the buffer unfilled
 }
 
-// Each protected folder, in the order of testing, is handed to a visitor; a visitor that
-// answers 1 ends the visit. A folder whose lookup fails is not visited.
-typedef int (*FolderVisitor)(const char *folder, void *context);
-
-static int VisitShellAndSystemFolders(FolderVisitor visit, void *context) {
-    char folder[PATH_SIZE];
-    for (DWORD i = 0; i < sizeof protectedRows / sizeof protectedRows[0]; i++) {
-        const ProtectedRow *row = &protectedRows[i];
-        if (row->ntOnly && !isNT)
-            continue;
-        if (!GetRowFolder(row, folder))
-            continue;
-        RemoveBackslash(folder); // a drive root keeps its backslash
-        if (visit(folder, context))
-            return 1;
-        // A Quick Launch path that does not fit is no match: a cut one could equal a
-        // folder that may go.
-        if (row->quickLaunch && AddBackslash(folder, PATH_SIZE) &&
-            AppendText(folder, PATH_SIZE, quickLaunchFolder) && visit(folder, context))
-            return 1;
+// The folder a path opens, as the volume's serial number and the folder's file index; all
+// zero when it cannot be told: on 95/98/Me, which open no folders, for a path that does not
+// open, and on a volume that gives no file indexes.
+static void GetIdentity(const char *path, DWORD *identity) {
+    BY_HANDLE_FILE_INFORMATION information;
+    identity[0] = identity[1] = identity[2] = 0;
+    if (!isNT)
+        return;
+    HANDLE folder = SysCreateFile(path, FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    if (folder == INVALID_HANDLE_VALUE)
+        return;
+    if (GetFileInformationByHandle(folder, &information) &&
+        (information.nFileIndexHigh | information.nFileIndexLow)) {
+        identity[0] = information.dwVolumeSerialNumber;
+        identity[1] = information.nFileIndexHigh;
+        identity[2] = information.nFileIndexLow;
     }
-    return 0;
+    CloseHandle(folder);
 }
 
-// The registry's folders are compared exactly as stored: a value written with a trailing
-// backslash or with variables in it protects nothing.
-static int VisitRegistryFolders(FolderVisitor visit, void *context) {
-    HKEY key;
-    if (SysRegOpenKey(HKEY_LOCAL_MACHINE, versionKey, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return 0;
-    char folder[PATH_SIZE];
-    int match = 0;
-    for (DWORD i = 0; i < 2 && !match; i++) {
-        DWORD type = 0;
-        DWORD size = PATH_SIZE;
-        // Text only, terminated by the layer; one longer than any path is no match.
-        if (SysRegQueryValue(key, registryFolders[i], &type, (BYTE *)folder, &size) !=
-                ERROR_SUCCESS ||
-            (type != REG_SZ && type != REG_EXPAND_SZ))
-            continue;
-        match = visit(folder, context);
-    }
-    RegCloseKey(key);
-    return match;
-}
+struct ProtectedFolder {
+    DWORD identity[3];    // see GetIdentity, taken at the first need
+    int identified;       // identity holds it
+    char path[PATH_SIZE]; // canonical, without a trailing backslash
+};
 
-static int IsSamePath(const char *folder, void *path) {
-    return PathsEqual(folder, (const char *)path);
-}
-
-// The held folders: every row that the system answered, the Quick Launch folders and the
-// two registry values, as they were when the first test after HoldProtectedFolders looked
-// them up. Each row gives at most two folders (itself and its Quick Launch folder).
-#define HELD_FOLDER_LIMIT (2 * sizeof protectedRows / sizeof protectedRows[0] + 2)
-
+// The protected folders as the first test after HoldProtectedFolders found them. Without a
+// hold each test looks them up for itself.
 static struct {
     int held;     // a phase holds the folders
     int filled;   // they have been looked up since
-    int complete; // every folder found fitted the list
+    int complete; // every folder found is in the list
     DWORD count;
-    char (*folders)[PATH_SIZE]; // allocated for the hold; without it, no hold
-} heldFolders;
+    ProtectedFolder *folders; // LIST_LIMIT of them, while allocated
+} protectedFolders;
 
-static int KeepFolder(const char *folder, void *) {
-    if (heldFolders.count >= HELD_FOLDER_LIMIT ||
-        !CopyText(heldFolders.folders[heldFolders.count], PATH_SIZE, folder)) {
-        heldFolders.complete = 0;
-        return 1; // the list cannot hold them all: the tests look them up instead
+// More than any system names: Windows 11 knows about 150 folders. One more is no match, and
+// a list that misses a folder protects everything.
+#define LIST_LIMIT 512
+
+static void Keep(const char *folder) {
+    if (protectedFolders.count == LIST_LIMIT) {
+        protectedFolders.complete = 0;
+        return;
     }
-    heldFolders.count++;
-    return 0;
+    ProtectedFolder *kept = &protectedFolders.folders[protectedFolders.count];
+    // A Quick Launch path that does not fit is no match: a cut one could equal a folder that
+    // may go.
+    if (!folder[0] || !CopyText(kept->path, PATH_SIZE, folder) ||
+        MakeCanonical(kept->path, !isNT) == PATH_REFUSED)
+        return;
+    RemoveBackslash(kept->path); // a drive root keeps its backslash
+    kept->identified = 0;
+    protectedFolders.count++;
+}
+
+// A folder from the registry: text only, %variables% expanded where it is stored so and the
+// system can expand them.
+static int ReadFolder(HKEY key, const char *name, char *folder) {
+    DWORD type = 0, size = PATH_SIZE;
+    if (SysRegQueryValue(key, name, &type, (BYTE *)folder, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return 0;
+    typedef DWORD(WINAPI * Expand)(LPCWSTR, LPWSTR, DWORD);
+    Expand expand =
+        (Expand)(void (*)())FindSystemFunction("kernel32.dll", "ExpandEnvironmentStringsW");
+    WCHAR stored[MAX_PATH], expanded[MAX_PATH];
+    if (type == REG_EXPAND_SZ && expand && Utf8ToWide(folder, stored, MAX_PATH, 1)) {
+        DWORD n = expand(stored, expanded, MAX_PATH);
+        if (n && n <= MAX_PATH)
+            WideToUtf8(expanded, folder, PATH_SIZE);
+    }
+    return 1;
+}
+
+static void KeepShellAndSystemFolders() {
+    char folder[PATH_SIZE];
+    for (DWORD i = 0; i < sizeof protectedRows / sizeof protectedRows[0]; i++) {
+        const ProtectedRow *row = &protectedRows[i];
+        if ((row->ntOnly && !isNT) || !GetRowFolder(row, folder))
+            continue;
+        Keep(folder);
+        if (row->quickLaunch && AddBackslash(folder, PATH_SIZE) &&
+            AppendText(folder, PATH_SIZE, quickLaunchFolder))
+            Keep(folder);
+    }
+}
+
+// Every folder the shell knows by an identifier of its own (Vista on): Downloads, Links,
+// Saved Games, the public folders and those that programs register. A system that has the
+// known folders but cannot list them leaves the list incomplete, which protects everything.
+static void KeepKnownFolders() {
+    typedef HRESULT(WINAPI * KnownFolderPath)(const GUID &, DWORD, HANDLE, WCHAR **);
+    KnownFolderPath pathOf =
+        (KnownFolderPath)(void (*)())FindSystemFunction("shell32.dll", "SHGetKnownFolderPath");
+    if (!isNT || !pathOf)
+        return;
+    HRESULT com = CoInitialize(0); // the caller's thread may not have it
+    KnownFolderManager *manager = 0;
+    GUID *ids = 0;
+    UINT count = 0;
+    if (CoCreateInstance(knownFolderManager, 0, CLSCTX_INPROC_SERVER, knownFolderManagerInterface,
+                         (void **)&manager) != S_OK ||
+        manager->GetFolderIds(&ids, &count) != S_OK)
+        protectedFolders.complete = 0;
+    for (UINT i = 0; i < count; i++) {
+        WCHAR *path = 0;
+        char folder[PATH_SIZE];
+        if (pathOf(ids[i], DONT_VERIFY, 0, &path) == S_OK && WideToUtf8(path, folder, PATH_SIZE))
+            Keep(folder);
+        CoTaskMemFree(path);
+    }
+    CoTaskMemFree(ids);
+    if (manager)
+        manager->Release();
+    if (SUCCEEDED(com))
+        CoUninitialize();
+}
+
+// The profiles of the NT family: the folder that holds them and each profile's own folder.
+static void KeepProfiles() {
+    char folder[PATH_SIZE], name[PATH_SIZE];
+    HKEY list, profile;
+    if (!isNT ||
+        SysRegOpenKey(HKEY_LOCAL_MACHINE, profileListKey, KEY_READ, &list) != ERROR_SUCCESS)
+        return;
+    for (DWORD i = 0; i < sizeof profileFolders / sizeof profileFolders[0]; i++)
+        if (ReadFolder(list, profileFolders[i], folder) && FindLastBackslash(folder))
+            Keep(folder);
+    for (DWORD i = 0; SysRegEnumKey(list, i, name, PATH_SIZE) == ERROR_SUCCESS; i++) {
+        if (SysRegOpenKey(list, name, KEY_QUERY_VALUE, &profile) != ERROR_SUCCESS)
+            continue;
+        if (ReadFolder(profile, "ProfileImagePath", folder))
+            Keep(folder);
+        RegCloseKey(profile);
+    }
+    RegCloseKey(list);
+}
+
+static void KeepRegistryFolders() {
+    HKEY key;
+    char folder[PATH_SIZE];
+    if (SysRegOpenKey(HKEY_LOCAL_MACHINE, versionKey, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    for (DWORD i = 0; i < 2; i++)
+        if (ReadFolder(key, registryFolders[i], folder))
+            Keep(folder);
+    RegCloseKey(key);
 }
 
 void HoldProtectedFolders() {
-    heldFolders.filled = 0;
-    heldFolders.held = heldFolders.folders ||
-                       AllocateMemory((void **)&heldFolders.folders, HELD_FOLDER_LIMIT * PATH_SIZE);
+    protectedFolders.filled = 0;
+    protectedFolders.held = 1;
 }
 
 void ReleaseProtectedFolders() {
-    heldFolders.held = 0;
-    heldFolders.filled = 0;
-    ReleaseMemory((void **)&heldFolders.folders);
+    protectedFolders.held = 0;
+    protectedFolders.filled = 0;
+    ReleaseMemory((void **)&protectedFolders.folders);
 }
 
-static int MatchesProtectedFolder(char *path) {
-    if (heldFolders.held && !heldFolders.filled) {
-        heldFolders.count = 0;
-        heldFolders.complete = 1;
-        if (!VisitShellAndSystemFolders(KeepFolder, 0))
-            VisitRegistryFolders(KeepFolder, 0);
-        heldFolders.filled = 1;
-    }
-    if (!heldFolders.held || !heldFolders.complete)
-        return VisitShellAndSystemFolders(IsSamePath, path) ||
-               VisitRegistryFolders(IsSamePath, path);
-    for (DWORD i = 0; i < heldFolders.count; i++)
-        if (PathsEqual(heldFolders.folders[i], path))
+static const char *LastName(const char *path) {
+    const char *name = path;
+    for (; *path; path++)
+        if (*path == '\\')
+            name = path + 1;
+    return name;
+}
+
+// Another spelling of a protected folder ends in its name: a drive letter mapped onto the
+// place, a share, a folder linked on the way. Or in a short name, which the NT family makes
+// with a "~". Only then are the folders opened to compare what they are.
+static int MatchesProtectedFolder(const char *path) {
+    const char *name = LastName(path);
+    int alias = 0;
+    for (const char *c = name; *c; c++)
+        alias |= *c == '~';
+    for (DWORD i = 0; i < protectedFolders.count; i++) {
+        const ProtectedFolder *folder = &protectedFolders.folders[i];
+        if (PathsEqual(folder->path, path))
             return 1;
+        alias |= PathsEqual(LastName(folder->path), name);
+    }
+    if (!isNT || !alias)
+        return 0;
+    DWORD identity[3];
+    GetIdentity(path, identity);
+    // A folder that is there but cannot be told apart is judged blind: it stays.
+    if (!(identity[1] | identity[2]))
+        return PathExists(path);
+    for (DWORD i = 0; i < protectedFolders.count; i++) {
+        ProtectedFolder *folder = &protectedFolders.folders[i];
+        if (!folder->identified)
+            GetIdentity(folder->path, folder->identity);
+        folder->identified = 1;
+        if (folder->identity[0] == identity[0] && folder->identity[1] == identity[1] &&
+            folder->identity[2] == identity[2])
+            return 1;
+    }
     return 0;
 }
 
+// The list as the system gives it now; 0 when it cannot be made whole.
+static int FillProtectedFolders() {
+    protectedFolders.count = 0;
+    protectedFolders.complete =
+        protectedFolders.folders ||
+        AllocateMemory((void **)&protectedFolders.folders, LIST_LIMIT * sizeof(ProtectedFolder));
+    if (!protectedFolders.complete)
+        return 0;
+    KeepShellAndSystemFolders();
+    KeepKnownFolders();
+    KeepProfiles();
+    KeepRegistryFolders();
+    protectedFolders.filled = 1;
+    return protectedFolders.complete;
+}
+
 int IsProtectedFolder(char *path) {
-    DWORD length = TextLength(path);
-    if (length < 4) // the empty path, a bare drive and a drive root
+    char canonical[PATH_SIZE];
+    // The empty path, a bare drive and a drive root; also a literal or device path, which the
+    // system does not resolve, and a path such as "C:\a\.." that resolves to a root.
+    if (TextLength(path) < 4 || !CopyText(canonical, PATH_SIZE, path) ||
+        MakeCanonical(canonical, !isNT) == PATH_REFUSED)
         return 1;
-    int hadBackslash = path[length - 1] == '\\';
-    if (hadBackslash)
-        RemoveBackslash(path);
-    int result = MatchesProtectedFolder(path);
-    if (hadBackslash)
-        path[length - 1] = '\\'; // exactly as passed in, also when it ended in two
+    RemoveBackslash(canonical);
+    // A list that could not be made whole protects everything.
+    int result = TextLength(canonical) < 4 ||
+                 (!protectedFolders.filled && !FillProtectedFolders()) ||
+                 !protectedFolders.complete || MatchesProtectedFolder(canonical);
+    if (!protectedFolders.held)
+        ReleaseProtectedFolders();
     return result;
 }

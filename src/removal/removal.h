@@ -19,6 +19,24 @@ void UnregisterFont(const char *path);
 // Before the first phase: every entry's folder made full, literal and device paths dropped.
 void MakeEntryPathsFull();
 
+// The one name of a path, in place (PATH_SIZE bytes): full, with ".", "..", slashes and
+// trailing dots and spaces resolved as the system resolves them, and with longNames each
+// existing folder's long name. PATH_AS_IT_IS when the system cannot say.
+enum { PATH_REFUSED, PATH_CANONICAL, PATH_AS_IT_IS };
+int MakeCanonical(char *path, int longNames);
+
+// Items by their own name: on the NT family nothing is opened, deleted or loaded through a
+// junction, symbolic link or mount point below the item's deepest protected folder. Opened
+// items are the item itself, a link as the link. OpenByOwnName fails with the open's error,
+// REACHED_THROUGH_LINK, or ERROR_CALL_NOT_IMPLEMENTED where the system has no links (95/98/Me);
+// DeleteByOwnName uses the plain calls there. A folder goes only when it is empty.
+#define REACHED_THROUGH_LINK 0xFFFFFFFE // not a system error
+#define ANY_SHARING (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)
+HANDLE OpenByOwnName(const char *path, DWORD access, DWORD share, DWORD flags);
+DWORD GetHandleAttributes(HANDLE handle); // 0 when the system cannot say
+int DeleteThroughHandle(HANDLE handle);   // at its close; 0 with the last error set
+int DeleteByOwnName(const char *path, int folder);
+
 // Phase 1: files.
 int BuildEntryPath(const FileEntry *entry);
 int IsFileInUse(const char *path);

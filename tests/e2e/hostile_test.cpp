@@ -135,40 +135,56 @@ TEST(Hostile, RealUninstallerKeepsEveryProtectedFolder) {
 }
 
 // Every folder removal of this process, recorded and refused: the phases run here against
-// the machine's own protected folders, empty or not, and none of them is even tried.
+// the machine's own protected folders, empty or not, and none of them is even tried. A
+// folder goes by RemoveDirectoryA, or on the NT family through a handle opened for
+// deletion: both are caught at this program's imports.
 class RemovalRecorder {
   public:
     RemovalRecorder() {
-        slot_ = FindImport("RemoveDirectoryA");
-        if (!slot_)
-            return;
-        DWORD old;
-        VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &old);
-        original_ = *slot_;
-        *slot_ = (ULONG_PTR)&Record;
-        VirtualProtect(slot_, sizeof *slot_, old, &old);
+        Hook(0, "RemoveDirectoryA", (ULONG_PTR)&RecordRemoval);
+        Hook(1, "CreateFileA", (ULONG_PTR)&RecordOpen);
         attempts_ = &attempts;
     }
     ~RemovalRecorder() {
-        if (!slot_)
-            return;
-        DWORD old;
-        VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &old);
-        *slot_ = original_;
-        VirtualProtect(slot_, sizeof *slot_, old, &old);
+        for (int i = 0; i < 2; i++)
+            if (slots_[i])
+                Patch(slots_[i], originals_[i]);
         attempts_ = nullptr;
     }
     bool active() const {
-        return slot_ != nullptr;
+        return slots_[0] && slots_[1];
     }
     std::vector<std::string> attempts;
 
   private:
-    static BOOL WINAPI Record(LPCSTR path) {
+    void Hook(int i, const char *function, ULONG_PTR replacement) {
+        slots_[i] = FindImport(function);
+        if (slots_[i]) {
+            originals_[i] = *slots_[i];
+            Patch(slots_[i], replacement);
+        }
+    }
+    static void Patch(ULONG_PTR *slot, ULONG_PTR value) {
+        DWORD old;
+        VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old);
+        *slot = value;
+        VirtualProtect(slot, sizeof *slot, old, &old);
+    }
+    static BOOL WINAPI RecordRemoval(LPCSTR path) {
         if (attempts_)
             attempts_->push_back(path ? path : "(null)");
         SetLastError(ERROR_DIR_NOT_EMPTY);
         return FALSE;
+    }
+    static HANDLE WINAPI RecordOpen(LPCSTR path, DWORD access, DWORD share,
+                                    LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                    HANDLE model) {
+        if ((access & DELETE) && (flags & FILE_FLAG_BACKUP_SEMANTICS)) {
+            RecordRemoval(path);
+            return INVALID_HANDLE_VALUE;
+        }
+        return ((decltype(&CreateFileA))originals_[1])(path, access, share, security, disposition,
+                                                       flags, model);
     }
     // The import slot of this program for a kernel32 function, found by its name.
     static ULONG_PTR *FindImport(const char *function) {
@@ -195,10 +211,11 @@ class RemovalRecorder {
         }
         return nullptr;
     }
-    ULONG_PTR *slot_ = nullptr;
-    ULONG_PTR original_ = 0;
+    ULONG_PTR *slots_[2] = {};
+    static ULONG_PTR originals_[2];
     static std::vector<std::string> *attempts_;
 };
+ULONG_PTR RemovalRecorder::originals_[2];
 std::vector<std::string> *RemovalRecorder::attempts_ = nullptr;
 
 TEST(Hostile, PhasesNeverTryAProtectedFolder) {
@@ -215,7 +232,7 @@ TEST(Hostile, PhasesNeverTryAProtectedFolder) {
         PhaseEntries phases;
         phases.SetFolders(HostileFolderEntries(folders, false));
         RemovalRecorder recorder;
-        ASSERT_TRUE(recorder.active()) << "RemoveDirectoryA is not imported by name";
+        ASSERT_TRUE(recorder.active()) << "RemoveDirectoryA or CreateFileA is not imported by name";
         RemoveFiles();
         RemoveFolderEntries();
         RemoveFileFolders();

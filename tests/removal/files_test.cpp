@@ -512,6 +512,166 @@ TEST_F(FilePhase, ComServersWithRelativePathsUnregister) {
     RemoveKeyTree(HKEY_CURRENT_USER, kMarkKey);
 }
 
+// Links such as a user who can write in a folder of the application could plant; Wine's Unix
+// links stand in for junctions and symbolic links. Nothing is deleted or removed through one.
+// Wine opens a link's target even when asked for the link itself, so a link that an entry
+// names stays as well (on Windows it goes, as the link) and counts as left.
+TEST_F(FilePhase, NothingThroughALink) {
+    if (!isNT)
+        GTEST_SKIP() << "the 95/98/Me family has no links; it removes by the plain calls";
+    std::string user = folder_ + "\\user"; // the user's own things, which no entry names
+    ASSERT_TRUE(CreateDirectoryA(user.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((user + "\\empty").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((folder_ + "\\plain").c_str(), nullptr));
+    File("user\\notes.txt");
+    File("user\\own.txt", true); // read-only: the in-use test may clear the attribute
+    File("plain\\real.txt");
+    UnixLink data(folder_ + "\\data", user);
+    UnixLink empty(folder_ + "\\gone", user + "\\empty");
+    UnixLink file(folder_ + "\\own-link.txt", user + "\\own.txt");
+    ASSERT_TRUE(data.made() && empty.made() && file.made());
+    static const struct {
+        const char *name;
+        Entry entry;
+        std::vector<std::string> stay, gone; // below the install folder
+        DWORD left;                          // counted as left: folder attempts count later
+    } cases[] = {
+        {"a file below a link to the user's folder",
+         {".\\data", "notes.txt", FILE_SHARED},
+         {"user\\notes.txt"},
+         {},
+         1},
+        {"the same without flags", {".\\data", "notes.txt"}, {"user\\notes.txt"}, {}, 1},
+        {"a link to the user's file", {".", "own-link.txt"}, {"user\\own.txt"}, {}, 1},
+        {"a link to the user's folder, as a folder", {".\\data", ""}, {"user\\notes.txt"}, {}, 0},
+        {"a link to an empty folder, as a folder", {".\\gone", ""}, {"user\\empty"}, {}, 0},
+        {"a file of a real folder", {".\\plain", "real.txt"}, {}, {"plain\\real.txt"}, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        state_->SetEntries({c.entry});
+        DWORD left = itemCounts[ITEM_LEFT];
+        EXPECT_TRUE(Run({}).empty()); // no shared-file question either
+        EXPECT_EQ(itemCounts[ITEM_LEFT] - left, c.left);
+        for (const std::string &path : c.stay)
+            EXPECT_TRUE(FileExists(folder_ + "\\" + path)) << path;
+        for (const std::string &path : c.gone)
+            EXPECT_FALSE(FileExists(folder_ + "\\" + path)) << path;
+    }
+    EXPECT_TRUE(IsReadOnly(user + "\\own.txt"));
+}
+
+// Links above a folder the program protects belong to the system or the user (a profile kept
+// on another drive): what lies below that folder goes, as long as nothing below it, and not
+// the folder itself, is a link. A folder of the application made a link to a protected folder
+// of the same name may count as that folder, but is no protected folder of its own.
+TEST_F(FilePhase, LinksAboveAProtectedFolderDoNotCount) {
+    for (const char *name :
+         {"elsewhere", "elsewhere\\Programs", "elsewhere\\Programs\\App", "user", "common", "inst"})
+        ASSERT_TRUE(CreateDirectoryA((folder_ + "\\" + name).c_str(), nullptr)) << name;
+    File("elsewhere\\Programs\\App\\app.txt");
+    File("user\\notes.txt");
+    File("common\\own.txt");
+    UnixLink top(folder_ + "\\Top", folder_ + "\\elsewhere");
+    UnixLink cache(folder_ + "\\elsewhere\\Programs\\App\\cache", folder_ + "\\user");
+    UnixLink common(folder_ + "\\inst\\common", folder_ + "\\common");
+    ASSERT_TRUE(top.made() && cache.made() && common.made());
+    RootRedirect machine(HKEY_LOCAL_MACHINE);
+    if (!machine.active())
+        GTEST_SKIP() << "HKEY_LOCAL_MACHINE cannot be redirected here";
+    const std::string version = "Software\\Microsoft\\Windows\\CurrentVersion";
+    ASSERT_TRUE(machine.Write(version, "ProgramFilesDir", REG_SZ, folder_ + "\\Top\\Programs"));
+    ASSERT_TRUE(machine.Write(version, "CommonFilesDir", REG_SZ, folder_ + "\\common"));
+    std::string app = folder_ + "\\Top\\Programs\\App";
+    state_->SetEntries({{app, "", 0},
+                        {app, "app.txt", 0},
+                        {app + "\\cache", "notes.txt", 0},
+                        {folder_ + "\\inst\\common", "own.txt", 0}});
+    DWORD left = itemCounts[ITEM_LEFT];
+    EXPECT_TRUE(Run({}).empty());
+    EXPECT_FALSE(FileExists(folder_ + "\\elsewhere\\Programs\\App\\app.txt"));
+    EXPECT_TRUE(FileExists(folder_ + "\\user\\notes.txt")) << "a link below the protected folder";
+    EXPECT_TRUE(FileExists(folder_ + "\\common\\own.txt")) << "a link as the protected folder";
+    EXPECT_EQ(itemCounts[ITEM_LEFT] - left, 2u);
+    EXPECT_TRUE(FileExists(folder_ + "\\elsewhere\\Programs\\App")) << "it still holds the link";
+}
+
+// A COM server is loaded only by its own name: neither one in a folder that a link leads to
+// nor a link to one is loaded, so a DLL planted there never runs in the uninstaller.
+TEST_F(FilePhase, ComServersThroughALinkAreNotLoaded) {
+    RemoveKeyTree(HKEY_CURRENT_USER, kMarkKey);
+    RestrictDllSearch();
+    std::string server = BuildFolder() + "\\tests\\fixtures\\comserver.dll";
+    std::string planted = folder_ + "\\planted";
+    ASSERT_TRUE(CreateDirectoryA(planted.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileA(server.c_str(), (planted + "\\server.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(server.c_str(), (planted + "\\other.dll").c_str(), FALSE));
+    UnixLink plugins(folder_ + "\\plugins", planted);
+    UnixLink linked(folder_ + "\\linked.dll", planted + "\\other.dll");
+    ASSERT_TRUE(plugins.made() && linked.made());
+    state_->SetEntries(
+        {{".\\plugins", "server.dll", FILE_COMSERVER}, {".", "linked.dll", FILE_COMSERVER}});
+    EXPECT_TRUE(Run({}).empty());
+    for (const std::string &path : {planted + "\\server.dll", folder_ + "\\plugins\\server.dll",
+                                    planted + "\\other.dll", folder_ + "\\linked.dll"}) {
+        SCOPED_TRACE(path);
+        EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, kMarkKey, path).present) << "it ran";
+        EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr);
+    }
+    EXPECT_TRUE(FileExists(planted + "\\server.dll"));
+    EXPECT_TRUE(FileExists(planted + "\\other.dll"));
+    RemoveKeyTree(HKEY_CURRENT_USER, kMarkKey);
+}
+
+// Deletion by an item's own name fails as the plain calls fail, so the phases tell access
+// denied from any other error as before, and refuses what a link leads to.
+TEST_F(FilePhase, DeletionByOwnName) {
+    for (const char *name : {"empty", "empty2", "as-file", "full", "user"})
+        ASSERT_TRUE(CreateDirectoryA((folder_ + "\\" + name).c_str(), nullptr)) << name;
+    for (const char *name :
+         {"file.txt", "as-folder.txt", "full\\inside.txt", "user\\notes.txt", "relative.txt"})
+        File(name);
+    UnixLink data(folder_ + "\\data", folder_ + "\\user");
+    ASSERT_TRUE(CreateDirectoryA((folder_ + "\\user\\empty").c_str(), nullptr));
+    UnixLink empty(folder_ + "\\gone", folder_ + "\\user\\empty");
+    ASSERT_TRUE(data.made() && empty.made());
+    static const struct {
+        const char *path; // below the install folder, or relative to it as the current folder
+        int folder;
+        DWORD error; // 0: deleted
+        const char *stays;
+    } cases[] = {
+        {"file.txt", 0, 0, nullptr},
+        {"empty", 1, 0, nullptr},
+        {"empty2\\", 1, 0, nullptr},
+        {"as-file", 0, ERROR_ACCESS_DENIED, "as-file"},
+        {"as-folder.txt", 1, ERROR_DIRECTORY, "as-folder.txt"},
+        {"full", 1, ERROR_DIR_NOT_EMPTY, "full\\inside.txt"},
+        {"missing.txt", 0, ERROR_FILE_NOT_FOUND, nullptr},
+        {"data\\notes.txt", 0, REACHED_THROUGH_LINK, "user\\notes.txt"},
+        {"gone", 1, REACHED_THROUGH_LINK, "user\\empty"},
+        {"", 0, 0, nullptr}, // relative.txt, by its bare name
+    };
+    CurrentDirectory current(folder_);
+    ASSERT_TRUE(current.changed());
+    for (const auto &c : cases) {
+        std::string path = c.path[0] ? folder_ + "\\" + c.path : "relative.txt";
+        SCOPED_TRACE(path);
+        SetLastError(0);
+        int done = DeleteByOwnName(path.c_str(), c.folder);
+        DWORD error = GetLastError();
+        EXPECT_EQ(done, c.error == 0);
+        if (c.error) {
+            EXPECT_EQ(error, c.error);
+        } else {
+            EXPECT_FALSE(FileExists(c.path[0] ? path : folder_ + "\\relative.txt"));
+        }
+        if (c.stays) {
+            EXPECT_TRUE(FileExists(folder_ + "\\" + c.stays));
+        }
+    }
+}
+
 TEST_F(FilePhase, FolderEntriesGoAfterTheFilesListedAfterThem) {
     static const struct {
         const char *name;

@@ -445,6 +445,70 @@ TEST_F(FolderPhases, PathsTooLongRemoveNothing) {
     EXPECT_EQ(1u, entries_.Levels(0));
 }
 
+// The example of the manifest's documentation: a data folder that an installer made with
+// the default permissions, where a user made the cache folder a link to their Documents.
+// Neither the extra file nor the folder the link leads to is removed through it, whether that
+// folder holds anything or not, by a folder entry or as the folder of a file.
+TEST_F(FolderPhases, FolderEntriesThroughALink) {
+    if (!isNT)
+        GTEST_SKIP() << "the 95/98/Me family has no links; it removes by the plain calls";
+    std::string data = "C:\\ProgramData\\Vanish Tests " + ProgramName();
+    std::string notes = data + "\\Acme\\Notes";
+    RemoveTree(data);
+    ASSERT_TRUE(CreateDirectoryA(data.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((data + "\\Acme").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(notes.c_str(), nullptr));
+    Put("Documents\\index.db");
+    Put("Documents\\letter.txt");
+    Make("Empty");
+    {
+        UnixLink cache(notes + "\\cache", Path("Documents"));
+        UnixLink empty(notes + "\\empty", Path("Empty"));
+        ASSERT_TRUE(cache.made() && empty.made());
+        entries_.SetFolders({{1, notes + "\\cache", "index.db"}, {2, notes + "\\empty", ""}});
+        RemoveFolderEntries();
+        state_->SetEntries({{notes + "\\empty", "gone.dat", 0}});
+        RemoveFileFolders();
+        EXPECT_TRUE(Left({}, {"Documents\\index.db", "Documents\\letter.txt", "Empty"}));
+        EXPECT_TRUE(FileExists(notes)) << "it still holds the links";
+    }
+    RemoveTree(data);
+}
+
+// Walks of both phases that reach a link to one of the user's shell folders, named as the
+// folder of an entry or found on the way up from below it: the shell folder stays. The links
+// live outside the scratch folder, which is wiped by calls that would follow them.
+TEST_F(FolderPhases, WalksNeverGoThroughALink) {
+    if (!isNT)
+        GTEST_SKIP() << "the 95/98/Me family has no links; it removes by the plain calls";
+    static const int shellFolders[] = {CSIDL_FAVORITES, CSIDL_SENDTO};
+    std::vector<std::string> targets;
+    for (int id : shellFolders) {
+        char path[MAX_PATH] = "";
+        ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, path, id, FALSE)) << id;
+        DWORD attributes = GetFileAttributesA(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+            !ListFolder(path).empty())
+            GTEST_SKIP() << path << " is no empty folder of the prefix's own";
+        targets.push_back(path);
+    }
+    std::string links = "C:\\vanish-tests\\" + ProgramName() + "\\links";
+    CreateDirectoryA(links.c_str(), nullptr);
+    {
+        UnixLink favorites(links + "\\favorites", targets[0]);
+        UnixLink sendTo(links + "\\sendto", targets[1]);
+        ASSERT_TRUE(favorites.made() && sendTo.made());
+        entries_.SetFolders({{0, links + "\\favorites", ""}, {1, links + "\\sendto\\Acme", ""}});
+        RemoveFolderEntries();
+        state_->SetEntries({{links + "\\favorites", "acme.url", 0}, {links + "\\sendto", "", 0}});
+        RemoveFileFolders();
+    }
+    for (const std::string &target : targets) {
+        EXPECT_TRUE(FileExists(target)) << target;
+        CreateDirectoryA(target.c_str(), nullptr); // for the tests after this one
+    }
+}
+
 // Phase 2 starts after the file entries' share, phase 3 after the folder entries'; a font
 // entry reports no step and the next entry catches up; without a dialog nothing is reported.
 TEST_F(FolderPhases, ProgressOffsets) {
@@ -474,6 +538,147 @@ TEST_F(FolderPhases, ProgressOffsets) {
         EXPECT_EQ(c.expected, bar.positions);
         EXPECT_TRUE(Left({}, {"F"})) << "a font's folder is not tried";
     }
+}
+
+// File and folder entries in blocks of the program's heap, as the loader makes them: the
+// pass before the first phase replaces entries and drops others, releasing their blocks.
+class LoadedEntries {
+  public:
+    LoadedEntries(const std::vector<Entry> &files, const std::vector<FolderRow> &folders) {
+        for (const Entry &entry : files) {
+            FileEntry *made = (FileEntry *)Allocate(sizeof(FileEntry), entry.folder, entry.name);
+            made->folder = (char *)(made + 1);
+            made->name = made->folder + entry.folder.size() + 1;
+            made->flags = entry.flags;
+            files_.push_back(made);
+        }
+        for (const FolderRow &row : folders) {
+            FolderEntry *made = (FolderEntry *)Allocate(sizeof(FolderEntry), row.folder, row.file);
+            made->folder = (char *)(made + 1);
+            made->file = made->folder + row.folder.size() + 1;
+            made->levels = row.levels;
+            folders_.push_back(made);
+        }
+        fileEntries = files_.data();
+        fileEntryCount = (DWORD)files_.size();
+        folderEntries = folders_.data();
+        folderEntryCount = (DWORD)folders_.size();
+    }
+    ~LoadedEntries() {
+        for (DWORD i = 0; i < fileEntryCount; i++)
+            ReleaseMemory((void **)&fileEntries[i]);
+        for (DWORD i = 0; i < folderEntryCount; i++)
+            ReleaseMemory((void **)&folderEntries[i]);
+        fileEntries = nullptr;
+        fileEntryCount = 0;
+        folderEntries = nullptr;
+        folderEntryCount = 0;
+    }
+    LoadedEntries(const LoadedEntries &) = delete;
+    LoadedEntries &operator=(const LoadedEntries &) = delete;
+
+  private:
+    static void *Allocate(size_t fixed, const std::string &first, const std::string &second) {
+        char *block = nullptr;
+        EXPECT_TRUE(
+            AllocateZeroed((void **)&block, (DWORD)(fixed + first.size() + second.size() + 2)));
+        CopyMemory(block + fixed, first.c_str(), first.size() + 1);
+        CopyMemory(block + fixed + first.size() + 1, second.c_str(), second.size() + 1);
+        return block;
+    }
+    std::vector<FileEntry *> files_;
+    std::vector<FolderEntry *> folders_;
+};
+
+std::string ShortForm(const std::string &path) {
+    char shortForm[MAX_PATH] = "";
+    GetShortPathNameA(path.c_str(), shortForm, MAX_PATH);
+    return shortForm;
+}
+
+// Before the first phase every entry names one place, however it is written: relative to the
+// current directory at start (or to the install folder, for "."), with ".", "..", slashes,
+// trailing dots and spaces resolved and short names made long as far as the folders exist.
+// Literal and device paths and streams are dropped and count as left.
+TEST_F(FolderPhases, EntriesMadeFullOnceBeforeThePhases) {
+    Make("Long Folder Name\\sub dir");
+    std::string longFolder = Path("Long Folder Name"), shortFolder = ShortForm(longFolder);
+    ASSERT_FALSE(shortFolder.empty());
+    ASSERT_TRUE(SetCurrentDirectoryA(folder_.c_str()));
+    const struct {
+        Entry given;
+        Entry made; // an empty folder: dropped
+    } files[] = {
+        {{"data", "x.dat"}, {Path("data"), "x.dat"}},
+        {{".", "x.dat"}, {install_, "x.dat"}},
+        {{".\\sub", "x.dat"}, {install_ + "\\sub", "x.dat"}},
+        {{"..\\elsewhere", "x.dat"}, {install_, "x.dat"}},
+        {{folder_ + "/a//b/./c/../d. ", ""}, {Path("a\\b\\d"), ""}},
+        {{folder_, "sub\\..\\g.txt"}, {folder_, "g.txt"}},
+        {{ShortForm(longFolder + "\\sub dir"), "f"}, {longFolder + "\\sub dir", "f"}},
+        {{shortFolder + "\\not there\\deeper", "f"}, {longFolder + "\\not there\\deeper", "f"}},
+        {{shortFolder + "\\.", ""}, {longFolder, ""}},
+        {{"\\\\?\\" + folder_, "x.dat"}, {"", ""}},
+        {{"//./" + folder_, ""}, {"", ""}},
+        {{Path("x.dat:stream"), ""}, {"", ""}},
+    };
+    const struct {
+        FolderRow given;
+        FolderRow made;
+    } folders[] = {
+        {{0, "data\\..\\data2", "f"}, {0, Path("data2"), "f"}},
+        {{2, shortFolder + "\\", ""}, {2, longFolder, ""}},
+        {{0, "", "f"}, {0, "", "f"}},
+        {{1, "\\??\\" + folder_, ""}, {0, "", ""}},
+    };
+    std::vector<Entry> fileRows;
+    std::vector<FolderRow> folderRows;
+    std::vector<Entry> madeFiles;
+    std::vector<FolderRow> madeFolders;
+    for (const auto &row : files) {
+        fileRows.push_back(row.given);
+        if (!row.made.folder.empty())
+            madeFiles.push_back(row.made);
+    }
+    for (const auto &row : folders) {
+        folderRows.push_back(row.given);
+        if (row.made.folder.size() || row.made.file.size())
+            madeFolders.push_back(row.made);
+    }
+    LoadedEntries loaded(fileRows, folderRows);
+    DWORD left = itemCounts[ITEM_LEFT];
+    MakeEntryPathsFull();
+    EXPECT_EQ(4u, itemCounts[ITEM_LEFT] - left) << "the dropped entries count as left";
+    ASSERT_EQ(madeFiles.size(), fileEntryCount);
+    for (size_t i = 0; i < madeFiles.size(); i++) {
+        SCOPED_TRACE(madeFiles[i].folder + " | " + madeFiles[i].name);
+        EXPECT_EQ(madeFiles[i].folder, fileEntries[i]->folder);
+        EXPECT_EQ(madeFiles[i].name, fileEntries[i]->name);
+    }
+    ASSERT_EQ(madeFolders.size(), folderEntryCount);
+    for (size_t i = 0; i < madeFolders.size(); i++) {
+        SCOPED_TRACE(madeFolders[i].folder + " | " + madeFolders[i].file);
+        EXPECT_EQ(madeFolders[i].folder, folderEntries[i]->folder);
+        EXPECT_EQ(madeFolders[i].file, folderEntries[i]->file);
+        EXPECT_EQ(madeFolders[i].levels, folderEntries[i]->levels);
+    }
+}
+
+// A relative folder means the folder below the current directory at start in phase 3 as in
+// phase 1, although phase 3 runs after the current directory has moved to the install
+// folder's parent: the application's data goes, an empty folder of the same name there stays.
+TEST_F(FolderPhases, RelativeFolderIsOnePlaceInEveryPhase) {
+    Put("inst\\data\\x.dat");
+    Put("inst\\uninstall.exe");
+    Make("data");
+    ASSERT_TRUE(SetCurrentDirectoryA(install_.c_str())); // as an installer starts it
+    LoadedEntries loaded({{"data", "x.dat"}}, {});
+    MakeEntryPathsFull();
+    RemoveFiles();
+    RemoveFolderEntries();
+    RemoveFileFolders();
+    EXPECT_TRUE(SamePath(folder_, CurrentDirectory())) << "phase 3 moved";
+    EXPECT_TRUE(Left({"inst\\data"}, {"data", "inst"}));
 }
 
 } // namespace

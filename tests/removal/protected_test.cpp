@@ -1,8 +1,11 @@
-// Protected folders, against the folders that Wine itself reports, on both families.
+// Protected folders, against the folders that Wine itself reports, on both families: every
+// folder the shell names, by every spelling the system resolves to it.
 #include "removal_support.h"
 
 #include <shlobj.h>
 
+#include <functional>
+#include <iostream>
 #include <memory>
 
 #include "removal/removal.h"
@@ -54,6 +57,54 @@ std::string WithoutBackslash(std::string path) {
     return path;
 }
 
+// A folder the shell knows by an identifier of its own, from Vista on; empty where the shell
+// cannot say.
+std::string KnownFolder(const GUID &id) {
+    typedef HRESULT(WINAPI * PathOf)(const GUID &, DWORD, HANDLE, WCHAR **);
+    auto pathOf =
+        (PathOf)(void (*)())GetProcAddress(GetModuleHandleA("shell32.dll"), "SHGetKnownFolderPath");
+    WCHAR *path = nullptr;
+    char folder[MAX_PATH] = "";
+    if (pathOf && pathOf(id, 0x4000 /* whether it exists or not */, nullptr, &path) == S_OK)
+        WideCharToMultiByte(CP_ACP, 0, path, -1, folder, MAX_PATH, nullptr, nullptr);
+    CoTaskMemFree(path);
+    return folder;
+}
+
+// The known folders that no shell folder identifier names.
+const struct {
+    const char *name;
+    GUID id;
+} kKnownFolders[] = {
+    {"Downloads", {0x374de290, 0x123f, 0x4565, {0x91, 0x64, 0x39, 0xc4, 0x92, 0x5e, 0x46, 0x7b}}},
+    {"Links", {0xbfb9d5e0, 0xc6a9, 0x404c, {0xb2, 0xb2, 0xae, 0x6d, 0xb6, 0xaf, 0x49, 0x68}}},
+    {"Saved Games", {0x4c5c32ff, 0xbb9d, 0x43b0, {0xb5, 0xb4, 0x2d, 0x72, 0xe5, 0x4e, 0xaa, 0xa4}}},
+    {"Searches", {0x7d1d3a04, 0xdebb, 0x4115, {0x95, 0xcf, 0x2f, 0x29, 0xda, 0x29, 0x20, 0xda}}},
+    {"Contacts", {0x56784854, 0xc6cb, 0x462b, {0x81, 0x69, 0x88, 0xe3, 0x50, 0xac, 0xb8, 0x82}}},
+    {"LocalLow", {0xa520a1a4, 0x1780, 0x4ff6, {0xbd, 0x18, 0x16, 0x73, 0x43, 0xc5, 0xaf, 0x16}}},
+    {"Public", {0xdfdf76a2, 0xc82a, 0x4d63, {0x90, 0x6a, 0x56, 0x44, 0xac, 0x45, 0x73, 0x85}}},
+    {"Public Music",
+     {0x3214fab5, 0x9757, 0x4298, {0xbb, 0x61, 0x92, 0xa9, 0xde, 0xaa, 0x44, 0xff}}},
+    {"Public Pictures",
+     {0xb6ebfb86, 0x6907, 0x413c, {0x9a, 0xf7, 0x4f, 0xc2, 0xab, 0xf0, 0x7c, 0xc5}}},
+    {"Public Videos",
+     {0x2400183a, 0x6185, 0x49fb, {0xa2, 0xd8, 0x4a, 0x39, 0x2a, 0x60, 0x2b, 0xa3}}},
+    {"Public Downloads",
+     {0x3d644c9b, 0x1fb8, 0x4f30, {0x9b, 0x45, 0xf6, 0x70, 0x23, 0x5f, 0x79, 0xc0}}},
+    {"user profiles",
+     {0x0762d272, 0xc50a, 0x4bb0, {0xa3, 0x82, 0x69, 0x7d, 0xcd, 0x72, 0x9b, 0x80}}},
+};
+
+std::string ProfilesDirectory() {
+    Value value = ReadValue(HKEY_LOCAL_MACHINE,
+                            "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
+                            "ProfilesDirectory");
+    char expanded[MAX_PATH] = "";
+    if (value.present && !value.data.empty())
+        ExpandEnvironmentStringsA((const char *)value.data.data(), expanded, MAX_PATH);
+    return expanded;
+}
+
 struct Row {
     const char *name;
     std::string folder;
@@ -66,7 +117,7 @@ std::vector<Row> ResolvedRows() {
     GetWindowsDirectoryA(windows, MAX_PATH);
     GetSystemDirectoryA(system, MAX_PATH);
     std::string appData = ShellFolder(0x1A), commonAppData = ShellFolder(0x23);
-    return {
+    std::vector<Row> rows = {
         {"Windows", windows, false},
         {"System", system, false},
         {"desktop", ShellFolder(0x00), false},
@@ -114,6 +165,14 @@ std::vector<Row> ResolvedRows() {
         {"Program Files", RegistryFolder("ProgramFilesDir"), false},
         {"Common Files", RegistryFolder("CommonFilesDir"), false},
     };
+    // The NT family's own: the folder that holds the profiles and the known folders. A
+    // system of the 95/98/Me family has neither.
+    if (!isNT)
+        return rows;
+    rows.push_back({"profiles", ProfilesDirectory(), true});
+    for (const auto &known : kKnownFolders)
+        rows.push_back({known.name, KnownFolder(known.id), true});
+    return rows;
 }
 
 // While a phase holds the protected folders, the answers come from memory; they must be the
@@ -152,8 +211,7 @@ void CheckEveryRow() {
         EXPECT_TRUE(Protection(folder + "\\", expected));
         EXPECT_TRUE(Protection(Upper(folder), expected));
         EXPECT_TRUE(Protection(Upper(folder) + "\\", expected));
-        // Only one trailing backslash is ignored, and nothing inside a folder is protected.
-        EXPECT_TRUE(Protection(folder + "\\\\", 0));
+        // Nothing inside a folder is protected.
         EXPECT_TRUE(Protection(folder + "\\Vanish Group", 0));
     }
 }
@@ -168,32 +226,14 @@ TEST(ProtectedFolders, EveryRowWhileHeld) {
     CheckEveryRow(); // from memory now
 }
 
-TEST(ProtectedFolders, ShortPathsAndOtherSpellings) {
-    char windows[MAX_PATH];
-    ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 3u);
-    std::string slashed = windows;
-    for (char &c : slashed)
-        if (c == '\\')
-            c = '/';
-    std::string programFiles = RegistryFolder("ProgramFilesDir");
-    char shortForm[MAX_PATH] = "";
-    GetShortPathNameA(programFiles.c_str(), shortForm, MAX_PATH);
+TEST(ProtectedFolders, RootsAndPathsThatResolveToThem) {
     static const struct {
-        std::string path;
+        const char *path;
         int expected;
     } cases[] = {
-        {"", 1},
-        {"C", 1},
-        {"C:", 1},
-        {"C:\\", 1},
-        {"D:\\", 1},
-        {"abc", 1},
-        {"C:\\a", 0},
-        {"C:\\a\\", 0},
-        {slashed, 0},
-        {std::string(windows) + "\\.", 0},
-        {std::string(windows) + "\\system32\\..", 0},
-        {shortForm, programFiles == shortForm ? 1 : 0},
+        {"", 1},         {"C", 1},     {"C:", 1},           {"C:\\", 1},      {"D:\\", 1},
+        {"abc", 1},      {"C:\\a", 0}, {"C:\\a\\", 0},      {"C:\\a\\..", 1}, {"C:\\.\\", 1},
+        {"C:\\a\\.", 0}, {"C://", 1},  {"C:\\a\\b\\..", 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.path);
@@ -201,12 +241,281 @@ TEST(ProtectedFolders, ShortPathsAndOtherSpellings) {
     }
 }
 
-TEST(ProtectedFolders, RegistryFoldersComparedAsStored) {
+// The Unix name of a Windows path, from Wine's own export; empty elsewhere.
+std::string UnixName(const std::string &path) {
+    typedef char *(CDECL * UnixNameProc)(LPCWSTR);
+    auto unixName = (UnixNameProc)(void (*)())GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                                             "wine_get_unix_file_name");
+    WCHAR wide[MAX_PATH];
+    if (!unixName || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH))
+        return "";
+    char *name = unixName(wide);
+    std::string result = name ? name : "";
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+// Starts a program of the host system; Wine gives no handle to wait on, so callers wait for
+// what it does.
+bool RunUnix(const std::string &program, const std::string &arguments) {
+    std::string line = program + " " + arguments;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(WindowsPath(program).c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process))
+        return false;
+    // Wine starts a host program without a process handle and leaves the thread handle
+    // undefined: closing that could close another handle of this process.
+    if (process.hProcess) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    return true;
+}
+
+// Another drive letter onto the prefix's drive C:, made as Wine maps its drives: a link in
+// the prefix's dosdevices folder. Empty where it cannot be made.
+class MappedDrive {
+  public:
+    MappedDrive() {
+        std::string c = UnixName("C:\\"); // <prefix>/dosdevices/c:/
+        size_t at = c.rfind("/c:/");
+        DWORD taken = GetLogicalDrives();
+        char letter = 'Q';
+        while (letter < 'Z' && (taken & (1u << (letter - 'A'))))
+            letter++;
+        if (at == std::string::npos || letter == 'Z')
+            return;
+        link_ = c.substr(0, at + 1) + (char)(letter - 'A' + 'a') + ":";
+        std::string probe = std::string(1, letter) + ":\\windows";
+        if (RunUnix("/bin/ln", "-sfn ../drive_c \"" + link_ + "\"") &&
+            WaitUntil([&] { return GetFileAttributesA(probe.c_str()) != INVALID_FILE_ATTRIBUTES; }))
+            drive_ = std::string(1, letter) + ":";
+    }
+    ~MappedDrive() {
+        std::string probe = drive_ + "\\windows";
+        if (!link_.empty() && RunUnix("/bin/rm", "-f \"" + link_ + "\"") && !drive_.empty())
+            WaitUntil([&] { return GetFileAttributesA(probe.c_str()) == INVALID_FILE_ATTRIBUTES; });
+    }
+    MappedDrive(const MappedDrive &) = delete;
+    MappedDrive &operator=(const MappedDrive &) = delete;
+    const std::string &drive() const {
+        return drive_;
+    }
+
+  private:
+    std::string link_, drive_;
+};
+
+// The current directory, set for one test and put back after it.
+class CurrentFolder {
+  public:
+    explicit CurrentFolder(const std::string &folder) {
+        char saved[MAX_PATH] = "";
+        GetCurrentDirectoryA(MAX_PATH, saved);
+        saved_ = saved;
+        set_ = SetCurrentDirectoryA(folder.c_str()) != 0;
+    }
+    ~CurrentFolder() {
+        SetCurrentDirectoryA(saved_.c_str());
+    }
+    bool set() const {
+        return set_;
+    }
+
+  private:
+    std::string saved_;
+    bool set_ = false;
+};
+
+// One way of writing a folder's path that the system resolves to that folder, or that the
+// program refuses whole: a literal or device path, a stream.
+struct Spelling {
+    const char *name;
+    bool refused;
+    std::function<std::string(const std::string &)> spell;
+};
+
+std::string BeforeLastName(const std::string &folder, const std::string &inserted) {
+    size_t at = folder.rfind('\\');
+    return folder.substr(0, at) + inserted + folder.substr(at + 1);
+}
+
+// Every spelling of a full path on drive C:; relative ones are relative to a current
+// directory depth names below the drive's root, and drive names another letter onto C:.
+std::vector<Spelling> Spellings(size_t depth, const std::string &drive) {
+    std::string up;
+    for (size_t i = 0; i < depth; i++)
+        up += "..\\";
+    std::vector<Spelling> spellings = {
+        {"8.3 short names", false,
+         [](const std::string &folder) {
+             char shortForm[MAX_PATH] = "";
+             GetShortPathNameA(folder.c_str(), shortForm, MAX_PATH);
+             return std::string(shortForm);
+         }},
+        {"forward slashes", false,
+         [](std::string folder) {
+             for (char &c : folder)
+                 if (c == '\\')
+                     c = '/';
+             return folder;
+         }},
+        {"a trailing dot", false, [](const std::string &folder) { return folder + "."; }},
+        {"a trailing space", false, [](const std::string &folder) { return folder + " "; }},
+        {"a doubled backslash", false,
+         [](const std::string &folder) { return BeforeLastName(folder, "\\\\"); }},
+        {"\\.\\ inside", false,
+         [](const std::string &folder) { return BeforeLastName(folder, "\\.\\"); }},
+        {"x\\..\\ inside", false,
+         [](const std::string &folder) { return BeforeLastName(folder, "\\x\\..\\"); }},
+        {"relative ..\\..\\", false,
+         [up](const std::string &folder) { return "x\\..\\" + up + folder.substr(3); }},
+        {"\\\\?\\ before it", true, [](const std::string &folder) { return "\\\\?\\" + folder; }},
+        {"//?/ before it", true, [](const std::string &folder) { return "//?/" + folder; }},
+        {"\\\\.\\ before it", true, [](const std::string &folder) { return "\\\\.\\" + folder; }},
+        {"\\??\\ before it", true, [](const std::string &folder) { return "\\??\\" + folder; }},
+        {"its index stream", true,
+         [](const std::string &folder) { return folder + "::$INDEX_ALLOCATION"; }},
+    };
+    if (!drive.empty())
+        spellings.push_back({"another drive letter", false, [drive](const std::string &folder) {
+                                 return drive + folder.substr(2);
+                             }});
+    return spellings;
+}
+
+size_t Depth(const std::string &folder) {
+    size_t depth = 0;
+    for (size_t i = 3; i <= folder.size(); i++)
+        depth += i == folder.size() || folder[i] == '\\';
+    return depth;
+}
+
+struct NamedFolder {
+    std::string name, folder;
+};
+
+// Protected folders that are empty folders of drive C: of the test prefix (the rig makes
+// Wine's links to the Unix home real folders), so that only the protection keeps them.
+std::vector<NamedFolder> EmptyProtectedFolders() {
+    std::vector<NamedFolder> found;
+    auto add = [&](const std::string &name, const std::string &folder) {
+        if (folder.size() > 3 && folder.compare(0, 3, "C:\\") == 0 && FileExists(folder) &&
+            ListFolder(folder).empty())
+            found.push_back({name, WithoutBackslash(folder)});
+        else
+            std::cout << "not an empty folder on C: here, not tried: " << name << " (" << folder
+                      << ")\n";
+    };
+    add("favorites", ShellFolder(0x06));
+    add("send to", ShellFolder(0x09));
+    add("templates", ShellFolder(0x15));
+    add("startup", ShellFolder(0x07));
+    add("My Music", ShellFolder(0x0D));
+    if (isNT) {
+        add("all users' desktop", ShellFolder(0x19));
+        for (const auto &known : kKnownFolders)
+            add(known.name, KnownFolder(known.id));
+    }
+    return found;
+}
+
+// Spelled every way, every protected folder is still protected, and an ordinary folder is
+// not: the spellings alone decide nothing but refusal. On 95/98/Me no folder can be opened
+// to tell what it is, so another drive letter is tried on the NT family only.
+TEST(ProtectedFolders, EverySpellingOfEveryFolder) {
+    std::string here = ScratchFolder("spellings");
+    std::string ordinary = here + "\\an ordinary folder";
+    ASSERT_TRUE(CreateDirectoryA(ordinary.c_str(), nullptr));
+    CurrentFolder current(here);
+    ASSERT_TRUE(current.set());
+    MappedDrive mapped;
+    if (isNT) {
+        ASSERT_FALSE(mapped.drive().empty()) << "no drive letter could be mapped onto C:";
+    }
+    std::vector<NamedFolder> folders = EmptyProtectedFolders();
+    ASSERT_FALSE(folders.empty());
+    folders.push_back({"an ordinary folder", ordinary});
+    HeldFolders held;
+    for (const Spelling &spelling : Spellings(Depth(here), isNT ? mapped.drive() : "")) {
+        for (const NamedFolder &folder : folders) {
+            std::string spelled = spelling.spell(folder.folder);
+            SCOPED_TRACE(folder.name + ", " + spelling.name + ": " + spelled);
+            ASSERT_FALSE(spelled.empty());
+            bool protectedFolder = folder.folder != ordinary;
+            EXPECT_TRUE(Protection(spelled, protectedFolder || spelling.refused));
+        }
+    }
+}
+
+// The same as entries of a run of the uninstaller: each protected folder named by every
+// spelling, as a folder entry and as a file entry with an empty name, stays; an ordinary
+// empty folder named the same way goes, unless the spelling is refused, which counts as left.
+TEST(ProtectedFolders, EverySpellingAsAnEntryLeavesTheFolder) {
+    std::string root = ScratchFolder("entries"), app = root + "\\app";
+    ASSERT_TRUE(CreateDirectoryA(app.c_str(), nullptr));
+    std::string base = "spelled-" + (Family().empty() ? std::string("any") : Family());
+    if (!Family().empty()) {
+        ASSERT_TRUE(SetFamilyOf(base + ".exe", Family()));
+    }
+    MappedDrive mapped;
+    if (isNT) {
+        ASSERT_FALSE(mapped.drive().empty()) << "no drive letter could be mapped onto C:";
+    }
+    std::vector<NamedFolder> folders = EmptyProtectedFolders();
+    ASSERT_FALSE(folders.empty());
+    std::vector<Spelling> spellings = Spellings(Depth(app), isNT ? mapped.drive() : "");
+    pack::Block block;
+    block.texts = kTexts;
+    std::vector<std::string> ordinary;
+    for (size_t i = 0; i < spellings.size(); i++) {
+        for (const char *kind : {"file", "folder"}) {
+            ordinary.push_back(root + "\\ordinary " + kind + " " + std::to_string(i));
+            ASSERT_TRUE(CreateDirectoryA(ordinary.back().c_str(), nullptr));
+        }
+        std::vector<std::string> named = {ordinary[2 * i], ordinary[2 * i + 1]};
+        for (const NamedFolder &folder : folders) {
+            named.push_back(folder.folder);
+            named.push_back(folder.folder);
+        }
+        for (size_t k = 0; k < named.size(); k += 2) {
+            std::string first = spellings[i].spell(named[k]),
+                        second = spellings[i].spell(named[k + 1]);
+            ASSERT_FALSE(first.empty() || second.empty()) << spellings[i].name;
+            block.files.push_back({first, "", 0});
+            block.folders.push_back({0, second, ""});
+        }
+    }
+    std::string exe = app + "\\" + base + ".exe";
+    ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe));
+    RunResult run;
+    {
+        CurrentFolder current(app); // as an installer starts it
+        ASSERT_TRUE(current.set());
+        run = RunAndAnswer(exe, "/S /X", {}, 120000);
+    }
+    for (const NamedFolder &folder : folders) {
+        EXPECT_TRUE(FileExists(folder.folder)) << folder.name << ": " << folder.folder;
+        CreateDirectoryA(folder.folder.c_str(), nullptr); // the prefix as it was, whatever
+    }
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(1u, run.exitCode) << "what stays counts as left";
+    for (size_t i = 0; i < ordinary.size(); i++)
+        EXPECT_EQ(spellings[i / 2].refused, FileExists(ordinary[i]))
+            << spellings[i / 2].name << ": " << ordinary[i];
+}
+
+// The registry's folders as the system resolves them: a trailing backslash, variables where
+// the value is stored to hold them, any spelling of the folder named.
+TEST(ProtectedFolders, RegistryFoldersByTheirOneName) {
     RootRedirect machine(HKEY_LOCAL_MACHINE);
     if (!machine.active())
         GTEST_SKIP() << "HKEY_LOCAL_MACHINE cannot be redirected here";
-    char windows[MAX_PATH];
+    char windows[MAX_PATH], common[MAX_PATH];
     ASSERT_GT(GetWindowsDirectoryA(windows, MAX_PATH), 3u);
+    ASSERT_GT(ExpandEnvironmentStringsA("%SystemDrive%\\Common", common, MAX_PATH), 3u);
 
     // The key is missing: the registry rows protect nothing, the others still do.
     EXPECT_TRUE(Protection("C:\\Vanish Program Files", 0));
@@ -216,21 +525,63 @@ TEST(ProtectedFolders, RegistryFoldersComparedAsStored) {
         machine.Write(kVersionKey, "ProgramFilesDir", REG_SZ, "C:\\Vanish Program Files\\"));
     ASSERT_TRUE(
         machine.Write(kVersionKey, "CommonFilesDir", REG_EXPAND_SZ, "%SystemDrive%\\Common"));
-    static const struct {
-        const char *path;
+    std::string expanded = common;
+    const struct {
+        std::string path;
         int expected;
     } cases[] = {
-        {"C:\\Vanish Program Files", 0},   // stored with a trailing backslash
-        {"C:\\Vanish Program Files\\", 0}, // the path loses its backslash before comparing
-        {"C:\\Common", 0},                 // variables are not expanded
-        {"%SYSTEMDRIVE%\\COMMON", 1},
-        {"%SystemDrive%\\Common\\", 1},
+        {"C:\\Vanish Program Files", 1},
+        {"C:\\Vanish Program Files\\", 1},
+        {"c:/vanish program files/.", 1},
+        {"C:\\Vanish Program Files\\x", 0},
+        {expanded, 1},
+        {expanded + "\\", 1},
+        // A name with a percent sign is a folder below the current directory.
+        {"%SystemDrive%\\Common", 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.path);
         EXPECT_TRUE(Protection(c.path, c.expected));
     }
     EXPECT_TRUE(Protection(windows, 1));
+}
+
+// The NT family's profiles as its registry lists them: the folder that holds them, with its
+// variables expanded, and each profile's own folder; not what lies inside or above them.
+TEST(ProtectedFolders, ProfilesFromTheRegistry) {
+    if (!isNT)
+        GTEST_SKIP() << "95/98/Me keep no list of profiles";
+    RootRedirect machine(HKEY_LOCAL_MACHINE);
+    if (!machine.active())
+        GTEST_SKIP() << "HKEY_LOCAL_MACHINE cannot be redirected here";
+    const std::string list = "Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    std::string scratch = ScratchFolder("profiles");
+    char profiles[MAX_PATH];
+    ASSERT_GT(ExpandEnvironmentStringsA("%SystemDrive%\\Vanish Profiles", profiles, MAX_PATH), 3u);
+    ASSERT_TRUE(
+        machine.Write(list, "ProfilesDirectory", REG_EXPAND_SZ, "%SystemDrive%\\Vanish Profiles"));
+    ASSERT_TRUE(machine.Write(list + "\\S-1-5-21-1-2-3-1001", "ProfileImagePath", REG_SZ,
+                              scratch + "\\someone"));
+    ASSERT_TRUE(machine.Write(list + "\\S-1-5-21-1-2-3-1002", "ProfileImagePath", REG_EXPAND_SZ,
+                              scratch + "\\%USERNAME%-other"));
+    char other[MAX_PATH];
+    ASSERT_GT(ExpandEnvironmentStringsA((scratch + "\\%USERNAME%-other").c_str(), other, MAX_PATH),
+              3u);
+    const struct {
+        std::string path;
+        int expected;
+    } cases[] = {
+        {profiles, 1},
+        {scratch + "\\someone", 1},
+        {scratch + "\\someone\\", 1},
+        {other, 1},
+        {scratch + "\\someone\\Documents", 0},
+        {scratch, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_TRUE(Protection(c.path, c.expected));
+    }
 }
 
 // A phase sees the folders as its first test found them; the next phase looks them up again.

@@ -57,6 +57,24 @@ class RootRedirect {
     bool active_ = false;
 };
 
+// A Unix symbolic link in the prefix, which Wine reports as a junction or symbolic link: made
+// with the system's ln (Wine's CreateSymbolicLinkW makes nothing) and removed with rm when it
+// goes (Wine's own deletions follow a link). A stale link of an earlier run is replaced.
+class UnixLink {
+  public:
+    UnixLink(const std::string &link, const std::string &target);
+    ~UnixLink();
+    UnixLink(const UnixLink &) = delete;
+    UnixLink &operator=(const UnixLink &) = delete;
+    bool made() const {
+        return made_;
+    }
+
+  private:
+    std::string link_;
+    bool made_ = false;
+};
+
 bool IsReadOnly(const std::string &path);
 bool MakeReadOnly(const std::string &path);
 std::string Upper(std::string text);
