@@ -7,7 +7,10 @@ on whole pixels at 16, 32 and 48 pixels. Each pixel is sampled 8 x 8 times; the 
 average the samples, the 4-bit images take the most common colour and map it to the 16
 standard colours. No image library is needed, and the output is the same on every run.
 
-    /usr/bin/python3 res/make_icon.py [output.ico]
+    /usr/bin/python3 res/make_icon.py [output.ico [SIZE/BITS ...]]
+
+SIZE/BITS pairs such as 48/8 32/8 16/4 draw other images than the program's own; the tests
+use such an icon as an author's.
 """
 
 import os
@@ -33,10 +36,10 @@ DISC = ((0xDC, 0x28, 0x1E), 9)
 RIM = ((0x8C, 0x10, 0x10), 1)
 CROSS = ((0xFF, 0xFF, 0xFF), 15)
 
-# Images in the order of the icon group: (size, bits per pixel). One 16-colour image, which
-# the system scales down for small icons: every byte counts against the program's size limit,
-# and an installer that wants a richer icon gives its own.
-IMAGES = [(32, 4)]
+# Images in the order of the icon group: (size, bits per pixel). One 16-colour image of 16
+# pixels, which the system scales up for large icons: every byte counts against the
+# program's size limit, and an author who wants a richer icon gives one in the manifest.
+IMAGES = [(16, 4)]
 
 SAMPLES = 8
 
@@ -192,8 +195,8 @@ def bitmap(size, bits, rows):
     return header + palette + colour_bits + mask_bits
 
 
-def write_icon(path):
-    images = [(size, bits, bitmap(size, bits, render(size, bits))) for size, bits in IMAGES]
+def write_icon(path, sizes=IMAGES):
+    images = [(size, bits, bitmap(size, bits, render(size, bits))) for size, bits in sizes]
     directory = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     body = b""
@@ -208,4 +211,5 @@ def write_icon(path):
 
 if __name__ == "__main__":
     here = os.path.dirname(os.path.abspath(__file__))
-    write_icon(sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "uninstall.ico"))
+    sizes = [tuple(int(n) for n in pair.split("/")) for pair in sys.argv[2:]] or IMAGES
+    write_icon(sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "uninstall.ico"), sizes)

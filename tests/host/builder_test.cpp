@@ -12,6 +12,7 @@
 #include <sstream>
 #include <map>
 #include <algorithm>
+#include <cstring>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,9 +34,140 @@ void WriteText(const std::string &path, const std::string &text) {
     out << text;
 }
 
-// The smallest stub: a marker whose field holds the file's own length.
+// 12345 as "12,345", as the tool writes sizes.
+std::string Thousands(size_t value) {
+    std::string digits = std::to_string(value), out;
+    for (size_t i = 0; i < digits.size(); i++)
+        out += (i && (digits.size() - i) % 3 == 0 ? "," : "") + digits.substr(i, 1);
+    return out;
+}
+
+// A program laid out as the linker lays out uninstall.exe: headers, code, data holding the
+// marker, the resources (the stub's manifest and icon) and the relocations last, each
+// section on its own 4 KiB page and 512-byte boundary. The code holds two absolute
+// addresses that the relocations list.
+constexpr uint32_t kImageBase = 0x400000, kText = 0x1000, kData = 0x2000, kRsrc = 0x3000,
+                   kReloc = 0x4000;
+constexpr size_t kPe = 0x40, kOpt = kPe + 24, kSectionTable = kOpt + 0xE0;
+constexpr size_t kText0 = 0x200, kFieldAt = 0x400 + 6; // the code's and the data's raw data
+
+Bytes StubResources() {
+    std::string xml = ReadText(kSource + "/res/uninstall.manifest");
+    std::string ico = ReadText(kSource + "/res/uninstall.ico");
+    std::vector<pack::Resource> resources(3);
+    resources[0] = {24, 1, 0x409, 0, Bytes(xml.begin(), xml.end())};
+    resources[1] = {3, 1, 0x409, 0, Bytes(ico.begin() + 22, ico.end())}; // its one image
+    // The icon file's directory entry, with the image's resource number for its offset.
+    Bytes group(ico.begin(), ico.begin() + 20);
+    group[18] = 1;
+    group[19] = 0;
+    resources[2] = {14, 800, 0x409, 0, group};
+    return pack::WriteResourceTree(resources, kRsrc);
+}
+
+Bytes TinyProgram() {
+    const Bytes resources = StubResources();
+    Bytes text(0x40, 0x90);
+    pack::SetU32(text, 0x10, kImageBase + kData + 8);
+    pack::SetU32(text, 0x20, kImageBase + kData + 12);
+    Bytes data = {'w', 'w', 'g', 'T', ')', 'H', 0, 0, 0, 0, 'd', 'a', 't', 'a', 0, 0};
+    Bytes reloc = {0, 0x10, 0, 0, 12, 0, 0, 0, 0x10, 0x30, 0x20, 0x30};
+    pack::SetU32(reloc, 0, kText);
+    struct {
+        const char *name;
+        uint32_t address, characteristics;
+        const Bytes &data;
+    } sections[] = {{".text", kText, 0x60000020, text},
+                    {".data", kData, 0xC0000040, data},
+                    {".rsrc", kRsrc, 0x40000040, resources},
+                    {".reloc", kReloc, 0x42000040, reloc}};
+    Bytes image(0x200, 0);
+    image[0] = 'M';
+    image[1] = 'Z';
+    pack::SetU32(image, 0x3C, kPe);
+    pack::SetU32(image, kPe, 0x4550);
+    image[kPe + 4] = 0x4C; // i386
+    image[kPe + 5] = 0x01;
+    image[kPe + 6] = 4; // sections
+    image[kPe + 20] = 0xE0;
+    image[kPe + 22] = 0x02; // an executable
+    image[kOpt] = 0x0B;
+    image[kOpt + 1] = 0x01;
+    pack::SetU32(image, kOpt + 16, kText); // entry point
+    pack::SetU32(image, kOpt + 28, kImageBase);
+    pack::SetU32(image, kOpt + 32, 0x1000); // section alignment
+    pack::SetU32(image, kOpt + 36, 0x200);  // file alignment
+    image[kOpt + 68] = 2;                   // GUI
+    pack::SetU32(image, kOpt + 60, 0x200);  // headers
+    pack::SetU32(image, kOpt + 92, 16);
+    uint32_t initialized = 0;
+    for (size_t i = 0; i < 4; i++) {
+        size_t entry = kSectionTable + 40 * i, raw = image.size();
+        std::copy(sections[i].name, sections[i].name + std::strlen(sections[i].name),
+                  image.begin() + long(entry));
+        pack::SetU32(image, entry + 8, uint32_t(sections[i].data.size()));
+        pack::SetU32(image, entry + 12, sections[i].address);
+        uint32_t rawSize = uint32_t(sections[i].data.size() + 0x1FF) / 0x200 * 0x200;
+        pack::SetU32(image, entry + 16, rawSize);
+        pack::SetU32(image, entry + 20, uint32_t(raw));
+        pack::SetU32(image, entry + 36, sections[i].characteristics);
+        image.insert(image.end(), sections[i].data.begin(), sections[i].data.end());
+        image.resize(raw + rawSize);
+        if (i)
+            initialized += rawSize;
+    }
+    pack::SetU32(image, kOpt + 4, 0x200);
+    pack::SetU32(image, kOpt + 8, initialized);
+    pack::SetU32(image, kOpt + 56, kReloc + 0x1000); // image size
+    pack::SetU32(image, kOpt + 96 + 8 * 2, kRsrc);
+    pack::SetU32(image, kOpt + 96 + 8 * 2 + 4, uint32_t(resources.size()));
+    pack::SetU32(image, kOpt + 96 + 8 * 5, kReloc);
+    pack::SetU32(image, kOpt + 96 + 8 * 5 + 4, uint32_t(reloc.size()));
+    pack::SetU32(image, kFieldAt, uint32_t(image.size()));
+    pack::PeFile pe;
+    std::string error;
+    EXPECT_TRUE(pack::ReadPe(image, &pe, &error)) << error;
+    pack::WritePeChecksum(image, pe);
+    return image;
+}
+
+// The stub as the build leaves it: the field holds the file's own length.
 Bytes FreshStub() {
-    return {'M', 'Z', 0, 0, 'w', 'w', 'g', 'T', ')', 'H', 14, 0, 0, 0};
+    return TinyProgram();
+}
+const size_t kProgramEnd = FreshStub().size();
+
+// As a resource editor leaves a file: a resource added, the sections after it moved, and
+// whatever followed the sections (a block) dropped; the offset field is not its business.
+Bytes EditedByAnotherTool(const Bytes &image) {
+    pack::PeFile pe;
+    std::vector<pack::Resource> resources;
+    std::string error;
+    EXPECT_TRUE(pack::ReadPe(image, &pe, &error)) << error;
+    EXPECT_TRUE(pack::ReadResources(image, pe, &resources, &error)) << error;
+    resources.push_back({10, 1, 0x409, 0, Bytes(3000, 'r')});
+    Bytes edited;
+    EXPECT_TRUE(pack::ReplaceResources(Bytes(image.begin(), image.begin() + long(pe.sectionsEnd)),
+                                       resources, &edited, &error))
+        << error;
+    return edited;
+}
+
+// As a signing tool leaves a file: padded to 8 bytes, a certificate table appended and
+// the security directory pointing at it.
+Bytes Signed(Bytes image, size_t certificates = 1200) {
+    image.resize((image.size() + 7) / 8 * 8);
+    size_t at = image.size();
+    image.resize(at + certificates, 0x5A);
+    pack::SetU32(image, at, uint32_t(certificates)); // WIN_CERTIFICATE: length, revision, type
+    pack::SetU32(image, at + 4, 0x00020200);
+    pack::SetU32(image, kOpt + 96 + 8 * 4, uint32_t(at));
+    pack::SetU32(image, kOpt + 96 + 8 * 4 + 4, uint32_t(certificates));
+    pack::PeFile pe;
+    std::string error;
+    EXPECT_TRUE(pack::ReadPe(image, &pe, &error)) << error;
+    pack::WritePeChecksum(image, pe);
+    return image;
 }
 
 // A fenced block of a markdown file, found by the line that precedes it.
@@ -314,10 +446,10 @@ TEST(Manifest, InspectAsJsonBuildsTheSameBlockAgain) {
         ASSERT_EQ(0u, first.Errors()) << Diagnostics(first);
         Bytes image, block = pack::EncodeBlock(first.block);
         std::string error;
-        ASSERT_TRUE(pack::StampCopy(FreshStub(), block, false, &image, &error)) << error;
+        ASSERT_TRUE(pack::StampCopy(FreshStub(), block, {}, &image, &error)) << error;
 
         pack::BlockReading reading;
-        ASSERT_TRUE(pack::ReadBlock(image, 14, &reading)) << reading.damage;
+        ASSERT_TRUE(pack::ReadBlock(image, kProgramEnd, &reading)) << reading.damage;
         EXPECT_EQ(image.size(), reading.end);
         EXPECT_TRUE(reading.notes.empty()) << reading.notes.front();
         std::string json;
@@ -359,8 +491,25 @@ TEST(Manifest, EachErrorIsNamedWithItsPlace) {
         {R"({"name": "A", "options": {"wait": 1}})", "options.wait", "expected true or false"},
         {R"({"name": "A", "registry": [{"root": [], "key": "Software\\A"}]})", "registry[0].root",
          "HKCR, HKCU, HKLM, HKU, HKCC or a number"},
-        {R"({"name": "A", "version": 2})", "version",
-         "allowed here: name, texts, files, folders, registry, options"},
+        {R"({"name": "A", "vendor": 2})", "vendor",
+         "allowed here: name, executionLevel, version, publisher, icon, texts, files, folders, "
+         "registry, options"},
+        {R"({"name": "A", "executionLevel": "asInvoker"})", "executionLevel",
+         "unknown level \"asInvoker\"; give \"admin\""},
+        {R"({"name": "A", "executionLevel": true})", "executionLevel", "expected a string"},
+        {R"({"name": "A", "version": 2})", "version", "expected a string, found an integer"},
+        {R"({"name": "A", "version": "1.2.3.4.5"})", "version", "one to four numbers"},
+        {R"({"name": "A", "version": "1.65536"})", "version", "from 0 to 65535"},
+        {R"({"name": "A", "version": "1..2"})", "version", "is not a version"},
+        {R"({"name": "A", "version": "2.1."})", "version", "is not a version"},
+        {R"({"name": "A", "version": "v2"})", "version", "is not a version"},
+        {R"({"name": "A", "version": ""})", "version", "is not a version"},
+        {R"({"name": "A", "publisher": "Acme Ltd"})", "version", "the publisher is written"},
+        {R"({"texts": {"caption": "x", "confirm": "y", "complete": "z", "inUse": "w"},
+            "version": "1.0"})",
+         "name", "version information names the application"},
+        {R"({"name": "A", "icon": ""})", "icon", "empty"},
+        {R"({"name": "A", "icon": 7})", "icon", "expected a string"},
         {R"({"name": "A", "files": [{"folder": ".", "name": "a", "size": 3}]})", "files[0].size",
          "allowed here: folder, name, flags"},
         {R"({"name": "A", "options": {"run": "x.exe"}})", "options.run",
@@ -513,6 +662,8 @@ const Warned kWarnings[] = {
     {"legacy file in a folder entry",
      R"({"name": "A", "folders": [{"folder": "C:\\Acme", "file": "über.log"}]})", 10,
      "folders[0].file", 437},
+    {"the uninstaller's own file, in any case",
+     R"({"name": "A", "files": [{"folder": ".", "name": "Uninstall.EXE"}]})", 11, "files[0]"},
     {"legacy registry key",
      R"({"name": "A", "registry": [{"root": "HKCU", "key": "Software\\Café"}]})", 10,
      "registry[0].key", 1252},
@@ -597,6 +748,92 @@ TEST(Manifest, TheExamplesAreSilent) {
     }
 }
 
+TEST(Manifest, Utf16IsReadAndOtherEncodingsAreNamed) {
+    const std::string json =
+        R"({"name": "Zürich 😀", "files": [{"folder": ".", "name": "機能.txt"}]})";
+    std::u16string units;
+    std::string error;
+    ASSERT_TRUE(pack::Utf8ToUtf16(json, &units, &error)) << error;
+    std::string little, big;
+    for (char16_t u : units) {
+        little += {char(u & 0xFF), char(u >> 8)};
+        big += {char(u >> 8), char(u & 0xFF)};
+    }
+    const std::string leMark = "\xFF\xFE", beMark = "\xFE\xFF";
+    struct Case {
+        const char *name;
+        std::string text;
+        const char *refusal; // empty: read as the UTF-8 manifest
+    } cases[] = {
+        {"UTF-16 little-endian, as Windows PowerShell 5 writes", leMark + little, ""},
+        {"UTF-16 big-endian", beMark + big, ""},
+        {"UTF-8 with a byte order mark", "\xEF\xBB\xBF" + json, ""},
+        {"UTF-16 little-endian without a mark", little,
+         "UTF-16 little-endian without a byte order mark"},
+        {"UTF-16 big-endian without a mark", big, "UTF-16 big-endian without a byte order mark"},
+        {"UTF-32 little-endian", std::string("\xFF\xFE\0\0{\0\0\0", 8), "the file is UTF-32"},
+        {"UTF-32 big-endian", std::string("\0\0\xFE\xFF\0\0\0{", 8), "the file is UTF-32"},
+        {"a cut UTF-16 file", leMark + little.substr(0, 7), "odd number of bytes"},
+        {"half a surrogate pair", leMark + std::string("{\0\"\0\x3D\xD8\"\0", 8),
+         "a lone surrogate (0xD83D)"},
+    };
+    const Bytes expected = pack::EncodeBlock(Read(json).block);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        pack::ManifestResult result = Read(c.text);
+        if (*c.refusal) {
+            ASSERT_EQ(1u, result.Errors()) << Diagnostics(result);
+            EXPECT_NE(std::string::npos, result.diagnostics[0].message.find(c.refusal))
+                << Diagnostics(result);
+        } else {
+            ASSERT_EQ(0u, result.diagnostics.size()) << Diagnostics(result);
+            EXPECT_EQ(expected, pack::EncodeBlock(result.block));
+            EXPECT_EQ("Zürich 😀", result.program.name);
+        }
+    }
+}
+
+TEST(Manifest, TheProgramsKeysAreReadWithTheirDefaults) {
+    struct Case {
+        const char *json;
+        pack::ExecutionLevel level;
+        bool hasVersion;
+        std::vector<uint16_t> version;
+    } cases[] = {
+        {R"({"name": "A"})", pack::ExecutionLevel::Admin, false, {0, 0, 0, 0}},
+        {R"({"name": "A", "executionLevel": "admin", "version": "7"})",
+         pack::ExecutionLevel::Admin,
+         true,
+         {7, 0, 0, 0}},
+        {R"({"name": "A", "executionLevel": "user", "version": "2.1"})",
+         pack::ExecutionLevel::User,
+         true,
+         {2, 1, 0, 0}},
+        {R"({"name": "A", "executionLevel": "highest", "version": "65535.0.00.7"})",
+         pack::ExecutionLevel::Highest,
+         true,
+         {65535, 0, 0, 7}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.json);
+        pack::ManifestResult result = Read(c.json);
+        ASSERT_EQ(0u, result.diagnostics.size()) << Diagnostics(result);
+        EXPECT_EQ(c.level, result.program.level);
+        EXPECT_EQ(c.hasVersion, result.program.hasVersion);
+        EXPECT_EQ(c.version,
+                  std::vector<uint16_t>(result.program.version, result.program.version + 4));
+    }
+}
+
+TEST(Manifest, TheUninstallersOwnFileIsNamedByItsInstalledName) {
+    const char *json = R"({"name": "A", "files": [{"folder": ".", "name": "remove.exe"},
+        {"folder": ".", "name": "uninstall.exe"}, {"folder": ".\\old", "name": "remove.exe"}]})";
+    pack::ManifestResult result = pack::ReadManifest(json, pack::CODEPAGE_UTF8, "Remove.exe");
+    ASSERT_EQ(1u, result.diagnostics.size()) << Diagnostics(result);
+    EXPECT_EQ(11, result.diagnostics[0].number);
+    EXPECT_EQ("files[0]", result.diagnostics[0].path);
+}
+
 // --- Reading damaged blocks ---------------------------------------------------------------
 
 Bytes SmallStamped() {
@@ -604,19 +841,18 @@ Bytes SmallStamped() {
         Read(FencedAfter(kSource + "/docs/format.md", "<!-- example manifest -->"));
     Bytes image;
     std::string error;
-    EXPECT_TRUE(
-        pack::StampCopy(FreshStub(), pack::EncodeBlock(result.block), false, &image, &error));
+    EXPECT_TRUE(pack::StampCopy(FreshStub(), pack::EncodeBlock(result.block), {}, &image, &error));
     return image;
 }
 
 TEST(Inspect, EveryCutIsReportedWithItsRecordAndByte) {
     Bytes image = SmallStamped();
     ASSERT_GT(image.size(), 100u);
-    for (size_t cut = 14; cut < image.size(); cut++) {
+    for (size_t cut = kProgramEnd; cut < image.size(); cut++) {
         SCOPED_TRACE(cut);
         Bytes part(image.begin(), image.begin() + long(cut));
         pack::BlockReading reading;
-        ASSERT_FALSE(pack::ReadBlock(part, 14, &reading));
+        ASSERT_FALSE(pack::ReadBlock(part, kProgramEnd, &reading));
         EXPECT_NE(std::string::npos, reading.damage.find("byte ")) << reading.damage;
         EXPECT_TRUE(reading.damage.find("record ") != std::string::npos ||
                     reading.damage.find("without an end record") != std::string::npos)
@@ -629,18 +865,23 @@ TEST(Inspect, EveryCutIsReportedWithItsRecordAndByte) {
 
 TEST(Inspect, NamesTheFieldThatRunsPastItsRecord) {
     Bytes image = SmallStamped();
-    // The files record starts at 14 + 0xd8; its name length (at +15 into the payload) grows to 200.
-    size_t files = 14 + 0xd8;
+    // The files record starts at 0xd8 into the block; its name length (at +15 into the
+    // payload) grows to 200.
+    size_t files = kProgramEnd + 0xd8;
     image[files + 8 + 7] = 200;
     pack::BlockReading reading;
-    ASSERT_FALSE(pack::ReadBlock(image, 14, &reading));
-    EXPECT_EQ(
-        "record 2 (file entries, tag 0x1235) at byte 230 (0xE6): entry 0's name at byte 247 (0xF7) "
-        "needs 200 bytes, the record has 9 left",
-        reading.damage);
+    ASSERT_FALSE(pack::ReadBlock(image, kProgramEnd, &reading));
+    auto at = [](size_t offset) {
+        char text[48];
+        std::snprintf(text, sizeof text, "byte %zu (0x%zX)", offset, offset);
+        return std::string(text);
+    };
+    EXPECT_EQ("record 2 (file entries, tag 0x1235) at " + at(files) + ": entry 0's name at " +
+                  at(files + 17) + " needs 200 bytes, the record has 9 left",
+              reading.damage);
     image = SmallStamped();
-    image[14 + 0x138 + 2] = 1; // the options header's refusal flag
-    ASSERT_FALSE(pack::ReadBlock(image, 14, &reading));
+    image[kProgramEnd + 0x138 + 2] = 1; // the options header's refusal flag
+    ASSERT_FALSE(pack::ReadBlock(image, kProgramEnd, &reading));
     EXPECT_EQ(1, reading.programCode);
     EXPECT_NE(std::string::npos, reading.damage.find("record 5 (options")) << reading.damage;
 }
@@ -653,11 +894,11 @@ TEST(Inspect, RandomDamageNeverCrashes) {
         Bytes image = original;
         int changes = 1 + int(random() % 4);
         for (int i = 0; i < changes; i++)
-            image[14 + random() % (image.size() - 14)] = uint8_t(random());
+            image[kProgramEnd + random() % (image.size() - kProgramEnd)] = uint8_t(random());
         if (random() % 4 == 0)
-            image.resize(14 + random() % (image.size() - 14));
+            image.resize(kProgramEnd + random() % (image.size() - kProgramEnd));
         pack::BlockReading reading;
-        if (pack::ReadBlock(image, 14, &reading)) {
+        if (pack::ReadBlock(image, kProgramEnd, &reading)) {
             read++;
             std::string json, error;
             std::vector<std::string> notes;
@@ -683,22 +924,289 @@ TEST(Stamp, ARestampReplacesTheOldBlock) {
     std::string error;
     Bytes blockA = pack::EncodeBlock(Read(R"({"name": "A"})").block);
     Bytes blockB = pack::EncodeBlock(Read(R"({"name": "Bee Longer"})").block);
-    ASSERT_TRUE(pack::StampCopy(FreshStub(), blockA, false, &first, &error));
-    EXPECT_FALSE(pack::StampCopy(first, blockB, false, &second, &error));
+    pack::StampOptions restamp;
+    restamp.restamp = true;
+    ASSERT_TRUE(pack::StampCopy(FreshStub(), blockA, {}, &first, &error));
+    EXPECT_FALSE(pack::StampCopy(first, blockB, {}, &second, &error));
     EXPECT_NE(std::string::npos, error.find("already stamped")) << error;
-    ASSERT_TRUE(pack::StampCopy(first, blockB, true, &again, &error)) << error;
-    ASSERT_TRUE(pack::StampCopy(FreshStub(), blockB, false, &second, &error));
+    ASSERT_TRUE(pack::StampCopy(first, blockB, restamp, &again, &error)) << error;
+    ASSERT_TRUE(pack::StampCopy(FreshStub(), blockB, {}, &second, &error));
     EXPECT_EQ(second, again);
 
     Bytes stamped = first;
     EXPECT_FALSE(pack::FinalizeImage(stamped, &error));
     EXPECT_EQ(first, stamped) << "finalize leaves a stamped file as it was";
     Bytes fresh = FreshStub();
-    fresh[10] = 0; // as linked: the field holds 0
+    pack::SetU32(fresh, kFieldAt, 0); // as linked: the field holds 0
     ASSERT_TRUE(pack::FinalizeImage(fresh, &error)) << error;
     EXPECT_EQ(FreshStub(), fresh);
     ASSERT_TRUE(pack::FinalizeImage(fresh, &error)) << "finalizing twice changes nothing";
     EXPECT_EQ(FreshStub(), fresh);
+}
+
+// --- The program's file ---------------------------------------------------------------------
+
+Bytes ReadBytes(const std::string &path) {
+    std::string text = ReadText(path);
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes RawData(const Bytes &image, const pack::PeSection &s) {
+    return Bytes(image.begin() + s.rawOffset, image.begin() + s.rawOffset + s.rawSize);
+}
+
+// inspect tells a built program's level by its manifest's bytes, and says what it finds
+// otherwise.
+TEST(Program, TheManifestIsReadBackOnlyWhenTheBuildWroteIt) {
+    const std::string highest = pack::ProgramManifest(pack::ExecutionLevel::Highest);
+    std::string edited = highest;
+    edited.replace(edited.find(">true<"), 6, ">false<");
+    struct Case {
+        const char *name;
+        const char *manifest; // null: the stub's own; empty: none at all
+        bool known;
+        const char *note;
+    } cases[] = {
+        {"the stub's own", nullptr, false, "names no execution level, as the stub's own"},
+        {"a build's", highest.c_str(), true, ""},
+        {"a build's, edited", edited.c_str(), false, "not one vanish-pack writes"},
+        {"none", "", false, "it has no application manifest"},
+    };
+    const Bytes stub = FreshStub();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes image = stub;
+        if (c.manifest) {
+            pack::PeFile pe;
+            std::vector<pack::Resource> resources;
+            std::string error;
+            ASSERT_TRUE(pack::ReadPe(stub, &pe, &error)) << error;
+            ASSERT_TRUE(pack::ReadResources(stub, pe, &resources, &error)) << error;
+            resources.erase(std::remove_if(resources.begin(), resources.end(),
+                                           [](const pack::Resource &r) { return r.type == 24; }),
+                            resources.end());
+            if (*c.manifest)
+                resources.push_back(
+                    {24, 1, 0x409, 0, Bytes(c.manifest, c.manifest + std::strlen(c.manifest))});
+            ASSERT_TRUE(pack::ReplaceResources(stub, resources, &image, &error)) << error;
+        }
+        pack::ProgramInfo info;
+        std::vector<std::string> notes;
+        EXPECT_EQ(c.known, pack::ReadProgramInfo(image, &info, &notes));
+        if (c.known) {
+            EXPECT_EQ(pack::ExecutionLevel::Highest, info.level);
+            EXPECT_TRUE(notes.empty()) << notes.front();
+        } else {
+            ASSERT_EQ(1u, notes.size());
+            EXPECT_NE(std::string::npos, notes[0].find(c.note)) << notes[0];
+        }
+    }
+}
+
+TEST(Program, RewrittenResourcesLeaveAWellFormedFile) {
+    struct Case {
+        const char *name;
+        const char *json;
+        const char *icon; // empty: the stub's icon stays
+        size_t images;
+    } cases[] = {
+        {"admin, the default", R"({"name": "A"})", "", 1},
+        {"user, with version information",
+         R"({"name": "Zürich Notes", "executionLevel": "user", "version": "2.1",
+             "publisher": "Acme 😀 Ltd"})",
+         "", 1},
+        {"highest, with an icon of one image", R"({"name": "A", "executionLevel": "highest"})",
+         "/res/uninstall.ico", 1},
+        // 6 KiB of images: the resources grow by pages and the relocations move with them.
+        {"an icon that moves the relocations", R"({"name": "A", "version": "1"})",
+         "/tests/fixtures/icons/author.ico", 3},
+    };
+    const Bytes stub = FreshStub();
+    pack::PeFile before;
+    std::string error;
+    ASSERT_TRUE(pack::ReadPe(stub, &before, &error)) << error;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        pack::ManifestResult result = Read(c.json);
+        ASSERT_EQ(0u, result.Errors()) << Diagnostics(result);
+        std::vector<pack::IconImage> icon;
+        if (*c.icon) {
+            ASSERT_TRUE(pack::ReadIconFile(ReadBytes(kSource + c.icon), &icon, &error)) << error;
+        }
+        pack::StampOptions options;
+        options.program = &result.program;
+        options.icon = *c.icon ? &icon : nullptr;
+        Bytes block = pack::EncodeBlock(result.block), built;
+        ASSERT_TRUE(pack::StampCopy(stub, block, options, &built, &error)) << error;
+
+        std::vector<std::string> faults = pack::CheckPeLayout(built);
+        EXPECT_TRUE(faults.empty()) << faults.front();
+        pack::PeFile pe;
+        ASSERT_TRUE(pack::ReadPe(built, &pe, &error)) << error;
+        pack::StubInfo info;
+        ASSERT_EQ(pack::StubState::Stamped, pack::ReadStubState(built, &info, &error)) << error;
+        EXPECT_EQ(pe.sectionsEnd, info.offset);
+        // Code and data stay where they were, byte for byte but the offset field; the
+        // relocations are the same bytes on the first page after the resources, and their
+        // directory follows them.
+        Bytes data = RawData(built, pe.sections[1]);
+        pack::SetU32(data, kFieldAt - pe.sections[1].rawOffset, uint32_t(kProgramEnd));
+        EXPECT_EQ(RawData(stub, before.sections[0]), RawData(built, pe.sections[0]));
+        EXPECT_EQ(RawData(stub, before.sections[1]), data);
+        const pack::PeSection &rsrc = pe.sections[2], &reloc = pe.sections[3];
+        EXPECT_EQ(kRsrc, rsrc.virtualAddress);
+        EXPECT_EQ((rsrc.virtualAddress + rsrc.virtualSize + 0xFFF) / 0x1000 * 0x1000,
+                  reloc.virtualAddress);
+        EXPECT_EQ(RawData(stub, before.sections[3]), RawData(built, reloc));
+        EXPECT_EQ(
+            std::make_pair(reloc.virtualAddress, before.directories[pack::PE_RELOCATION].second),
+            pe.directories[pack::PE_RELOCATION]);
+        EXPECT_EQ(reloc.virtualAddress + 0x1000, pe.sizeOfImage);
+        if (c.images == 3) {
+            EXPECT_GE(reloc.virtualAddress, kReloc + 0x1000) << "the icon moves them by pages";
+        }
+
+        std::vector<pack::Resource> resources;
+        ASSERT_TRUE(pack::ReadResources(built, pe, &resources, &error)) << error;
+        std::map<uint16_t, std::vector<const pack::Resource *>> byType;
+        for (const auto &r : resources)
+            byType[r.type].push_back(&r);
+        std::string xml = pack::ProgramManifest(result.program.level);
+        ASSERT_EQ(1u, byType[24].size());
+        EXPECT_EQ(Bytes(xml.begin(), xml.end()), byType[24][0]->data);
+        EXPECT_EQ(result.program.hasVersion ? 1u : 0u, byType[16].size());
+        EXPECT_EQ(c.images, byType[3].size());
+        ASSERT_EQ(1u, byType[14].size());
+        EXPECT_EQ(800, byType[14][0]->name);
+
+        pack::BlockReading reading;
+        ASSERT_TRUE(pack::ReadBlock(built, info.offset, &reading)) << reading.damage;
+        EXPECT_EQ(built.size(), reading.end);
+        EXPECT_EQ(block, pack::EncodeBlock(reading.block));
+        pack::ProgramInfo back;
+        std::vector<std::string> notes;
+        ASSERT_TRUE(pack::ReadProgramInfo(built, &back, &notes));
+        EXPECT_EQ(result.program.level, back.level);
+        EXPECT_EQ(result.program.hasVersion, back.hasVersion);
+        if (result.program.hasVersion) {
+            EXPECT_EQ(result.program.name, back.name);
+            EXPECT_EQ(result.program.publisher, back.publisher);
+            EXPECT_EQ(result.program.versionText, back.versionText);
+            EXPECT_TRUE(std::equal(back.version, back.version + 4, result.program.version));
+        }
+    }
+}
+
+TEST(Program, TheLayoutCheckFindsEachFault) {
+    Bytes good;
+    std::string error;
+    pack::ManifestResult result = Read(R"({"name": "A"})");
+    pack::StampOptions options;
+    options.program = &result.program;
+    ASSERT_TRUE(
+        pack::StampCopy(FreshStub(), pack::EncodeBlock(result.block), options, &good, &error));
+    ASSERT_TRUE(pack::CheckPeLayout(good).empty()) << pack::CheckPeLayout(good).front();
+    pack::PeFile pe;
+    ASSERT_TRUE(pack::ReadPe(good, &pe, &error));
+    const size_t relocEntry = kSectionTable + 40 * 3;
+    struct Case {
+        const char *name;
+        size_t at;
+        uint32_t value;
+        const char *fault;
+    } cases[] = {
+        {"image size", kOpt + 56, pe.sizeOfImage + 0x1000, "the image size is"},
+        {"checksum", kOpt + 64, pe.checksum + 1, "the checksum is"},
+        {"a gap before the relocations", relocEntry + 12, pe.sections[3].virtualAddress + 0x1000,
+         "not where the one before it ends"},
+        {"raw data off the file alignment", relocEntry + 20, pe.sections[3].rawOffset + 4,
+         "not aligned"},
+        {"resources larger than their section", kOpt + 96 + 8 * 2 + 4, 0x10000,
+         "resource directory"},
+        {"a certificate table inside the sections", kOpt + 96 + 8 * 4, 0x400, "certificate table"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes damaged = good;
+        pack::SetU32(damaged, c.at, c.value);
+        if (c.at == kOpt + 96 + 8 * 4)
+            pack::SetU32(damaged, c.at + 4, 16);
+        std::vector<std::string> faults = pack::CheckPeLayout(damaged);
+        ASSERT_FALSE(faults.empty());
+        EXPECT_TRUE(std::any_of(faults.begin(), faults.end(), [&](const std::string &f) {
+            return f.find(c.fault) != std::string::npos;
+        })) << faults.front();
+    }
+}
+
+// A block appended to a signed stub by a tool of the installer's own, the field pointing
+// after the certificate table: the program reads it, the signature does not cover it.
+Bytes AppendedAfterSigning(const Bytes &block) {
+    Bytes image = Signed(FreshStub());
+    pack::SetU32(image, kFieldAt, uint32_t(image.size()));
+    image.insert(image.end(), block.begin(), block.end());
+    return image;
+}
+
+TEST(Program, EveryStateOfAStubIsToldApartAndOnlyAPreparedOneBuilds) {
+    std::string error;
+    Bytes block = pack::EncodeBlock(Read(R"({"name": "A"})").block), stamped;
+    ASSERT_TRUE(pack::StampCopy(FreshStub(), block, {}, &stamped, &error)) << error;
+    Bytes zero = FreshStub();
+    pack::SetU32(zero, kFieldAt, 0);
+    Bytes trailing = Signed(FreshStub());
+    trailing.push_back('x');
+    // A build from each stub the program accepts, given both options, is the same bytes as
+    // one from the fresh stub: the old block and the signature are gone without a trace.
+    pack::ManifestResult next =
+        Read(R"({"name": "B", "version": "4.2", "executionLevel": "user"})");
+    Bytes nextBlock = pack::EncodeBlock(next.block), expected;
+    pack::StampOptions plain, both;
+    plain.program = both.program = &next.program;
+    both.restamp = both.stripSignature = true;
+    ASSERT_TRUE(pack::StampCopy(FreshStub(), nextBlock, plain, &expected, &error)) << error;
+    struct Case {
+        const char *name;
+        Bytes image;
+        pack::StubState state;
+        const char *refusal; // of a build without options; empty: it builds
+        bool signedFile;
+    } cases[] = {
+        {"fresh", FreshStub(), pack::StubState::Fresh, "", false},
+        {"stamped", stamped, pack::StubState::Stamped, "already stamped", false},
+        {"signed stub", Signed(FreshStub()), pack::StubState::Fresh, "sign after building", true},
+        {"signed uninstaller", Signed(stamped), pack::StubState::Stamped, "sign after building",
+         true},
+        {"stub changed by a resource editor", EditedByAnotherTool(FreshStub()),
+         pack::StubState::Unprepared, "changed by another tool after it was built", false},
+        {"uninstaller changed by a resource editor", EditedByAnotherTool(stamped),
+         pack::StubState::Unprepared, "changed by another tool after it was built", false},
+        {"field of 0", zero, pack::StubState::Unprepared, "offset field is 0", false},
+        {"bytes after the certificate table", trailing, pack::StubState::Unprepared,
+         "follow its certificate table", true},
+        {"block appended after signing", AppendedAfterSigning(block), pack::StubState::Stamped,
+         "sign after building", true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        pack::StubInfo info;
+        error.clear();
+        EXPECT_EQ(c.state, pack::ReadStubState(c.image, &info, &error)) << error;
+        EXPECT_EQ(c.signedFile, info.signatureSize != 0);
+        Bytes built;
+        bool plainBuilds = pack::StampCopy(c.image, nextBlock, plain, &built, &error);
+        if (*c.refusal) {
+            EXPECT_FALSE(plainBuilds);
+            EXPECT_NE(std::string::npos, error.find(c.refusal)) << error;
+        } else {
+            EXPECT_TRUE(plainBuilds) << error;
+        }
+        bool bothBuild = pack::StampCopy(c.image, nextBlock, both, &built, &error);
+        EXPECT_EQ(c.state != pack::StubState::Unprepared, bothBuild) << error;
+        if (bothBuild) {
+            EXPECT_EQ(expected, built);
+        }
+    }
 }
 
 // --- Scan ---------------------------------------------------------------------------------
@@ -754,8 +1262,9 @@ void RemoveAsTheProgramDoes(const fs::path &install, const std::vector<pack::Fil
 TEST_F(Scratch, ScanListsATreeSoThatTheProgramEmptiesIt) {
     for (const char *folder : {"data", "data/deep/deeper", "empty", "logs/old/empty"})
         fs::create_directories(dir_ / folder);
-    for (const char *file : {"app.exe", "readme.txt", "data/a.ini", "data/deep/b.bin",
-                             "data/deep/deeper/c.bin", "logs/today.log", "Grüße.txt"})
+    for (const char *file :
+         {"app.exe", "readme.txt", "data/a.ini", "data/deep/b.bin", "data/deep/deeper/c.bin",
+          "logs/today.log", "Grüße.txt", "Uninstall.exe", "data/uninstall.exe"})
         WriteText(Path(file), "x");
     std::vector<pack::FileEntry> entries;
     std::string error;
@@ -768,6 +1277,7 @@ TEST_F(Scratch, ScanListsATreeSoThatTheProgramEmptiesIt) {
                                          ".|readme.txt",
                                          ".\\data|",
                                          ".\\data|a.ini",
+                                         ".\\data|uninstall.exe",
                                          ".\\data\\deep|",
                                          ".\\data\\deep|b.bin",
                                          ".\\data\\deep\\deeper|",
@@ -780,7 +1290,9 @@ TEST_F(Scratch, ScanListsATreeSoThatTheProgramEmptiesIt) {
     EXPECT_EQ(expected, listed);
 
     RemoveAsTheProgramDoes(dir_, entries);
-    EXPECT_TRUE(fs::is_empty(dir_)) << "left behind: " << fs::directory_iterator(dir_)->path();
+    // What stays is the uninstaller itself, for its self-removal.
+    ASSERT_EQ(1u, size_t(std::distance(fs::directory_iterator(dir_), fs::directory_iterator())));
+    EXPECT_EQ("Uninstall.exe", fs::directory_iterator(dir_)->path().filename());
 }
 
 // --- The command ---------------------------------------------------------------------------
@@ -837,9 +1349,16 @@ std::string Hash(const std::string &path) {
 TEST_F(Scratch, RefusedInputsLeaveNoFileAndChangeNothing) {
     Bytes stub = FreshStub();
     WriteText(Path("stub.exe"), std::string(stub.begin(), stub.end()));
-    const char two[] = "MZ wwgT)H\x0e\0\0\0 wwgT)H\x0e\0\0\0";
-    WriteText(Path("two.exe"), std::string(two, sizeof two - 1));
-    WriteText(Path("none.exe"), "MZ no marker here");
+    Bytes two = stub, none = stub;
+    std::copy(pack::MARKER, pack::MARKER + 6, two.begin() + kText0 + 0x30); // in the code
+    none[kFieldAt - 1] = 'h';
+    Bytes edited = EditedByAnotherTool(stub), signedStub = Signed(stub);
+    for (auto [name, bytes] : {std::pair<const char *, Bytes *>{"two.exe", &two},
+                               {"none.exe", &none},
+                               {"edited.exe", &edited},
+                               {"signed.exe", &signedStub}})
+        WriteText(Path(name), std::string(bytes->begin(), bytes->end()));
+    WriteText(Path("text.exe"), "MZ but no program");
     WriteText(Path("good.json"), R"({"name": "Acme"})");
     WriteText(Path("bad.json"), "{\"name\": \"Acme\",\n \"files\": [}\n");
     WriteText(Path("types.json"), R"({"name": "Acme", "files": [{"folder": ".", "name": 3}]})");
@@ -855,6 +1374,11 @@ TEST_F(Scratch, RefusedInputsLeaveNoFileAndChangeNothing) {
         {"unencodable", "chars.json --stub stub.exe -o out.exe --codepage 1252", "U+4E2D"},
         {"no marker", "good.json --stub none.exe -o out.exe", "marker occurs 0 times"},
         {"two markers", "good.json --stub two.exe -o out.exe", "marker occurs 2 times"},
+        {"not a program", "good.json --stub text.exe -o out.exe", "not a 32-bit Windows program"},
+        {"changed by a resource editor", "good.json --stub edited.exe -o out.exe",
+         "changed by another tool after it was built"},
+        {"signed", "good.json --stub signed.exe -o out.exe",
+         "sign after building, or give --strip-signature"},
         {"missing manifest", "missing.json --stub stub.exe -o out.exe", "cannot open"},
         {"missing stub", "good.json --stub missing.exe -o out.exe", "cannot open"},
         {"output folder missing", "good.json --stub stub.exe -o nowhere/out.exe", "cannot create"},
@@ -894,11 +1418,18 @@ TEST_F(Scratch, BuildWritesOneSummaryLineAndInspectReadsItBack) {
     ToolRun run = Tool("build m.json --stub stub.exe -o out.exe");
     ASSERT_EQ(0, run.code) << run.err;
     EXPECT_EQ("", run.err);
+    std::string built = ReadText(Path("out.exe"));
+    pack::StubInfo info;
+    std::string error;
+    ASSERT_EQ(pack::StubState::Stamped,
+              pack::ReadStubState(Bytes(built.begin(), built.end()), &info, &error))
+        << error;
+    EXPECT_EQ(info.offset + 605u, built.size()) << "the block follows the program";
     EXPECT_EQ(
         "vanish-pack: built out.exe: 16 texts, 1 file entry, 0 folder entries, 1 registry entry; "
-        "block 605 bytes, file 619 bytes\n",
+        "runs as admin; block 605 bytes, file " +
+            Thousands(built.size()) + " bytes\n",
         run.out);
-    EXPECT_EQ(619u, fs::file_size(Path("out.exe")));
     EXPECT_EQ(3u, size_t(std::distance(fs::directory_iterator(dir_), fs::directory_iterator())))
         << "no temporary file is left";
 
@@ -925,6 +1456,108 @@ TEST_F(Scratch, BuildWritesOneSummaryLineAndInspectReadsItBack) {
     EXPECT_EQ(1, run.code);
     EXPECT_NE(std::string::npos, run.err.find("stamped")) << run.err;
     EXPECT_EQ(ReadText(Path("again.exe")), ReadText(Path("out.exe")));
+}
+
+TEST_F(Scratch, TheProgramsChoicesAreBuiltInAndInspectShowsThem) {
+    Bytes stub = FreshStub();
+    WriteText(Path("stub.exe"), std::string(stub.begin(), stub.end()));
+    fs::create_directories(dir_ / "art");
+    fs::create_directories(dir_ / "manifests");
+    fs::copy_file(kSource + "/tests/fixtures/icons/author.ico", Path("art/acme.ico"));
+    WriteText(Path("art/broken.ico"), "not an icon at all");
+    const std::string keys = R"("name": "Acme Notes", "executionLevel": "user", "version": "3.2.1",
+        "publisher": "Acme Ltd", "files": [{"folder": ".", "name": "a.exe"}])";
+    WriteText(Path("manifests/plain.json"), "{" + keys + "}");
+    // The icon's path is relative to the manifest's folder, not the current one.
+    WriteText(Path("manifests/icon.json"), "{" + keys + R"(, "icon": "../art/acme.ico"})");
+    WriteText(Path("manifests/broken.json"), "{" + keys + R"(, "icon": "../art/broken.ico"})");
+    fs::current_path(dir_);
+
+    ToolRun run = Tool("build manifests/icon.json --stub stub.exe -o icon.exe");
+    ASSERT_EQ(0, run.code) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("; runs as user, version 3.2.1; block")) << run.out;
+    run = Tool("inspect icon.exe");
+    ASSERT_EQ(0, run.code) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("\nprogram: runs as \"user\"\n"
+                                              "version information: Acme Notes 3.2.1, Acme Ltd\n"))
+        << run.out;
+    EXPECT_EQ(std::string::npos, run.out.find("\nnote:")) << run.out;
+    EXPECT_EQ(std::string::npos, run.out.find("signature")) << run.out;
+
+    // inspect --json gives the keys back (the icon is not a text: it cannot come back).
+    ASSERT_EQ(0, Tool("build manifests/plain.json --stub stub.exe -o plain.exe").code);
+    run = Tool("inspect --json plain.exe");
+    ASSERT_EQ(0, run.code) << run.err;
+    WriteText(Path("back.json"), run.out);
+    EXPECT_EQ(0u, run.out.find("{\n  \"name\": \"Acme Notes\",\n  \"executionLevel\": \"user\",\n"
+                               "  \"version\": \"3.2.1\",\n  \"publisher\": \"Acme Ltd\",\n"))
+        << run.out;
+    ASSERT_EQ(0, Tool("build back.json --stub stub.exe -o back.exe").code);
+    EXPECT_EQ(ReadText(Path("plain.exe")), ReadText(Path("back.exe")));
+
+    for (const char *command : {"lint manifests/broken.json",
+                                "build manifests/broken.json --stub stub.exe -o broken.exe"}) {
+        SCOPED_TRACE(command);
+        run = Tool(command);
+        EXPECT_EQ(1, run.code);
+        EXPECT_NE(std::string::npos, run.err.find("error at icon: ")) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find("not an icon file (.ico)")) << run.err;
+    }
+    EXPECT_FALSE(fs::exists(Path("broken.exe")));
+}
+
+TEST_F(Scratch, SignedFilesAreReportedAndRebuiltOnlyWhenToldToStrip) {
+    Bytes stub = FreshStub();
+    WriteText(Path("stub.exe"), std::string(stub.begin(), stub.end()));
+    WriteText(Path("m.json"), R"({"name": "Acme"})");
+    fs::current_path(dir_);
+    ASSERT_EQ(0, Tool("build m.json --stub stub.exe -o plain.exe").code);
+    std::string plain = ReadText(Path("plain.exe"));
+    Bytes signedBuild = Signed(Bytes(plain.begin(), plain.end())), signedStub = Signed(stub);
+    WriteText(Path("signed.exe"), std::string(signedBuild.begin(), signedBuild.end()));
+    WriteText(Path("signed-stub.exe"), std::string(signedStub.begin(), signedStub.end()));
+    pack::StubInfo info;
+    std::string error;
+    ASSERT_EQ(pack::StubState::Stamped, pack::ReadStubState(signedBuild, &info, &error));
+
+    ToolRun run = Tool("inspect signed.exe");
+    ASSERT_EQ(0, run.code) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("\nsignature: 1,200 bytes of certificates at byte " +
+                                              Thousands(info.signatureOffset) +
+                                              "; the block lies inside what it signs\n"))
+        << run.out;
+    run = Tool("inspect signed-stub.exe");
+    EXPECT_EQ(1, run.code);
+    EXPECT_NE(std::string::npos, run.err.find("not stamped: a signed stub")) << run.err;
+    Bytes appended = AppendedAfterSigning(pack::EncodeBlock(Read(R"({"name": "Acme"})").block));
+    WriteText(Path("appended.exe"), std::string(appended.begin(), appended.end()));
+    run = Tool("inspect appended.exe");
+    EXPECT_EQ(0, run.code) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("; the block lies outside what it signs")) << run.out;
+
+    struct Case {
+        const char *arguments;
+        const char *refusal; // empty: builds the same bytes as plain.exe
+    } cases[] = {
+        {"--stub signed-stub.exe", "sign after building, or give --strip-signature"},
+        {"--stub signed.exe --restamp", "sign after building, or give --strip-signature"},
+        {"--stub signed.exe --strip-signature", "already stamped"},
+        {"--stub signed-stub.exe --strip-signature", ""},
+        {"--stub signed.exe --restamp --strip-signature", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.arguments);
+        fs::remove(Path("out.exe"));
+        run = Tool(std::string("build m.json -o out.exe ") + c.arguments);
+        if (*c.refusal) {
+            EXPECT_EQ(1, run.code);
+            EXPECT_NE(std::string::npos, run.err.find(c.refusal)) << run.err;
+            EXPECT_FALSE(fs::exists(Path("out.exe")));
+        } else {
+            EXPECT_EQ(0, run.code) << run.err;
+            EXPECT_EQ(plain, ReadText(Path("out.exe")));
+        }
+    }
 }
 
 TEST_F(Scratch, BothKindsOfBlockComeBackFromInspectAsTheSameBytes) {
@@ -997,8 +1630,7 @@ TEST_F(Scratch, InspectShowsTextsThatAreNotUtf8InAUtf8Block) {
     result.block.files[0].name[1] = '\xFF'; // inside the first character
     Bytes image;
     std::string error;
-    ASSERT_TRUE(
-        pack::StampCopy(FreshStub(), pack::EncodeBlock(result.block), false, &image, &error));
+    ASSERT_TRUE(pack::StampCopy(FreshStub(), pack::EncodeBlock(result.block), {}, &image, &error));
     WriteText(Path("odd.exe"), std::string(image.begin(), image.end()));
     fs::current_path(dir_);
     ToolRun run = Tool("inspect odd.exe");
@@ -1048,7 +1680,7 @@ TEST_F(Scratch, InspectRefusesEveryCutWithOneLine) {
         ToolRun run = Tool("inspect cut.exe");
         EXPECT_EQ(1, run.code);
         EXPECT_EQ(1u, Lines(run.err)) << run.err;
-        if (cut > 14) {
+        if (cut > kProgramEnd) {
             EXPECT_NE(std::string::npos, run.err.find("damaged: ")) << run.err;
         }
     }
@@ -1079,8 +1711,9 @@ TEST_F(Scratch, ScanWritesAManifestThatBuilds) {
     fs::create_directories(dir_ / "tree/sub");
     WriteText(Path("tree/a.txt"), "a");
     WriteText(Path("tree/sub/b.txt"), "b");
+    WriteText(Path("tree/remove.exe"), "the uninstaller, under the name the installer gives it");
     fs::current_path(dir_);
-    ToolRun run = Tool("scan tree --name Acme -o m.json");
+    ToolRun run = Tool("scan tree --name Acme -o m.json --stub dist/remove.exe");
     ASSERT_EQ(0, run.code) << run.err;
     pack::ManifestResult result = Read(ReadText(Path("m.json")));
     ASSERT_EQ(0u, result.diagnostics.size()) << Diagnostics(result);
@@ -1088,6 +1721,15 @@ TEST_F(Scratch, ScanWritesAManifestThatBuilds) {
     EXPECT_EQ(".\\sub", result.block.files[1].folder);
     EXPECT_EQ("", result.block.files[1].name);
     EXPECT_EQ(1, Tool("scan missing").code);
+    // Without --stub the uninstaller is uninstall.exe, and lint warns of a manifest that
+    // lists the one given.
+    run = Tool("scan tree --name Acme -o all.json");
+    ASSERT_EQ(0, run.code) << run.err;
+    run = Tool("lint all.json --stub remove.exe");
+    EXPECT_EQ(0, run.code);
+    EXPECT_NE(std::string::npos, run.err.find("warning W11 at files[1]: \"remove.exe\" is the "
+                                              "uninstaller itself"))
+        << run.err;
 }
 
 } // namespace

@@ -223,7 +223,7 @@ TEST(Resources, IconGroupHasOneSmallImage) {
     ASSERT_EQ(sizeof(GroupHeader) + sizeof(GroupEntry), group.size);
     const GroupEntry *entries = (const GroupEntry *)(header + 1);
 
-    static const struct { int size, bits; } kImages[] = {{32, 4}};
+    static const struct { int size, bits; } kImages[] = {{16, 4}};
     for (int i = 0; i < 1; i++) {
         SCOPED_TRACE(std::to_string(kImages[i].size) + "x" + std::to_string(kImages[i].size) +
                      " at " + std::to_string(kImages[i].bits));

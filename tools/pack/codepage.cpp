@@ -35,8 +35,13 @@ void AppendUtf8(std::string *out, uint32_t point) {
     } else if (point < 0x800) {
         out->push_back(char(0xC0 | point >> 6));
         out->push_back(char(0x80 | (point & 0x3F)));
-    } else {
+    } else if (point < 0x10000) {
         out->push_back(char(0xE0 | point >> 12));
+        out->push_back(char(0x80 | ((point >> 6) & 0x3F)));
+        out->push_back(char(0x80 | (point & 0x3F)));
+    } else {
+        out->push_back(char(0xF0 | point >> 18));
+        out->push_back(char(0x80 | ((point >> 12) & 0x3F)));
         out->push_back(char(0x80 | ((point >> 6) & 0x3F)));
         out->push_back(char(0x80 | (point & 0x3F)));
     }
@@ -179,6 +184,45 @@ bool DecodeText(const std::string &bytes, int page, std::string *utf8, std::stri
             char text[80];
             std::snprintf(text, sizeof text, "byte %zu, 0x%02X, has no character in code page %d",
                           i, unsigned(byte), page);
+            *error = text;
+            return false;
+        }
+        AppendUtf8(utf8, point);
+    }
+    return true;
+}
+
+bool Utf8ToUtf16(const std::string &utf8, std::u16string *utf16, std::string *error) {
+    utf16->clear();
+    for (size_t at = 0; at < utf8.size();) {
+        size_t start = at;
+        uint32_t point;
+        if (!NextPoint(utf8, &at, &point)) {
+            *error = IllFormed(start, (unsigned char)utf8[start]);
+            return false;
+        }
+        if (point >= 0x10000) {
+            utf16->push_back(char16_t(0xD800 + ((point - 0x10000) >> 10)));
+            utf16->push_back(char16_t(0xDC00 + ((point - 0x10000) & 0x3FF)));
+        } else {
+            utf16->push_back(char16_t(point));
+        }
+    }
+    return true;
+}
+
+bool Utf16ToUtf8(const std::u16string &utf16, std::string *utf8, std::string *error) {
+    utf8->clear();
+    for (size_t i = 0; i < utf16.size(); i++) {
+        uint32_t point = utf16[i];
+        if (point >= 0xD800 && point <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+            utf16[i + 1] <= 0xDFFF) {
+            point = 0x10000 + ((point - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+            i++;
+        } else if (point >= 0xD800 && point <= 0xDFFF) {
+            char text[80];
+            std::snprintf(text, sizeof text, "a lone surrogate (0x%04X) at UTF-16 unit %zu",
+                          unsigned(point), i);
             *error = text;
             return false;
         }

@@ -16,50 +16,124 @@ namespace fs = std::filesystem;
 
 namespace pack {
 
-StubState ReadStubState(const Bytes &image, uint32_t *offset, std::string *error) {
-    if (!ReadOffset(image, offset, error))
-        return StubState::Unprepared;
-    if (*offset == image.size())
-        return StubState::Fresh;
-    if (*offset != 0 && *offset < image.size())
-        return StubState::Stamped;
-    *error = "its offset field holds " + std::to_string(*offset) + ", neither its own length (" +
-             std::to_string(image.size()) +
-             ") nor a block inside it; use the uninstall.exe the build made";
-    return StubState::Unprepared;
+namespace {
+
+const char *const useTheBuilt = "use the uninstall.exe the build made";
+
+void ClearSecurityDirectory(Bytes &image, const PeFile &pe) {
+    size_t entry = pe.optionalHeader + 96 + 8 * PE_SECURITY;
+    std::fill(image.begin() + long(entry), image.begin() + long(entry + 8), 0);
 }
 
-bool StampCopy(const Bytes &stub, const Bytes &block, bool restamp, Bytes *out,
+} // namespace
+
+StubState ReadStubState(const Bytes &image, StubInfo *info, std::string *error) {
+    *info = StubInfo();
+    PeFile pe;
+    if (!ReadPe(image, &pe, error) || !ReadOffset(image, &info->offset, error)) {
+        *error += std::string("; ") + useTheBuilt;
+        return StubState::Unprepared;
+    }
+    info->programEnd = pe.sectionsEnd;
+    info->blockEnd = image.size();
+    auto [certificates, size] = pe.directories[PE_SECURITY];
+    if (certificates || size) {
+        if (certificates < pe.sectionsEnd || certificates > image.size() ||
+            image.size() - certificates < size) {
+            *error = "its security directory (" + std::to_string(certificates) + ", " +
+                     std::to_string(size) +
+                     " bytes) does not point at a certificate table after "
+                     "its sections; sign it again after building, or build it again";
+            return StubState::Unprepared;
+        }
+        info->signatureOffset = certificates;
+        info->signatureSize = size;
+        info->blockEnd = certificates;
+    }
+    if (info->offset == 0) {
+        *error =
+            "its offset field is 0, so it carries no uninstall data; " + std::string(useTheBuilt);
+        return StubState::Unprepared;
+    }
+    // A block appended after signing starts where the certificate table ends; the signature
+    // does not cover it.
+    const size_t signedEnd = size_t(info->signatureOffset) + info->signatureSize;
+    if (info->signatureSize && info->offset == signedEnd && signedEnd < image.size()) {
+        info->blockEnd = image.size();
+        return StubState::Stamped;
+    }
+    if (info->offset != pe.sectionsEnd) {
+        *error = "it was changed by another tool after it was built: its offset field holds " +
+                 std::to_string(info->offset) + ", but its sections end at byte " +
+                 std::to_string(pe.sectionsEnd) +
+                 ". Give the icon, version and publisher in the manifest instead of editing "
+                 "the file, and build again from the uninstall.exe the build made";
+        return StubState::Unprepared;
+    }
+    if (info->signatureSize && signedEnd != image.size()) {
+        *error = std::to_string(image.size() - signedEnd) +
+                 " bytes follow its certificate table, which neither the program nor the "
+                 "signature reads; sign it again after building, or build it again";
+        return StubState::Unprepared;
+    }
+    return info->blockEnd > info->programEnd ? StubState::Stamped : StubState::Fresh;
+}
+
+bool StampCopy(const Bytes &stub, const Bytes &block, const StampOptions &options, Bytes *out,
                std::string *error) {
-    uint32_t offset = 0;
-    switch (ReadStubState(stub, &offset, error)) {
-    case StubState::Unprepared:
+    StubInfo info;
+    StubState state = ReadStubState(stub, &info, error);
+    if (state == StubState::Unprepared)
         return false;
-    case StubState::Stamped:
-        if (!restamp) {
-            *error = "it is already stamped (a block starts at byte " + std::to_string(offset) +
-                     "); give the unstamped uninstall.exe, or --restamp to replace its block";
+    if (info.signatureSize && !options.stripSignature) {
+        *error = "it is signed (" + std::to_string(info.signatureSize) +
+                 " bytes of certificates), and building would break the signature: sign after "
+                 "building, or give --strip-signature to remove it";
+        return false;
+    }
+    if (state == StubState::Stamped && !options.restamp) {
+        *error = "it is already stamped (a block starts at byte " + std::to_string(info.offset) +
+                 "); give the unstamped uninstall.exe, or --restamp to replace its block";
+        return false;
+    }
+    // The program alone: no signature, no block.
+    *out = Bytes(stub.begin(), stub.begin() + long(info.programEnd));
+    PeFile pe;
+    ReadPe(*out, &pe, error);
+    if (info.signatureSize)
+        ClearSecurityDirectory(*out, pe);
+    if (options.program) {
+        std::vector<Resource> resources;
+        Bytes rewritten;
+        if (!ReadResources(*out, pe, &resources, error) ||
+            !ApplyProgramInfo(resources, *options.program, options.icon, error) ||
+            !ReplaceResources(*out, resources, &rewritten, error)) {
+            *error = "its resources cannot be rewritten: " + *error + "; " + useTheBuilt;
             return false;
         }
-        *out = Bytes(stub.begin(), stub.begin() + offset);
-        break;
-    case StubState::Fresh:
-        *out = stub;
-        break;
+        *out = rewritten;
+        ReadPe(*out, &pe, error);
     }
-    return Stamp(*out, block, error);
+    if (!Stamp(*out, block, error))
+        return false;
+    WritePeChecksum(*out, pe);
+    return true;
 }
 
 bool FinalizeImage(Bytes &image, std::string *error) {
+    PeFile pe;
     uint32_t offset = 0;
-    if (!ReadOffset(image, &offset, error))
+    if (!ReadPe(image, &pe, error) || !ReadOffset(image, &offset, error))
         return false;
-    if (offset != 0 && offset < image.size()) {
-        *error = "it is stamped (a block starts at byte " + std::to_string(offset) +
-                 "); setting the field to its length would cut it off from its block";
+    if (image.size() != pe.sectionsEnd) {
+        *error = "it is stamped or signed: " + std::to_string(image.size() - pe.sectionsEnd) +
+                 " bytes follow its sections, which setting the field would cut off";
         return false;
     }
-    return WriteOffset(image, uint32_t(image.size()), error);
+    if (!WriteOffset(image, uint32_t(image.size()), error))
+        return false;
+    WritePeChecksum(image, pe);
+    return true;
 }
 
 bool WriteFileAtomically(const std::string &path, const Bytes &data, std::string *error) {
@@ -119,8 +193,20 @@ std::string Windowsish(const fs::path &relative) {
     return out;
 }
 
+// Names compared as the system compares them, ignoring the case of ASCII letters.
+bool SameName(std::string a, std::string b) {
+    auto fold = [](std::string &text) {
+        for (char &c : text)
+            if (c >= 'A' && c <= 'Z')
+                c = char(c - 'A' + 'a');
+    };
+    fold(a);
+    fold(b);
+    return a == b;
+}
+
 bool ScanFolder(const fs::path &root, const fs::path &relative, std::vector<FileEntry> *entries,
-                std::string *error) {
+                std::string *error, const std::string &uninstaller) {
     std::vector<fs::path> files, folders;
     std::error_code code;
     for (fs::directory_iterator it(root / relative, code), end; !code && it != end;
@@ -135,7 +221,7 @@ bool ScanFolder(const fs::path &root, const fs::path &relative, std::vector<File
             continue; // a link is not part of what the installer places
         if (it->is_directory(code))
             folders.push_back(relative / it->path().filename());
-        else
+        else if (!relative.empty() || !SameName(name, uninstaller))
             files.push_back(relative / it->path().filename());
     }
     if (code) {
@@ -150,14 +236,15 @@ bool ScanFolder(const fs::path &root, const fs::path &relative, std::vector<File
     for (const auto &f : files)
         entries->push_back({folder, f.filename().u8string(), 0});
     for (const auto &f : folders)
-        if (!ScanFolder(root, f, entries, error))
+        if (!ScanFolder(root, f, entries, error, uninstaller))
             return false;
     return true;
 }
 
 } // namespace
 
-bool ScanTree(const std::string &root, std::vector<FileEntry> *entries, std::string *error) {
+bool ScanTree(const std::string &root, std::vector<FileEntry> *entries, std::string *error,
+              const std::string &uninstaller) {
     std::error_code code;
     fs::path base = fs::u8path(root);
     if (!fs::is_directory(base, code)) {
@@ -165,7 +252,7 @@ bool ScanTree(const std::string &root, std::vector<FileEntry> *entries, std::str
         return false;
     }
     entries->clear();
-    return ScanFolder(base, fs::path(), entries, error);
+    return ScanFolder(base, fs::path(), entries, error, uninstaller);
 }
 
 namespace {

@@ -75,16 +75,34 @@ bool ParseCodePage(std::string text, int *page) {
     return true;
 }
 
-// Reads and checks a manifest; prints every error and warning. False when it is refused.
+// The file name of a path given as UTF-8.
+std::string FileName(const std::string &path) {
+    return fs::u8path(path).filename().u8string();
+}
+
+// Reads and checks a manifest and the icon it names (relative to the manifest's folder);
+// prints every error and warning. False when it is refused.
 bool LoadManifest(const std::string &path, int codePage, bool strict,
-                  pack::ManifestResult *result) {
+                  const std::string &uninstaller, pack::ManifestResult *result,
+                  std::vector<pack::IconImage> *icon) {
     pack::Bytes text;
     std::string error;
     if (!ReadFile(path, &text, &error)) {
         Fail(error);
         return false;
     }
-    *result = pack::ReadManifest(std::string(text.begin(), text.end()), codePage);
+    *result = pack::ReadManifest(std::string(text.begin(), text.end()), codePage, uninstaller);
+    if (!result->Errors() && !result->program.icon.empty()) {
+        fs::path iconPath = fs::u8path(path).parent_path() / fs::u8path(result->program.icon);
+        pack::Bytes ico;
+        if (!ReadFile(iconPath.u8string(), &ico, &error) ||
+            !pack::ReadIconFile(ico, icon, &error)) {
+            pack::Diagnostic d;
+            d.path = "icon";
+            d.message = iconPath.u8string() + ": " + error;
+            result->diagnostics.push_back(d);
+        }
+    }
     for (const auto &d : result->diagnostics)
         std::fprintf(stderr, "vanish-pack: %s\n", pack::FormatDiagnostic(path, d).c_str());
     if (result->Errors())
@@ -97,38 +115,54 @@ bool LoadManifest(const std::string &path, int codePage, bool strict,
     return true;
 }
 
+struct BuildChoices {
+    bool restamp = false, strict = false, stripSignature = false;
+};
+
 int Build(const std::string &manifest, const std::string &stubPath, const std::string &outPath,
-          int codePage, bool restamp, bool strict) {
+          int codePage, const BuildChoices &choices) {
     std::error_code code;
     for (const std::string *input : {&manifest, &stubPath})
         if (fs::equivalent(fs::u8path(*input), fs::u8path(outPath), code))
             return Fail(outPath + ": the output would replace the input " + *input +
                         "; write it elsewhere");
     pack::ManifestResult result;
-    if (!LoadManifest(manifest, codePage, strict, &result))
+    std::vector<pack::IconImage> icon;
+    // The shipped uninstaller has the output's name in the install folder.
+    if (!LoadManifest(manifest, codePage, choices.strict, FileName(outPath), &result, &icon))
         return REFUSED;
     pack::Bytes stub, image;
     std::string error;
     if (!ReadFile(stubPath, &stub, &error))
         return Fail(error);
     pack::Bytes block = pack::EncodeBlock(result.block);
-    if (!pack::StampCopy(stub, block, restamp, &image, &error))
+    pack::StampOptions options;
+    options.restamp = choices.restamp;
+    options.stripSignature = choices.stripSignature;
+    options.program = &result.program;
+    options.icon = result.program.icon.empty() ? nullptr : &icon;
+    if (!pack::StampCopy(stub, block, options, &image, &error))
         return Fail(stubPath + ": " + error);
     if (!pack::WriteFileAtomically(outPath, image, &error))
         return Fail(outPath + ": " + error);
     const pack::Block &b = result.block;
-    std::printf("vanish-pack: built %s: %s, %s, %s, %s; block %s bytes, file %s bytes\n",
+    std::string version =
+        result.program.hasVersion ? ", version " + result.program.versionText : "";
+    std::printf("vanish-pack: built %s: %s, %s, %s, %s; runs as %s%s; block %s bytes, file %s "
+                "bytes\n",
                 outPath.c_str(), Count(b.texts.size(), "text", "texts").c_str(),
                 Count(b.files.size(), "file entry", "file entries").c_str(),
                 Count(b.folders.size(), "folder entry", "folder entries").c_str(),
                 Count(b.registry.size(), "registry entry", "registry entries").c_str(),
+                pack::ExecutionLevelName(result.program.level), version.c_str(),
                 Thousands(block.size()).c_str(), Thousands(image.size()).c_str());
     return DONE;
 }
 
-int Lint(const std::string &manifest, int codePage, bool strict) {
+int Lint(const std::string &manifest, int codePage, bool strict, const std::string &uninstaller) {
     pack::ManifestResult result;
-    if (!LoadManifest(manifest, codePage, strict, &result))
+    std::vector<pack::IconImage> icon;
+    if (!LoadManifest(manifest, codePage, strict, uninstaller, &result, &icon))
         return REFUSED;
     if (result.diagnostics.empty())
         std::printf("vanish-pack: %s: no errors, no warnings\n", manifest.c_str());
@@ -136,6 +170,38 @@ int Lint(const std::string &manifest, int codePage, bool strict) {
         std::printf("vanish-pack: %s: no errors, %s\n", manifest.c_str(),
                     Count(result.Warnings(), "warning", "warnings").c_str());
     return DONE;
+}
+
+// The lines of inspect about the program's file itself: its execution level, version
+// information, signature and layout.
+std::string DescribeProgram(const pack::Bytes &image, const pack::StubInfo &info,
+                            const pack::BlockReading *reading) {
+    pack::ProgramInfo program;
+    std::vector<std::string> notes;
+    std::string out;
+    if (pack::ReadProgramInfo(image, &program, &notes))
+        out +=
+            std::string("program: runs as \"") + pack::ExecutionLevelName(program.level) + "\"\n";
+    if (program.hasVersion)
+        out += "version information: " + program.name + " " + program.versionText +
+               (program.publisher.empty() ? "" : ", " + program.publisher) + "\n";
+    if (info.signatureSize) {
+        out += "signature: " + Thousands(info.signatureSize) + " bytes of certificates at byte " +
+               Thousands(info.signatureOffset);
+        if (!reading)
+            out += ", signing the program alone\n";
+        else if (reading->end <= info.signatureOffset)
+            out += "; the block lies inside what it signs\n";
+        else
+            out += "; the block lies outside what it signs (appended after signing), so a "
+                   "changed block goes unnoticed and a strict check of the signature fails: "
+                   "build, then sign\n";
+    }
+    for (const std::string &fault : pack::CheckPeLayout(image))
+        notes.push_back(fault);
+    for (const std::string &note : notes)
+        out += "note: " + note + "\n";
+    return out;
 }
 
 int Inspect(const std::string &path, int codePage, bool asJson) {
@@ -146,16 +212,22 @@ int Inspect(const std::string &path, int codePage, bool asJson) {
     std::string error;
     if (!ReadFile(path, &image, &error))
         return Fail(error);
-    uint32_t offset = 0;
-    if (!pack::ReadOffset(image, &offset, &error))
-        return Fail(path + ": " + error + "; is it an uninstall.exe of this build?");
-    if (offset == 0)
-        return Fail(path + ": its offset field is 0, so it carries no uninstall data");
-    if (offset == image.size())
+    pack::StubInfo info;
+    pack::StubState state = pack::ReadStubState(image, &info, &error);
+    if (state == pack::StubState::Unprepared)
+        return Fail(path + ": " + error);
+    const uint32_t offset = info.offset;
+    if (state == pack::StubState::Fresh) {
+        if (!asJson)
+            std::printf("%s", DescribeProgram(image, info, nullptr).c_str());
         return Fail(path +
-                    ": not stamped: its offset field holds its own length and nothing is appended");
+                    ": not stamped: " + (info.signatureSize ? "a signed stub, " : std::string()) +
+                    "its offset field holds the end of its sections and no block follows");
+    }
+    // The block ends where the certificate table starts, or with the file.
+    pack::Bytes stamped(image.begin(), image.begin() + long(info.blockEnd));
     pack::BlockReading reading;
-    if (!pack::ReadBlock(image, offset, &reading)) {
+    if (!pack::ReadBlock(stamped, offset, &reading)) {
         if (!asJson)
             std::printf("%s: block at byte %u, read up to its damage:\n%s", path.c_str(), offset,
                         pack::DescribeReading(reading, codePage).c_str());
@@ -165,7 +237,9 @@ int Inspect(const std::string &path, int codePage, bool asJson) {
     if (asJson) {
         std::string json;
         std::vector<std::string> notes = reading.notes;
-        if (!pack::WriteManifest(reading.block, codePage, &json, &error, &notes))
+        pack::ProgramInfo program;
+        pack::ReadProgramInfo(image, &program, &notes);
+        if (!pack::WriteManifest(reading.block, codePage, &json, &error, &notes, &program))
             return Fail(path + ": " + error);
         if (!(reading.block.optionFlags & pack::OPTION_UTF8))
             notes.push_back("a legacy block (no UTF-8 flag), read in code page " +
@@ -185,16 +259,22 @@ int Inspect(const std::string &path, int codePage, bool asJson) {
     std::printf("%s: %s bytes, block at byte %u, %s bytes up to its end record\n%s", path.c_str(),
                 Thousands(image.size()).c_str(), offset, Thousands(reading.end - offset).c_str(),
                 pack::DescribeReading(reading, codePage).c_str());
-    if (reading.end < image.size())
+    // A signing tool pads the file to 8 bytes before its certificate table.
+    bool padding = info.signatureSize && info.blockEnd - reading.end < 8 &&
+                   std::all_of(image.begin() + long(reading.end),
+                               image.begin() + long(info.blockEnd), [](uint8_t b) { return !b; });
+    if (reading.end < info.blockEnd && !padding)
         std::printf("note: %s bytes follow the end record; the program never reads them\n",
-                    Thousands(image.size() - reading.end).c_str());
+                    Thousands(info.blockEnd - reading.end).c_str());
+    std::printf("%s", DescribeProgram(image, info, &reading).c_str());
     return DONE;
 }
 
-int Scan(const std::string &folder, const std::string &outPath, const std::string &name) {
+int Scan(const std::string &folder, const std::string &outPath, const std::string &name,
+         const std::string &uninstaller) {
     std::vector<pack::FileEntry> entries;
     std::string error;
-    if (!pack::ScanTree(folder, &entries, &error))
+    if (!pack::ScanTree(folder, &entries, &error, uninstaller))
         return Fail(error);
     // The entries are UTF-8 already; the manifest keeps them so.
     std::string text = "{\n";
@@ -272,7 +352,9 @@ int main(int argc, char **argv) {
     app.footer("See docs/manifest.md for the manifest and docs/format.md for the block.");
     std::string codePageText;
     std::string manifest, stub, out, exe, folder, name;
-    bool restamp = false, strict = false, asJson = false;
+    bool strict = false, asJson = false;
+    BuildChoices choices;
+    std::string uninstaller = "uninstall.exe";
     // build and lint write UTF-8 or a legacy code page; inspect takes the flag of the block
     // for UTF-8 and needs a code page only for a legacy block.
     const CLI::Validator writtenIn(
@@ -310,11 +392,16 @@ int main(int argc, char **argv) {
 
     CLI::App *build =
         app.add_subcommand("build", "Check a manifest and write a stamped copy of uninstall.exe");
-    build->add_option("MANIFEST", manifest, "the JSON manifest (UTF-8)")->required();
+    build
+        ->add_option("MANIFEST", manifest,
+                     "the JSON manifest (UTF-8, or UTF-16 with its byte order mark)")
+        ->required();
     build->add_option("--stub", stub, "the unstamped uninstall.exe to copy")->required();
     build->add_option("-o,--output", out, "the uninstaller to write")->required();
-    build->add_flag("--restamp", restamp, "replace the block of an already stamped stub");
-    build->add_flag("--strict", strict, "refuse the manifest when it has warnings");
+    build->add_flag("--restamp", choices.restamp, "replace the block of an already stamped stub");
+    build->add_flag("--strip-signature", choices.stripSignature,
+                    "remove the signature of a signed stub or uninstaller (sign after building)");
+    build->add_flag("--strict", choices.strict, "refuse the manifest when it has warnings");
     codePageOption(build, true);
 
     CLI::App *inspect =
@@ -324,8 +411,13 @@ int main(int argc, char **argv) {
     codePageOption(inspect, false);
 
     CLI::App *lint = app.add_subcommand("lint", "Check a manifest without building");
-    lint->add_option("MANIFEST", manifest, "the JSON manifest (UTF-8)")->required();
+    lint->add_option("MANIFEST", manifest,
+                     "the JSON manifest (UTF-8, or UTF-16 with its byte order mark)")
+        ->required();
     lint->add_flag("--strict", strict, "count warnings as errors (exit 1)");
+    const char *const ownFile =
+        "the uninstaller's file name in the install folder (default uninstall.exe)";
+    lint->add_option("--stub", uninstaller, ownFile);
     codePageOption(lint, true);
 
     CLI::App *scan = app.add_subcommand(
@@ -333,6 +425,8 @@ int main(int argc, char **argv) {
     scan->add_option("DIR", folder, "the staged install folder")->required();
     scan->add_option("-o,--output", out, "the manifest to write (default: standard output)");
     scan->add_option("--name", name, "the application's name for the manifest");
+    scan->add_option("--stub", uninstaller,
+                     std::string(ownFile) + ", left out of the list: the program removes itself");
 
     // The build's post-link step; not for authors.
     CLI::App *finalize = app.add_subcommand("finalize", "");
@@ -386,12 +480,12 @@ int main(int argc, char **argv) {
     if (!codePageText.empty())
         ParseCodePage(codePageText, &codePage);
     if (build->parsed())
-        return Build(manifest, stub, out, codePage, restamp, strict);
+        return Build(manifest, stub, out, codePage, choices);
     if (inspect->parsed())
         return Inspect(exe, codePage, asJson);
     if (lint->parsed())
-        return Lint(manifest, codePage, strict);
+        return Lint(manifest, codePage, strict, FileName(uninstaller));
     if (scan->parsed())
-        return Scan(folder, out, name);
+        return Scan(folder, out, name, FileName(uninstaller));
     return Finalize(exe);
 }

@@ -563,6 +563,57 @@ void ReadOptions(Reader &r, const json &doc,
     }
 }
 
+// The keys that describe the program itself rather than the block.
+void ReadProgram(Reader &r, const json &doc, ProgramInfo *program) {
+    if (doc.contains("executionLevel")) {
+        const json &level = doc.at("executionLevel");
+        if (!level.is_string() || !ParseExecutionLevel(level.get<std::string>(), &program->level))
+            r.Error("executionLevel",
+                    (level.is_string() ? "unknown level \"" + level.get<std::string>() + "\""
+                                       : "expected a string, found " + TypeName(level)) +
+                        "; give \"admin\" (the default, for a per-machine application), "
+                        "\"user\" (a per-user one) or \"highest\"");
+    }
+    // Version information is written in UTF-16, whatever the block's code page.
+    auto text = [&](const char *key, std::string *out) {
+        if (!doc.contains(key))
+            return false;
+        if (!doc.at(key).is_string()) {
+            r.Error(key, "expected a string, found " + TypeName(doc.at(key)));
+            return false;
+        }
+        *out = doc.at(key).get<std::string>();
+        if (out->find('\0') != std::string::npos) {
+            r.Error(key, "holds a NUL character");
+            return false;
+        }
+        return true;
+    };
+    // The name's own errors are the texts' (ReadTexts).
+    if (doc.contains("name") && doc.at("name").is_string())
+        program->name = doc.at("name").get<std::string>();
+    text("publisher", &program->publisher);
+    // Each text of the version information counts its bytes in 16 bits.
+    for (const char *key : {"name", "publisher"})
+        if (Utf16Length(key[0] == 'n' ? program->name : program->publisher) > 1024)
+            r.Error(key, "longer than the 1,024 characters version information can hold");
+    if (text("icon", &program->icon) && program->icon.empty())
+        r.Error("icon", "empty; give the path of an .ico file, relative to the manifest");
+    if (text("version", &program->versionText)) {
+        if (!ParseVersion(program->versionText, program->version))
+            r.Error("version", "\"" + program->versionText +
+                                   "\" is not a version: give one to four numbers from 0 to "
+                                   "65535 separated by dots, such as \"2.1\" or \"2.1.0.7\"");
+        else
+            program->hasVersion = true;
+        if (!doc.contains("name"))
+            r.Error("name", "missing; version information names the application");
+    } else if (doc.contains("publisher")) {
+        r.Error("version", "missing; the publisher is written with the version information, "
+                           "which needs a version");
+    }
+}
+
 void Warn(std::vector<Diagnostic> *out, int number, const std::string &path,
           const std::string &message) {
     Diagnostic d;
@@ -649,6 +700,51 @@ std::string Layout(const ordered_json &doc) {
     return out + "\n}\n";
 }
 
+// The manifest as UTF-8: UTF-8 as it is (nlohmann skips its byte order mark), UTF-16 of
+// either byte order with its mark (what Windows PowerShell 5 writes) converted; UTF-32 and
+// UTF-16 without a mark are refused by name, since the JSON reader would only see their
+// zero bytes.
+bool ManifestText(const std::string &input, std::string *text, std::string *error) {
+    auto starts = [&](std::initializer_list<int> bytes) {
+        size_t i = 0;
+        for (int b : bytes)
+            if (i >= input.size() || (unsigned char)input[i++] != b)
+                return false;
+        return true;
+    };
+    if (starts({0xFF, 0xFE, 0, 0}) || starts({0, 0, 0xFE, 0xFF})) {
+        *error = "the file is UTF-32; save it as UTF-8 (or UTF-16)";
+        return false;
+    }
+    bool little = starts({0xFF, 0xFE}), big = starts({0xFE, 0xFF});
+    if (!little && !big) {
+        if (input.size() >= 2 && (input[0] == 0) != (input[1] == 0)) {
+            *error = std::string("the file looks like UTF-16 ") +
+                     (input[0] == 0 ? "big" : "little") +
+                     "-endian without a byte order mark; save it as UTF-8";
+            return false;
+        }
+        *text = input;
+        return true;
+    }
+    const char *name = little ? "UTF-16 little-endian" : "UTF-16 big-endian";
+    if (input.size() % 2) {
+        *error = std::string("the file is ") + name + " but has an odd number of bytes";
+        return false;
+    }
+    std::u16string units;
+    for (size_t i = 2; i < input.size(); i += 2) {
+        unsigned char a = (unsigned char)input[i], b = (unsigned char)input[i + 1];
+        units.push_back(char16_t(little ? a | b << 8 : a << 8 | b));
+    }
+    std::string why;
+    if (!Utf16ToUtf8(units, text, &why)) {
+        *error = std::string("the file is ") + name + " with " + why + "; save it as UTF-8";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 const std::vector<Role> &Roles() {
@@ -672,7 +768,8 @@ std::string FormatDiagnostic(const std::string &file, const Diagnostic &d) {
     return text + ": " + d.message;
 }
 
-void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out) {
+void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out,
+                const std::string &uninstaller) {
     // W1: paths longer than the 259 characters the system takes, counted as it counts them:
     // UTF-16 units in a UTF-8 block. Entries whose texts, as stored, overflow the buffer the
     // program reads them into are dropped, which only UTF-8 text can reach first.
@@ -836,6 +933,16 @@ void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out) 
                  "\" is not relative; the program runs the install folder followed by this "
                  "path, so give it relative to the install folder, such as \"cleanup.exe\"");
 
+    // W11: the uninstaller's own file. The program cannot delete itself while it runs, so
+    // the entry always stays and a silent run ends with 1; the self-removal takes the file.
+    for (size_t i = 0; i < block.files.size(); i++)
+        if (block.files[i].folder == "." && Fold(block.files[i].name) == Fold(uninstaller))
+            Warn(out, 11, "files[" + std::to_string(i) + "]",
+                 "\"" + block.files[i].name +
+                     "\" is the uninstaller itself, which cannot delete itself while it runs: "
+                     "the entry stays and /S ends with 1; leave it out (the self-removal takes "
+                     "the file)");
+
     // W10: outside ASCII, the bytes of a legacy block mean these characters only where the
     // system's ANSI code page is the one they were written in.
     if (utf8)
@@ -873,9 +980,15 @@ void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out) 
     legacy("options.document", block.document);
 }
 
-ManifestResult ReadManifest(const std::string &text, int codePage) {
+ManifestResult ReadManifest(const std::string &input, int codePage,
+                            const std::string &uninstaller) {
     ManifestResult result;
     Reader r(codePage, &result.diagnostics);
+    std::string text, why;
+    if (!ManifestText(input, &text, &why)) {
+        r.Error("", why);
+        return result;
+    }
     if (!IsSupportedCodePage(codePage)) {
         r.Error("", "code page " + std::to_string(codePage) +
                         " is not supported; use UTF-8 or one of " + SupportedCodePages());
@@ -902,7 +1015,9 @@ ManifestResult ReadManifest(const std::string &text, int codePage) {
                         std::to_string(column) + ": " + reason);
         return result;
     }
-    if (!r.Object(doc, "", {"name", "texts", "files", "folders", "registry", "options"}))
+    if (!r.Object(doc, "",
+                  {"name", "executionLevel", "version", "publisher", "icon", "texts", "files",
+                   "folders", "registry", "options"}))
         if (!doc.is_object())
             return result;
     for (const auto &d : finder.duplicates)
@@ -913,16 +1028,28 @@ ManifestResult ReadManifest(const std::string &text, int codePage) {
     ReadFolders(r, doc, &result.block);
     ReadRegistry(r, doc, &result.block);
     ReadOptions(r, doc, finder.duplicates, &result.block);
+    ReadProgram(r, doc, &result.program);
     if (codePage == CODEPAGE_UTF8)
         result.block.optionFlags |= OPTION_UTF8;
     if (result.Errors() == 0)
-        CheckBlock(result.block, codePage, &result.diagnostics);
+        CheckBlock(result.block, codePage, &result.diagnostics, uninstaller);
     return result;
 }
 
 bool WriteManifest(const Block &block, int codePage, std::string *out, std::string *error,
-                   std::vector<std::string> *notes) {
+                   std::vector<std::string> *notes, const ProgramInfo *info) {
     ordered_json doc = ordered_json::object();
+    if (info) {
+        if (info->hasVersion)
+            doc["name"] = info->name;
+        if (info->level != ExecutionLevel::Admin)
+            doc["executionLevel"] = ExecutionLevelName(info->level);
+        if (info->hasVersion) {
+            doc["version"] = info->versionText;
+            if (!info->publisher.empty())
+                doc["publisher"] = info->publisher;
+        }
+    }
     const bool utf8Block = (block.optionFlags & OPTION_UTF8) != 0;
     const int page = utf8Block ? CODEPAGE_UTF8 : codePage;
     auto decode = [&](const std::string &path, const std::string &bytes, std::string *utf8) {

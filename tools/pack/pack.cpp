@@ -20,6 +20,20 @@ void PutU32(Bytes &out, uint32_t value) {
         out.push_back(uint8_t(value >> shift));
 }
 
+uint16_t GetU16(const Bytes &b, size_t at) {
+    return uint16_t(b[at] | b[at + 1] << 8);
+}
+
+uint32_t GetU32(const Bytes &b, size_t at) {
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+           uint32_t(b[at + 3]) << 24;
+}
+
+void SetU32(Bytes &b, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; i++)
+        b[at + i] = uint8_t(value >> (8 * i));
+}
+
 void PutText(Bytes &out, const std::string &text) {
     PutU16(out, uint16_t(text.size()));
     out.insert(out.end(), text.begin(), text.end());

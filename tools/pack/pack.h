@@ -67,6 +67,10 @@ void PutU8(Bytes &out, uint8_t value);
 void PutU16(Bytes &out, uint16_t value);
 void PutU32(Bytes &out, uint32_t value);
 void PutText(Bytes &out, const std::string &text); // 16-bit count, then the bytes
+// Little-endian values in place; the caller has checked that they lie inside b.
+uint16_t GetU16(const Bytes &b, size_t at);
+uint32_t GetU32(const Bytes &b, size_t at);
+void SetU32(Bytes &b, size_t at, uint32_t value);
 
 // Payloads.
 Bytes StringTablePayload(const std::vector<std::string> &texts);

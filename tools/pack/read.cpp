@@ -39,15 +39,14 @@ struct Cursor {
     bool U16(uint16_t *value, const std::string &what) {
         if (!Need(2, what))
             return false;
-        *value = uint16_t(image[position] | image[position + 1] << 8);
+        *value = GetU16(image, position);
         position += 2;
         return true;
     }
     bool U32(uint32_t *value, const std::string &what) {
         if (!Need(4, what))
             return false;
-        *value = uint32_t(image[position]) | uint32_t(image[position + 1]) << 8 |
-                 uint32_t(image[position + 2]) << 16 | uint32_t(image[position + 3]) << 24;
+        *value = GetU32(image, position);
         position += 4;
         return true;
     }
@@ -62,11 +61,6 @@ struct Cursor {
         return true;
     }
 };
-
-uint32_t Le32(const Bytes &b, size_t at) {
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
-           uint32_t(b[at + 3]) << 24;
-}
 
 // The options record's offsets, as the program resolves them: an offset that leaves the
 // record, or a text without its terminator inside it, counts as none.
@@ -134,7 +128,7 @@ bool ReadBlock(const Bytes &image, size_t offset, BlockReading *reading) {
         info.offset = position;
         info.tag = uint16_t(image[position] | image[position + 1] << 8);
         info.flags = image[position + 2];
-        info.length = Le32(image, position + 4);
+        info.length = GetU32(image, position + 4);
         reading->records.push_back(info);
         size_t payload = position + 8;
         size_t inFile = image.size() - payload;
@@ -261,18 +255,18 @@ bool ReadBlock(const Bytes &image, size_t offset, BlockReading *reading) {
                     "program or document");
                 break;
             }
-            block.optionFlags = Le32(options, 0);
+            block.optionFlags = GetU32(options, 0);
             bool valid;
-            block.program = OptionText(options, Le32(options, 4), &valid);
+            block.program = OptionText(options, GetU32(options, 4), &valid);
             if (!valid)
                 reading->notes.push_back(where + ": the program offset " +
-                                         std::to_string(Le32(options, 4)) +
+                                         std::to_string(GetU32(options, 4)) +
                                          " points outside the record or at an unterminated text; "
                                          "the program runs none");
-            block.document = OptionText(options, Le32(options, 8), &valid);
+            block.document = OptionText(options, GetU32(options, 8), &valid);
             if (!valid)
                 reading->notes.push_back(where + ": the document offset " +
-                                         std::to_string(Le32(options, 8)) +
+                                         std::to_string(GetU32(options, 8)) +
                                          " points outside the record or at an unterminated text; "
                                          "the program opens none");
             if (block.optionFlags & ~(OPTION_WAIT | OPTION_KEEPTHEME | OPTION_UTF8))
