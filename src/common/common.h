@@ -38,8 +38,16 @@ enum {
 enum {
     OPTION_WAIT = 0x01,
     OPTION_KEEPTHEME = 0x02,
-    OPTION_UTF8 = 0x04, // the block's texts are UTF-8, not the system's ANSI code page
+    OPTION_UTF8 = 0x04,           // the block's texts are UTF-8, not the system's ANSI code page
+    OPTION_RESTART_DELETE = 0x08, // what is in use at its removal goes at the next restart
+    OPTION_FOLDER_TOKENS = 0x10,  // paths may begin with a folder token such as {programfiles}
 };
+
+// Exit codes beside 0 and -1, for silent runs (and 1618 for any run).
+#define EXIT_LEFT 1               // something listed stayed
+#define EXIT_IN_USE 2             // nothing removed: a file marked for the in-use test is in use
+#define EXIT_ALREADY_RUNNING 1618 // nothing done: this uninstaller runs already
+#define EXIT_RESTART 3010         // done, but some items go only at the next restart
 
 // The locator: the installer finds the marker and writes the block's offset behind it.
 #pragma pack(push, 1)
@@ -85,10 +93,11 @@ extern int readOnlyAnswer;            // -1 ask, 1 yes to all, 0 no to all
 // last line and, in silent mode, the exit code. An item is judged by testing afterwards
 // whether it is still there, not by what the removal call returned.
 enum {
-    ITEM_NOTED,   // logged only: an attempt whose outcome a later phase decides, a parent
-    ITEM_REMOVED, // this run removed it
-    ITEM_KEPT,    // it stays by rule or by an answer: a shared count, No, the uninstaller
-    ITEM_LEFT,    // it stays for any other reason: in use, refused, not empty
+    ITEM_NOTED,      // logged only: an attempt whose outcome a later phase decides, a parent
+    ITEM_REMOVED,    // this run removed it
+    ITEM_KEPT,       // it stays by rule or by an answer: a shared count, No, the uninstaller
+    ITEM_LEFT,       // it stays for any other reason: in use, refused, not empty
+    ITEM_AT_RESTART, // it goes at the next restart
     ITEM_KINDS
 };
 extern DWORD itemCounts[ITEM_KINDS];
@@ -143,6 +152,7 @@ DWORD SysGetFolder(int which, char *buffer, DWORD size);
 DWORD SysGetModuleName(char *buffer, DWORD size);
 DWORD SysGetFullPath(const char *path, char *buffer, DWORD size);
 DWORD SysGetPathForm(const char *path, char *buffer, DWORD size, int longForm);
+int SysDeleteAtRestart(const char *path);
 HANDLE SysFindFirst(const char *pattern, char *name, char *shortName);
 int SysFindNext(HANDLE search, char *name, char *shortName);
 int SysStartProcess(const char *command, const char *folder, int show, int inherit,

@@ -298,6 +298,20 @@ DWORD SysGetPathForm(const char *path, char *buffer, DWORD size, int longForm) {
     return FromAnsi(other, form(name, other, MAX_PATH), MAX_PATH, buffer, size);
 }
 
+// Marks a file, or a folder that will be empty, for deletion at the next restart: the NT
+// family's pending operations, which need administrator rights. 0 where that fails.
+int SysDeleteAtRestart(const char *path) {
+    typedef BOOL(WINAPI * MoveProc)(const void *, const void *, DWORD);
+    if (wide[0]) {
+        WCHAR name[WIDE_PATH];
+        MoveProc move = (MoveProc)(void (*)())FindSystemFunction("kernel32.dll", "MoveFileExW");
+        return move && ToWide(path, name, WIDE_PATH) && move(name, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+    char name[MAX_PATH];
+    MoveProc move = (MoveProc)(void (*)())FindSystemFunction("kernel32.dll", "MoveFileExA");
+    return move && ToAnsi(path, name, MAX_PATH) && move(name, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
 // A name found in a folder, long and short, as UTF-8; a name that cannot be written so is
 // empty, which matches nothing.
 static void KeepFound(const void *found, char *name, char *shortName) {

@@ -196,8 +196,11 @@ static int ReadEntries(HANDLE file, DWORD length, const EntryKind *kind, void **
                 goto done;
         if (!Take(&cursor, &field, kind->trailSize))
             goto done;
-        if (!keep)
+        if (!keep) {
+            // What it named is not known, and stays: counted as left.
+            ReportItem(ITEM_LEFT, "entry skipped, a text too long or holding a zero byte", 0);
             continue;
+        }
         void *entry;
         if (!AllocateZeroed(&entry, kind->fixedSize + used)) {
             code = LOAD_NO_MEMORY;

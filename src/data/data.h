@@ -81,6 +81,7 @@ enum {
     MSG_STATUS_FILE_FOLDERS = 13,
     MSG_STATUS_REGISTRY = 14,
     MSG_IN_USE = 15,
+    MSG_RESTART_NEEDED = 16, // instead of MSG_COMPLETE when something goes at restart
 };
 
 const char *GetMessageText(int number);

@@ -20,6 +20,7 @@
 #define FOLDER "\x02"
 #define BATCH "\x03"
 #define CHOICE "\x04"
+#define JOURNAL "\x05"
 
 // 95/98/Me: command.com loops until the executable is gone. choice, from the Windows
 // folder's COMMAND folder, is its only way to wait: with it the loop ends after 60 tries
@@ -36,13 +37,19 @@ static const char batchWait95[] = "if \"%VANISHTRY%\"==\"" TRIES "\" goto Done\r
                                   "set VANISHTRY=%VANISHTRY%x\r\n" CHOICE " /C:y /T:y,1 >nul\r\n";
 static const char batchLoop95[] = "goto Repeat\r\n"
                                   ":Done\r\n";
+static const char batchJournal95[] = "if not exist " EXE " del " JOURNAL "\r\n";
 static const char batchFolder95[] = "rmdir " FOLDER "\r\n";
 static const char batchEnd95[] = "del " BATCH "\r\n";
 // The pieces in their order; the wait and the folder's removal are left out where they do
 // not apply.
-static const char *const batchPieces95[] = {batchStart95, batchWait95, batchLoop95, batchFolder95,
-                                            batchEnd95};
-enum { PIECE_WAIT = 1 << 1, PIECE_FOLDER = 1 << 3, PIECES_ALWAYS = 1 << 0 | 1 << 2 | 1 << 4 };
+static const char *const batchPieces95[] = {batchStart95,   batchWait95,   batchLoop95,
+                                            batchJournal95, batchFolder95, batchEnd95};
+enum {
+    PIECE_WAIT = 1 << 1,
+    PIECE_JOURNAL = 1 << 3,
+    PIECE_FOLDER = 1 << 4,
+    PIECES_ALWAYS = 1 << 0 | 1 << 2 | 1 << 5
+};
 
 // A room of 4,096 bytes for the variable that counts: command.com started by a program
 // gets an environment with little space to spare.
@@ -59,8 +66,12 @@ static const char choice95[] = "\\COMMAND\\CHOICE.COM";
 static const char commandNT[] =
     "\\cmd.exe\" /Q /D /V:OFF /S /C \"(for /L %i in (1,1,60) do (if exist \"%VANISH_EXE%\" "
     "(del /F /Q \"%VANISH_EXE%\" & \"%VANISH_SYSTEM%\\ping.exe\" -n 2 127.0.0.1 >nul)))";
+// The journal of released shared counts goes with the executable, and only then.
+static const char removeJournalNT[] =
+    " & (if not exist \"%VANISH_EXE%\" del /F /Q \"%VANISH_JOURNAL%\")";
 static const char removeFolderNT[] = " & rmdir \"%VANISH_FOLDER%\"";
-static const char *const variablesNT[] = {"VANISH_EXE", "VANISH_FOLDER", "VANISH_SYSTEM"};
+static const char *const variablesNT[] = {"VANISH_EXE", "VANISH_FOLDER", "VANISH_SYSTEM",
+                                          "VANISH_JOURNAL"};
 
 // Characters that end or change an unquoted argument of command.com. Short names hold
 // none of them; a path that still does cannot be written safely.
@@ -97,7 +108,7 @@ static int FormatBatch(char *buffer, DWORD size, char (*names)[MAX_PATH], DWORD 
         if (!(pieces & (1 << i)))
             continue;
         for (const char *p = batchPieces95[i]; *p; p++) {
-            if (*p >= 1 && *p <= 4) {
+            if (*p >= 1 && *p <= 5) {
                 if (!AppendPath(buffer, size, names[*p - 1]))
                     return 0;
                 continue;
@@ -153,8 +164,10 @@ static int WriteText(HANDLE file, const char *text) {
 
 // 95/98/Me: the batch, written while no other process may open it, then command.com from
 // the Windows folder on it.
-static void ScheduleBatch(const char *exe, const char *folder, const char *windows) {
-    char names[4][MAX_PATH]; // executable, install folder, batch, choice, as the batch holds them
+static int ScheduleBatch(const char *exe, const char *folder, const char *windows,
+                         const char *journal) {
+    // executable, install folder, batch, choice and journal, as the batch holds them
+    char names[5][MAX_PATH];
     char batchName[PATH_SIZE], choice[PATH_SIZE];
     char *text = 0;
     DWORD pieces = PIECES_ALWAYS;
@@ -167,22 +180,25 @@ static void ScheduleBatch(const char *exe, const char *folder, const char *windo
             BatchName(choice, names[3], 1))
             pieces |= PIECE_WAIT;
     }
+    if (PathExists(journal) && BatchName(journal, names[4], 1))
+        pieces |= PIECE_JOURNAL;
     if (!BatchName(exe, names[0], 1) || !BatchName(folder, names[1], 1) ||
         !AllocateMemory((void **)&text, BATCH_SIZE)) {
         ReportItem(ITEM_NOTED, "self-removal skipped", 0);
-        return;
+        return 0;
     }
     HANDLE file = CreateTempBatchFile(batchName);
     if (file == INVALID_HANDLE_VALUE) {
         ReportItem(ITEM_NOTED, "self-removal batch not written, no free name", 0);
         ReleaseMemory((void **)&text);
-        return;
+        return 0;
     }
     int ready = BatchName(batchName, names[2], 0) && FormatBatch(text, BATCH_SIZE, names, pieces) &&
                 WriteText(file, text);
     CloseFile(file);
     // The line itself is not a batch, where "%%" would help: a name holding "%" is refused.
     PROCESS_INFORMATION process;
+    int started = 0;
     if (ready && !HoldsAny(batchName, "%\"") && !HoldsAny(batchName, separators95) &&
         CopyText(text, BATCH_SIZE, "\"") && AppendText(text, BATCH_SIZE, windows) &&
         AppendText(text, BATCH_SIZE, interpreter95) && AppendText(text, BATCH_SIZE, batchName) &&
@@ -190,6 +206,7 @@ static void ScheduleBatch(const char *exe, const char *folder, const char *windo
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
         ReportItem(ITEM_NOTED, "self-removal batch written and started", batchName);
+        started = 1;
     } else {
         SysDeleteFile(batchName); // a batch that is not complete never runs
         ReportItem(ITEM_NOTED,
@@ -198,36 +215,41 @@ static void ScheduleBatch(const char *exe, const char *folder, const char *windo
                    batchName);
     }
     ReleaseMemory((void **)&text);
+    return started;
 }
 
 // NT family: the command line, with the paths in cmd.exe's environment.
-static void ScheduleCommand(const char *exe, const char *folder, const char *system) {
+static int ScheduleCommand(const char *exe, const char *folder, const char *system,
+                           const char *journal) {
     char command[TEXT_SIZE];
-    const char *values[] = {exe, folder, system};
+    const char *values[] = {exe, folder, system, journal};
     int ready = CopyText(command, TEXT_SIZE, "\"") && AppendText(command, TEXT_SIZE, system) &&
-                AppendText(command, TEXT_SIZE, commandNT);
+                AppendText(command, TEXT_SIZE, commandNT) &&
+                AppendText(command, TEXT_SIZE, removeJournalNT);
     // The folder goes only when empty, and never when protected.
     if (ready && !IsProtectedFolder((char *)folder))
         ready = AppendText(command, TEXT_SIZE, removeFolderNT);
     ready = ready && AppendText(command, TEXT_SIZE, "\"");
-    for (DWORD i = 0; i < 3 && ready; i++)
+    for (DWORD i = 0; i < 4 && ready; i++)
         ready = SysSetEnvironment(variablesNT[i], values[i]);
     PROCESS_INFORMATION process;
     if (ready && SysStartProcess(command, 0, SW_HIDE, FALSE, &process)) {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
         ReportItem(ITEM_NOTED, "self-removal started", exe);
-    } else {
-        ReportItem(ITEM_NOTED, "self-removal not started", exe);
+        return 1;
     }
+    ReportItem(ITEM_NOTED, "self-removal not started", exe);
+    return 0;
 }
 
 void ScheduleSelfRemoval() {
-    char system[PATH_SIZE];
+    char system[PATH_SIZE], journal[PATH_SIZE];
     RemoveBackslash(installFolder);
     DWORD n = SysGetModuleName(workPath, PATH_SIZE);
     DWORD m = SysGetFolder(isNT ? FOLDER_SYSTEM : FOLDER_WINDOWS, system, PATH_SIZE);
-    if (n == 0 || n >= PATH_SIZE || m == 0 || m >= PATH_SIZE || !installFolder[0]) {
+    if (n == 0 || n >= PATH_SIZE || m == 0 || m >= PATH_SIZE || !installFolder[0] ||
+        !GetJournalPath(journal)) {
         ReportItem(ITEM_NOTED, "self-removal skipped", 0);
         return; // a cut name would be another file
     }
@@ -238,8 +260,14 @@ void ScheduleSelfRemoval() {
     // The interpreter inherits this directory, so that nothing holds the install folder.
     RemoveBackslash(system);
     SysSetCurrentFolder(system);
-    if (isNT)
-        ScheduleCommand(workPath, installFolder, system);
-    else
-        ScheduleBatch(workPath, installFolder, system);
+    if (isNT ? ScheduleCommand(workPath, installFolder, system, journal)
+             : ScheduleBatch(workPath, installFolder, system, journal))
+        return;
+    // Where nothing can run after the uninstaller, a restart takes what it would have taken.
+    if (ScheduleAtRestart(workPath, 0)) {
+        if (PathExists(journal))
+            ScheduleAtRestart(journal, 0);
+        if (!IsProtectedFolder(installFolder))
+            ScheduleAtRestart(installFolder, 1);
+    }
 }

@@ -92,7 +92,12 @@ static int EndRun(int code) {
         LogNumber(itemCounts[ITEM_KEPT]);
         LogText(" kept, ");
         LogNumber(itemCounts[ITEM_LEFT]);
-        LogText(" left, exit code ");
+        LogText(" left, ");
+        if (itemCounts[ITEM_AT_RESTART]) {
+            LogNumber(itemCounts[ITEM_AT_RESTART]);
+            LogText(" at restart, ");
+        }
+        LogText("exit code ");
         LogSigned(code);
         LogFinish();
     }
@@ -103,6 +108,11 @@ static int EndRun(int code) {
 // The user's answer decides the self-removal: only a confirmed run (quiet mode counts as
 // confirmed) removes the uninstaller.
 static int Confirm() {
+    // A silent run waits for no one: a marked file in use at the start stops it whole.
+    if (silentMode && AnyFileInUse()) {
+        ReportItem(ITEM_NOTED, "nothing removed, file in use", workPath);
+        return IDABORT;
+    }
     if (quietMode)
         return IDOK;
     int answer = ShowMessage(GetMessageText(MSG_CONFIRM), MB_OKCANCEL | MB_ICONINFORMATION);
@@ -121,6 +131,33 @@ static int Confirm() {
     return IDOK;
 }
 
+// One copy of an uninstaller at a time; a second one ends at once. The name holds a hash of
+// the uninstaller's path, in the namespace every session shares where the system has one,
+// so that copies of other users and services meet too. A name another account holds and
+// this one may not open counts as taken.
+static int IsAlreadyRunning(DWORD majorVersion) {
+    char name[48];
+    DWORD hash = 2166136261u, n = SysGetModuleName(modulePath, PATH_SIZE);
+    if (n == 0 || n >= PATH_SIZE)
+        return 0; // no name to meet another copy by: the loader will fail on it too
+    for (const char *p = modulePath; *p; p++)
+        hash = (hash ^ (BYTE)(*p >= 'a' && *p <= 'z' ? *p - 32 : *p)) * 16777619u;
+    wsprintfA(name, "%sVanish uninstaller %08lX", isNT && majorVersion >= 5 ? "Global\\" : "",
+              hash);
+    HANDLE mutex = CreateMutexA(0, FALSE, name); // held until the process ends
+    return mutex ? GetLastError() == ERROR_ALREADY_EXISTS : GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+// Only a silent run tells a partial removal by its exit code; callers of the other modes
+// rely on 0.
+static int ExitCode(int answer) {
+    if (answer == IDABORT)
+        return EXIT_IN_USE;
+    if (!silentMode)
+        return 0;
+    return itemCounts[ITEM_LEFT] ? EXIT_LEFT : itemCounts[ITEM_AT_RESTART] ? EXIT_RESTART : 0;
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
     OSVERSIONINFOA version;
     FillBytes(&version, 0, sizeof version);
@@ -137,6 +174,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
         SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     if (logMode && OpenRemovalLog())
         LogStartOfRun(&version);
+    if (IsAlreadyRunning(version.dwMajorVersion)) {
+        ReportItem(ITEM_NOTED, "nothing done, this uninstaller runs already", modulePath);
+        return EndRun(EXIT_ALREADY_RUNNING);
+    }
     if (!LoadUninstallData()) {
         ReportItem(ITEM_NOTED, "uninstall data could not be read", modulePath);
         return EndRun(-1);
@@ -171,8 +212,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
             progressDialog = 0;
             progressBar = 0;
         }
+        int done = itemCounts[ITEM_AT_RESTART] && GetMessageText(MSG_RESTART_NEEDED)[0]
+                       ? MSG_RESTART_NEEDED
+                       : MSG_COMPLETE;
         if (!quietMode)
-            ShowMessage(GetMessageText(MSG_COMPLETE), MB_OK | MB_ICONINFORMATION);
+            ShowMessage(GetMessageText(done), MB_OK | MB_ICONINFORMATION);
         OpenClosingDocument();
     }
 
@@ -181,7 +225,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
     if (answer == IDOK && !bareMode)
         ScheduleSelfRemoval();
     ShutdownApplication();
-    // Only a silent run tells a partial removal by its exit code; callers of the other
-    // modes rely on 0.
-    return EndRun(silentMode && itemCounts[ITEM_LEFT] ? 1 : 0);
+    return EndRun(ExitCode(answer));
 }

@@ -60,12 +60,20 @@ int MakeCanonical(char *path, int longNames) {
     return PATH_CANONICAL;
 }
 
-// Makes the work path canonical for entry i of a list. A refused entry is dropped, counted
-// as left and logged; the later ones move up.
+// Makes the work path canonical for entry i of a list, its folder token (if any) first
+// replaced. A refused entry is dropped, counted as left and logged; the later ones move up.
+// A path whose token was replaced is full even where the system cannot say more.
 static int MakeFull(void **list, DWORD *count, DWORD i, const char *spelled, int longNames) {
-    int made = MakeCanonical(workPath, longNames);
+    int token = workPath[0] == '{', made = PATH_REFUSED;
+    const char *why = "entry skipped, folder token not known here";
+    if (ExpandFolderToken(workPath)) {
+        made = MakeCanonical(workPath, longNames);
+        why = "entry skipped, not a plain path";
+        if (made == PATH_AS_IT_IS && token && (GetOptionFlags() & OPTION_FOLDER_TOKENS))
+            made = PATH_CANONICAL;
+    }
     if (made == PATH_REFUSED) {
-        ReportItem(ITEM_LEFT, "entry skipped, not a plain path", spelled);
+        ReportItem(ITEM_LEFT, why, spelled);
         ReleaseMemory(&list[i]);
         for (DWORD k = i + 1; k < *count; k++)
             list[k - 1] = list[k];
@@ -93,6 +101,16 @@ static void *Replace(void **slot, DWORD fixedSize, const char *firstText, const 
     return block;
 }
 
+// A file entry whose name ends in a separator, "." or ".." names a folder: it is judged
+// as one, never tested as a file in use.
+static int NamesFolder(const char *name) {
+    const char *last = name;
+    for (const char *p = name; *p; p++)
+        if (IsSlash(*p))
+            last = p + 1;
+    return !last[0] || (last[0] == '.' && (!last[1] || (last[1] == '.' && !last[2])));
+}
+
 static void MakeFileEntriesFull() {
     // Entries come folder by folder: a folder's long form serves the entries after it.
     char lastFolder[PATH_SIZE], lastLong[PATH_SIZE];
@@ -110,7 +128,7 @@ static void MakeFileEntriesFull() {
             // cannot make phase 3 walk from a folder spelled another way. The file keeps its
             // name as given: a short name names the same file, and no folder test sees it.
             const char *name = "";
-            if (entry->name[0]) {
+            if (entry->name[0] && !NamesFolder(entry->name)) {
                 char *last = FindLastBackslash(workPath);
                 *last = 0;
                 name = last + 1;

@@ -90,6 +90,7 @@ int IsFileInUse(const char *path) {
     return inUse;
 }
 
+// 1 with the work path naming the first file in use.
 int AnyFileInUse() {
     for (DWORD i = 0; i < fileEntryCount; i++) {
         const FileEntry *entry = fileEntries[i];
@@ -160,20 +161,20 @@ static void WriteCount(HKEY key, DWORD type, DWORD size, DWORD count) {
 }
 
 // The shared-file question; an empty message text, or no memory to format it, counts as
-// Yes. A silent run answers No: removing a file another program may still need is the
-// worse mistake. asked tells whether the user was asked.
+// Yes, in every mode: the author asked for no question. A silent run answers a question No:
+// removing a file another program may still need is the worse mistake. asked tells whether
+// the user was asked.
 static int ConfirmSharedRemoval(int *asked) {
     *asked = 0;
-    if (silentMode)
-        return 0;
     char *question = 0;
     if (!AllocateZeroed((void **)&question, TEXT_SIZE))
         return 1;
     FormatMessageText(question, MSG_SHARED, workPath);
     int yes = 1;
-    *asked = question[0] != 0;
-    if (*asked)
-        yes = ShowMessage(question, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    if (question[0] && silentMode)
+        yes = 0;
+    else if (question[0])
+        yes = ShowMessage(question, MB_YESNO | MB_ICONQUESTION) == IDYES, *asked = 1;
     ReleaseMemory((void **)&question);
     return yes;
 }
@@ -200,18 +201,25 @@ static void CloseSharedKey() {
 
 // Returns why the file stays, or KEEP_NONE when it may be removed; *now receives the count
 // as it was written back. A count still above 0 keeps the file; at 0 the user is asked,
-// and on Yes the value goes.
+// and on Yes the value goes. A count this uninstaller lowered before, in a run that was
+// interrupted or left something, is not lowered again; nor is one it cannot first record
+// as lowered.
 static int ReleaseSharedFile(int inUse, DWORD *now) {
     int keep = inUse ? KEEP_IN_USE : KEEP_NONE;
     HKEY key;
     int opened = OpenSharedKey(&key);
     DWORD type, size, count = 1;
     if (opened && ReadCount(key, &type, &size, &count)) {
-        if (count > 0 && --count > 0)
-            keep = KEEP_COUNT;
+        DWORD lowered = count ? count - 1 : 0;
         // A file in use stays on disk: a count that reached 0 is left as it was stored.
-        if (count > 0 || !inUse)
-            WriteCount(key, type, size, count);
+        int write = count > 0 && (lowered > 0 || !inUse);
+        if (write && (WasReleased(workPath) || !RecordRelease(workPath)))
+            lowered = count, write = 0;
+        if (write)
+            WriteCount(key, type, size, lowered);
+        count = lowered;
+        if (count > 0)
+            keep = KEEP_COUNT;
     }
     *now = count;
     int asked = 0;
@@ -334,7 +342,13 @@ static void RemoveNamedFile(const FileEntry *entry, HANDLE file) {
         return;
     }
     if (keep == KEEP_IN_USE) {
-        ReportItem(ITEM_LEFT, "file kept, in use", workPath);
+        // The uninstaller's own file is the self-removal's to take.
+        if (!bareMode && PathsEqual(workPath, modulePath))
+            ReportItem(ITEM_NOTED, "file left to the self-removal", workPath);
+        else if (!(entry->flags & FILE_SHARED) && ScheduleAtRestart(workPath, 0))
+            ;
+        else
+            ReportItem(ITEM_LEFT, "file kept, in use", workPath);
         return;
     }
     if (entry->flags & FILE_FONT) {
@@ -345,7 +359,9 @@ static void RemoveNamedFile(const FileEntry *entry, HANDLE file) {
         CloseSharedKey();
         UnregisterComServer(workPath);
     }
-    RecordFileOutcome(workPath, DeleteEntryFile(workPath, entry->flags, file));
+    DWORD error = DeleteEntryFile(workPath, entry->flags, file);
+    if (error != ERROR_SHARING_VIOLATION || !ScheduleAtRestart(workPath, 0))
+        RecordFileOutcome(workPath, error);
 }
 
 static void RemoveEntry(const FileEntry *entry) {
@@ -391,6 +407,8 @@ static void RemoveEntry(const FileEntry *entry) {
 // The last entry goes first, so that a folder listed before its files is tried after them.
 void RemoveFiles() {
     HoldProtectedFolders();
+    AllowRestartRemoval();
+    ReadJournal();
     for (DWORD k = 0; k < fileEntryCount; k++) {
         // An entry whose path does not fit is passed over; its step still counts, and what
         // it names counts as left.
@@ -410,5 +428,6 @@ void RemoveFiles() {
             SetProgress(k * 100 / progressTotal);
     }
     CloseSharedKey();
+    CloseJournal();
     ReleaseProtectedFolders();
 }

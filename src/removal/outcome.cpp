@@ -33,6 +33,8 @@ int RemoveAndRecordFolder(const char *path, char *lastFailed) {
         ; // logged when the walk before ended here
     else if (error == REACHED_THROUGH_LINK)
         ReportItem(ITEM_NOTED, throughLink, path);
+    else if (there && ScheduleFolderAtRestart(path))
+        ; // logged as scheduled
     else if (there)
         ReportItemCode(ITEM_NOTED, "folder left, error", error, path);
     else
@@ -46,47 +48,59 @@ static int IsDotName(const char *name) {
     return name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]));
 }
 
-// The install folder cannot go while the uninstaller runs from it; the self-removal takes
-// it afterwards. It counts as kept when the uninstaller's own file is all it holds.
-static int HoldsOnlyUninstaller(const char *path) {
-    char folder[PATH_SIZE];
-    char own[PATH_SIZE];
-    if (!modulePath || !CopyText(folder, PATH_SIZE, path) ||
-        !CopyText(own, PATH_SIZE, installFolder))
-        return 0;
+// What a folder that stands after the phases holds.
+#define HOLDS_NOTHING 0
+#define HOLDS_UNINSTALLER 1 // the uninstaller's own file, and its journal
+#define HOLDS_OTHERS 2
+
+static int JudgeContents(const char *path) {
+    char folder[PATH_SIZE], journal[PATH_SIZE], name[PATH_SIZE], shortName[SHORT_NAME_SIZE];
+    if (!CopyText(folder, PATH_SIZE, path))
+        return HOLDS_OTHERS;
     RemoveBackslash(folder);
-    RemoveBackslash(own);
-    if (!PathsEqual(folder, own) || !AddBackslash(folder, PATH_SIZE) ||
-        !AppendText(folder, PATH_SIZE, anyName))
-        return 0;
+    CopyText(journal, PATH_SIZE, installFolder); // one path buffer in another
+    RemoveBackslash(journal);
+    int own = PathsEqual(folder, journal) && GetJournalPath(journal);
+    if (!AddBackslash(folder, PATH_SIZE) || !AppendText(folder, PATH_SIZE, anyName))
+        return HOLDS_OTHERS;
     const char *self = FindLastBackslash(modulePath);
+    const char *journalName = own ? FindLastBackslash(journal) + 1 : 0;
     self = self ? self + 1 : modulePath;
-    char *name = own; // no longer needed
-    char shortName[SHORT_NAME_SIZE];
     HANDLE search = SysFindFirst(folder, name, shortName);
     if (search == INVALID_HANDLE_VALUE)
-        return 0;
-    int only = 1;
+        return HOLDS_OTHERS;
+    int holds = HOLDS_NOTHING;
     do {
-        if (IsDotName(name) || PathsEqual(name, self) || PathsEqual(shortName, self))
+        if (IsDotName(name))
             continue;
-        only = 0;
-    } while (only && SysFindNext(search, name, shortName));
+        if (own && (PathsEqual(name, self) || PathsEqual(shortName, self) ||
+                    PathsEqual(name, journalName)))
+            holds = HOLDS_UNINSTALLER;
+        else
+            holds = HOLDS_OTHERS;
+    } while (holds != HOLDS_OTHERS && SysFindNext(search, name, shortName));
     FindClose(search);
-    return only;
+    return holds;
 }
 
+// A folder that still holds something stays, rightly: kept (what it holds that the block
+// lists counts for itself). So does the
+// install folder that holds only the uninstaller, which the self-removal takes, except in
+// bare mode, where nothing ever removes it. An empty folder that still stands is left.
 static void JudgeFolder(const char *path) {
-    if (!PathExists(path))
+    if (!PathExists(path) || IsScheduledAtRestart(path))
         return;
-    if (HoldsOnlyUninstaller(path))
+    int holds = JudgeContents(path);
+    if (holds == HOLDS_OTHERS)
+        ReportItem(ITEM_KEPT, "folder kept, not empty", path);
+    else if (holds == HOLDS_UNINSTALLER && !bareMode)
         ReportItem(ITEM_KEPT, "folder kept, holds the uninstaller", path);
     else
         ReportItem(ITEM_LEFT, "folder still there", path);
 }
 
 // After the folder phases: every folder that a file entry without a name or a folder entry
-// names, and that still stands, counts as left. Parents that a walk tried do not count. An
+// names, and that still stands, is judged. Parents that a walk tried do not count. An
 // entry that phase 2 passed over because it did not fit counted as left there.
 void CountFoldersLeft() {
     for (DWORD i = 0; i < fileEntryCount; i++) {

@@ -6,9 +6,6 @@
 #include "removal.h"
 #include <shlobj.h>
 
-#define FROM_WINDOWS_DIRECTORY -1
-#define FROM_SYSTEM_DIRECTORY -2
-
 struct ProtectedRow {
     signed char source; // a shell folder identifier, or one of the two FROM_ values
     BYTE ntOnly;        // the all-users folders exist on the NT family only
@@ -95,15 +92,14 @@ int GetSpecialFolderPath(char *buffer, int identifier) {
     return found;
 }
 
-// Fills folder with the row's folder; 0 when the system could not say.
-static int GetRowFolder(const ProtectedRow *row, char *folder) {
+int GetSystemFolder(int source, char *folder) {
     DWORD length;
-    if (row->source == FROM_WINDOWS_DIRECTORY)
+    if (source == FROM_WINDOWS_DIRECTORY)
         length = SysGetFolder(FOLDER_WINDOWS, folder, PATH_SIZE);
-    else if (row->source == FROM_SYSTEM_DIRECTORY)
+    else if (source == FROM_SYSTEM_DIRECTORY)
         length = SysGetFolder(FOLDER_SYSTEM, folder, PATH_SIZE);
     else
-        return GetSpecialFolderPath(folder, row->source);
+        return GetSpecialFolderPath(folder, source);
     return length != 0 && length < PATH_SIZE; // a longer answer left the buffer unfilled
 }
 
@@ -188,7 +184,7 @@ static void KeepShellAndSystemFolders() {
     char folder[PATH_SIZE];
     for (DWORD i = 0; i < sizeof protectedRows / sizeof protectedRows[0]; i++) {
         const ProtectedRow *row = &protectedRows[i];
-        if ((row->ntOnly && !isNT) || !GetRowFolder(row, folder))
+        if ((row->ntOnly && !isNT) || !GetSystemFolder(row->source, folder))
             continue;
         Keep(folder);
         if (row->quickLaunch && AddBackslash(folder, PATH_SIZE) &&
@@ -248,15 +244,20 @@ static void KeepProfiles() {
     RegCloseKey(list);
 }
 
-static void KeepRegistryFolders() {
+int GetRegistryFolder(int which, char *folder) {
     HKEY key;
-    char folder[PATH_SIZE];
     if (SysRegOpenKey(HKEY_LOCAL_MACHINE, versionKey, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    for (DWORD i = 0; i < 2; i++)
-        if (ReadFolder(key, registryFolders[i], folder))
-            Keep(folder);
+        return 0;
+    int found = ReadFolder(key, registryFolders[which], folder);
     RegCloseKey(key);
+    return found;
+}
+
+static void KeepRegistryFolders() {
+    char folder[PATH_SIZE];
+    for (int i = 0; i < 2; i++)
+        if (GetRegistryFolder(i, folder))
+            Keep(folder);
 }
 
 void HoldProtectedFolders() {

@@ -11,6 +11,13 @@ int IsProtectedFolder(char *path);
 void HoldProtectedFolders();
 void ReleaseProtectedFolders();
 int GetSpecialFolderPath(char *buffer, int identifier);
+// A folder of the system into PATH_SIZE bytes; 0 when the system cannot name it. source is
+// a shell folder identifier or one of the FROM_ values; GetRegistryFolder reads Program
+// Files (0) or Common Files (1) where the system keeps them.
+#define FROM_WINDOWS_DIRECTORY -1
+#define FROM_SYSTEM_DIRECTORY -2
+int GetSystemFolder(int source, char *folder);
+int GetRegistryFolder(int which, char *folder);
 
 // Fonts.
 void GetTrueTypeFullName(const char *path, char *name, DWORD size);
@@ -36,6 +43,24 @@ HANDLE OpenByOwnName(const char *path, DWORD access, DWORD share, DWORD flags);
 DWORD GetHandleAttributes(HANDLE handle); // 0 when the system cannot say
 int DeleteThroughHandle(HANDLE handle);   // at its close; 0 with the last error set
 int DeleteByOwnName(const char *path, int folder);
+
+// Restart-pending removal (the options' OPTION_RESTART_DELETE): 1 when the item goes at the
+// next restart, counted and logged as such.
+void AllowRestartRemoval(); // as phase 1 starts: reads the options
+int ScheduleAtRestart(const char *path, int folder);
+int ScheduleFolderAtRestart(const char *path); // when all it holds goes at restart too
+int IsScheduledAtRestart(const char *path);
+
+// The journal of shared counts this uninstaller has lowered, kept beside it.
+int GetJournalPath(char *buffer); // PATH_SIZE bytes
+void ReadJournal();
+int WasReleased(const char *path);
+int RecordRelease(const char *path); // written and flushed; 0 when it could not be
+void CloseJournal();
+
+// Folder tokens at the start of entry paths: 1 when the path holds none, or the one it
+// holds was replaced by the folder it names here; 0 when this system cannot name it.
+int ExpandFolderToken(char *path);
 
 // Phase 1: files.
 int BuildEntryPath(const FileEntry *entry);

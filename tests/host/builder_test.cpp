@@ -231,8 +231,9 @@ TEST(Manifest, TheFormatExampleBuildsTheHandAssembledBlock) {
     // clang-format off
     const std::string texts[] = {"Acme", "Remove Acme?", "Acme is gone.", "&Yes", "Yes to &all", "&No",
         "No to a&ll", "No memory: %s", "Damaged: %s", "%s is read-only. Remove it?",
-        "Remove the shared file %s?", "Files", "Folders", "Folders", "Registry", "Close Acme."};
-    Bytes strings = {1, 0, 16, 0};
+        "Remove the shared file %s?", "Files", "Folders", "Folders", "Registry", "Close Acme.",
+        "Restart to finish."};
+    Bytes strings = {1, 0, 17, 0};
     for (const auto &t : texts) {
         strings.push_back(uint8_t(t.size()));
         strings.push_back(0);
@@ -243,14 +244,14 @@ TEST(Manifest, TheFormatExampleBuildsTheHandAssembledBlock) {
     Bytes rest = {
         0x35, 0x12, 0, 0, 18, 0, 0, 0,   1, 0, 0, 0,            // files: one entry
         1, 0, '.',   8, 0, 'a', 'c', 'm', 'e', '.', 'e', 'x', 'e',   0x08,
-        0x36, 0x12, 0, 0, 26, 0, 0, 0,   1, 0, 0, 0,            // folders: one entry
-        1,   12, 0, 'C', ':', '\\', 'A', 'c', 'm', 'e', '\\', 'l', 'o', 'g', 's',
-        5, 0, 'a', '.', 'l', 'o', 'g',
+        0x36, 0x12, 0, 0, 33, 0, 0, 0,   1, 0, 0, 0,            // folders: one entry
+        1,   19, 0, '{', 'a', 'p', 'p', 'd', 'a', 't', 'a', '}', '\\', 'A', 'c', 'm', 'e', '\\',
+        'l', 'o', 'g', 's',   5, 0, 'a', '.', 'l', 'o', 'g',
         0x37, 0x12, 0, 0, 28, 0, 0, 0,   1, 0, 0, 0,            // registry: one entry
         0x01, 0, 0, 0x80,   18, 0, 'S', 'o', 'f', 't', 'w', 'a', 'r', 'e', '\\', 'A', 'c', 'm', 'e',
         '\\', '\\', 'V', 'e', 'r',
-        0x3A, 0x12, 0, 0, 22, 0, 0, 0,                          // options: wait, UTF-8
-        5, 0, 0, 0,   12, 0, 0, 0,   0, 0, 0, 0,   'c', 'l', 'e', 'a', 'n', '.', 'e', 'x', 'e', 0,
+        0x3A, 0x12, 0, 0, 22, 0, 0, 0,          // options: wait, UTF-8, restart, tokens
+        0x1D, 0, 0, 0,   12, 0, 0, 0,   0, 0, 0, 0,   'c', 'l', 'e', 'a', 'n', '.', 'e', 'x', 'e', 0,
         0x7F, 0x7F, 0, 0, 0, 0, 0, 0};                         // end
     // clang-format on
     expected.insert(expected.end(), rest.begin(), rest.end());
@@ -264,13 +265,20 @@ TEST(Manifest, TheFormatExampleBuildsTheHandAssembledBlock) {
 
     // In a legacy code page the same ASCII manifest differs only by the UTF-8 flag, so a
     // program that knows nothing of the flag reads a UTF-8 block of ASCII names alike.
+    // restartDelete false clears the restart flag and nothing else.
     pack::ManifestResult legacy = Read(manifest, 1252);
     ASSERT_EQ(0u, legacy.diagnostics.size()) << Diagnostics(legacy);
     size_t flags = expected.size() - 8 - 22;
     ASSERT_EQ(Bytes({0x3A, 0x12}),
               Bytes(expected.begin() + long(flags) - 8, expected.begin() + long(flags) - 6));
-    expected[flags] = 1;
+    expected[flags] = 0x19;
     EXPECT_EQ(expected, pack::EncodeBlock(legacy.block));
+    std::string noRestart = manifest;
+    const std::string wait = "\"wait\": true";
+    ASSERT_NE(std::string::npos, noRestart.find(wait));
+    noRestart.replace(noRestart.find(wait), wait.size(), wait + ", \"restartDelete\": false");
+    expected[flags] = 0x11;
+    EXPECT_EQ(expected, pack::EncodeBlock(Read(noRestart, 1252).block));
 }
 
 TEST(Manifest, AUtf8BlockCarriesTheFlagAndTheUtf8Bytes) {
@@ -289,7 +297,7 @@ TEST(Manifest, AUtf8BlockCarriesTheFlagAndTheUtf8Bytes) {
         0, 0,
         0x37, 0x12, 0, 0, 4, 0, 0, 0,   0, 0, 0, 0,             // registry: none
         0x3A, 0x12, 0, 0, 12, 0, 0, 0,                          // options
-        0x04, 0, 0, 0,   0, 0, 0, 0,   0, 0, 0, 0,              // flags: UTF-8 texts
+        0x0C, 0, 0, 0,   0, 0, 0, 0,   0, 0, 0, 0,              // flags: UTF-8, restart
         0x7F, 0x7F, 0, 0, 0, 0, 0, 0};                          // end
     // clang-format on
     size_t strings = 8 + Le32(block, 4);
@@ -300,11 +308,12 @@ TEST(Manifest, ANameAloneFillsEveryTextWithItsDefault) {
     pack::ManifestResult result = Read(R"({"name": "Acme Notes"})");
     ASSERT_EQ(0u, result.Errors()) << Diagnostics(result);
     EXPECT_EQ(0u, result.Warnings()) << Diagnostics(result);
-    ASSERT_EQ(16u, result.block.texts.size());
+    ASSERT_EQ(17u, result.block.texts.size());
     EXPECT_EQ("Acme Notes Uninstall", result.block.texts[0]);
     EXPECT_EQ("Remove Acme Notes and all of its components?", result.block.texts[1]);
     EXPECT_EQ("Acme Notes is still running. Close it, then choose Retry.", result.block.texts[15]);
-    for (size_t n = 0; n < 16; n++) {
+    EXPECT_EQ("Restart your computer to finish removing Acme Notes.", result.block.texts[16]);
+    for (size_t n = 0; n < 17; n++) {
         SCOPED_TRACE(n);
         EXPECT_FALSE(result.block.texts[n].empty());
         EXPECT_EQ(std::string::npos, result.block.texts[n].find("{name}"));
@@ -399,7 +408,8 @@ const RoundTrip kRoundTrips[] = {
          "yes": "&Ja", "yesToAll": "Ja, &alle", "no": "&Nein", "noToAll": "N&ein, keine",
          "outOfMemory": "Kein Speicher: %s", "damaged": "Beschädigt: %s", "readOnlyQuestion": "",
          "sharedQuestion": "", "statusFiles": "Dateien …", "statusFolders": "Ordner",
-         "statusFileFolders": "Programmordner", "statusRegistry": "Registrierung", "inUse": "Äcme läuft."}})"},
+         "statusFileFolders": "Programmordner", "statusRegistry": "Registrierung", "inUse": "Äcme läuft.",
+         "restartNeeded": "Starten Sie neu, um Äcme ganz zu entfernen."}})"},
     {"Cyrillic in 1251", 1251,
      R"({"name": "Заметки", "files": [{"folder": ".\\данные", "name": "файл.txt"}]})"},
     {"every file flag", 1252,
@@ -437,6 +447,13 @@ const RoundTrip kRoundTrips[] = {
                       {"root": "HKLM", "key": "Software\\Café", "value": "Größe 😀"}],
          "options": {"program": "очистка.exe", "document": "https://example.test/tschüss", "wait": true}})"},
     {"UTF-8, ASCII only", pack::CODEPAGE_UTF8, R"({"name": "Acme Notes"})"},
+    {"folder tokens, in any case", pack::CODEPAGE_UTF8,
+     R"({"name": "A", "files": [{"folder": "{ProgramFiles}\\Acme", "name": "a.exe"},
+         {"folder": "{commonfiles}\\Acme\\機能", "name": ""}, {"folder": "{fonts}", "name": "a.ttf", "flags": ["font"]}],
+         "folders": [{"folder": "{COMMONAPPDATA}\\Acme\\cache", "file": "x.db", "levels": 1}],
+         "options": {"restartDelete": false}})"},
+    {"no restart, legacy", 1252,
+     R"({"name": "A", "options": {"wait": true, "restartDelete": false}})"},
 };
 
 TEST(Manifest, InspectAsJsonBuildsTheSameBlockAgain) {
@@ -505,8 +522,8 @@ TEST(Manifest, EachErrorIsNamedWithItsPlace) {
         {R"({"name": "A", "version": "v2"})", "version", "is not a version"},
         {R"({"name": "A", "version": ""})", "version", "is not a version"},
         {R"({"name": "A", "publisher": "Acme Ltd"})", "version", "the publisher is written"},
-        {R"({"texts": {"caption": "x", "confirm": "y", "complete": "z", "inUse": "w"},
-            "version": "1.0"})",
+        {R"({"texts": {"caption": "x", "confirm": "y", "complete": "z", "inUse": "w",
+            "restartNeeded": "v"}, "version": "1.0"})",
          "name", "version information names the application"},
         {R"({"name": "A", "icon": ""})", "icon", "empty"},
         {R"({"name": "A", "icon": 7})", "icon", "expected a string"},
@@ -547,6 +564,22 @@ TEST(Manifest, EachErrorIsNamedWithItsPlace) {
          "registry[0].value", "cannot hold a backslash"},
         {R"({"name": "A", "registry": [{"root": "HKCU", "key": "Software\\A\\\\B"}]})",
          "registry[0].key", "reads as a value"},
+        {R"({"name": "A", "options": {"restartDelete": "no"}})", "options.restartDelete",
+         "expected true or false, found a string"},
+        {R"({"name": "A", "files": [{"folder": "{userprofile}\\Acme", "name": "a.txt"}]})",
+         "files[0].folder",
+         "\"{userprofile}\" is not a folder token; the tokens are {programfiles}, {commonfiles}, "
+         "{programs}"},
+        {R"({"name": "A", "files": [{"folder": "{programfiles}Acme", "name": "a.txt"}]})",
+         "files[0].folder", "\"{programfiles}\" is not followed by a backslash"},
+        {R"({"name": "A", "files": [{"folder": "{programfiles\\Acme", "name": "a.txt"}]})",
+         "files[0].folder", "holds no \"}\""},
+        {R"({"name": "A", "files": [{"folder": "{}", "name": "a.txt"}]})", "files[0].folder",
+         "\"{}\" is not a folder token"},
+        {R"({"name": "A", "folders": [{"folder": "{temp}\\Acme", "file": "a.log"}]})",
+         "folders[0].folder", "the program skips this entry on every system"},
+        {R"({"name": "A", "folders": [{"folder": "{program files}"}]})", "folders[0].folder",
+         "is not a folder token"},
     };
     for (const Bad &c : cases) {
         SCOPED_TRACE(std::string(c.json).substr(0, 120));
@@ -674,6 +707,38 @@ const Warned kWarnings[] = {
      "options.program", 1250},
     {"legacy document", R"({"name": "A", "options": {"document": "https://example.test/tschüss"}})",
      10, "options.document", 1252},
+    {"path with a token too long",
+     R"({"name": "A", "files": [{"folder": "{programfiles}\\%LONG%", "name": "a"}]})", 1,
+     "files[0]"},
+    {"folder entry with a token too long",
+     R"({"name": "A", "folders": [{"folder": "{appdata}\\%LONG%"}]})", 1, "folders[0]"},
+    {"walk from a token to the token's folder",
+     R"({"name": "A", "folders": [{"folder": "{programfiles}\\Acme", "levels": 1}]})", 7,
+     "folders[0]"},
+    {"file entry naming a token's folder, with a backslash",
+     R"({"name": "A", "files": [{"folder": "{Desktop}\\", "name": ""}]})", 7, "files[0]"},
+    {"token later in a path",
+     R"({"name": "A", "files": [{"folder": "C:\\Acme\\{system}", "name": "a"}]})", 12,
+     "files[0].folder"},
+    {"second token after the first",
+     R"({"name": "A", "folders": [{"folder": "{windows}\\{fonts}"}]})", 12, "folders[0].folder"},
+    {"token in a relative path",
+     R"({"name": "A", "files": [{"folder": ".\\{appdata}", "name": "a"}]})", 12, "files[0].folder"},
+    {"token in a file name",
+     R"({"name": "A", "files": [{"folder": ".", "name": "{desktop}.lnk"}]})", 12, "files[0].name"},
+    {"token in a folder entry's file",
+     R"({"name": "A", "folders": [{"folder": "C:\\Acme", "file": "{Fonts}\\a.ttf"}]})", 12,
+     "folders[0].file"},
+    {"token in a registry key",
+     R"({"name": "A", "registry": [{"root": "HKCU", "key": "Software\\{programfiles}"}]})", 12,
+     "registry[0].key"},
+    {"token in a registry value",
+     R"({"name": "A", "registry": [{"root": "HKCU", "key": "Software\\A", "value": "{AppData}"}]})",
+     12, "registry[0].value"},
+    {"token in the program", R"({"name": "A", "options": {"program": "{system}\\x.exe"}})", 12,
+     "options.program"},
+    {"token in the document", R"({"name": "A", "options": {"document": "{documents}\\a.txt"}})", 12,
+     "options.document"},
 };
 
 std::string Repeat(const std::string &text, size_t count) {
@@ -723,6 +788,19 @@ TEST(Manifest, OrdinaryEntriesDrawNoWarning) {
         // 255 UTF-16 units in 506 bytes: within both limits.
         R"({"name": "A", "files": [{"folder": "C:\\x", "name": "%E250%"}]})",
         // Any script is fine in a UTF-8 block.
+        // Every token, in several cases; a brace that names no token is a name like any other.
+        R"({"name": "A", "files": [{"folder": "{programfiles}\\Acme", "name": "a.exe"},
+            {"folder": "{CommonFiles}\\Acme", "name": "a.dll", "flags": ["shared"]},
+            {"folder": "{programs}\\Acme", "name": "a.lnk"}, {"folder": "{commonprograms}\\Acme", "name": "b.lnk"},
+            {"folder": "{startmenu}", "name": "a.lnk"}, {"folder": "{commonstartmenu}", "name": "b.lnk"},
+            {"folder": "{desktop}", "name": "a.lnk"}, {"folder": "{commondesktop}", "name": "b.lnk"},
+            {"folder": "{startup}", "name": "a.lnk"}, {"folder": "{commonstartup}", "name": "b.lnk"},
+            {"folder": "{appdata}\\Acme", "name": ""}, {"folder": "{localappdata}\\Acme", "name": ""},
+            {"folder": "{documents}\\Acme Notes", "name": "n.txt"}, {"folder": "{FONTS}", "name": "a.ttf", "flags": ["font"]},
+            {"folder": "{windows}", "name": "acme.ini"}, {"folder": "{system}", "name": "acme.dll", "flags": ["shared"]},
+            {"folder": "C:\\Acme\\{build 7}", "name": "{x}.txt"}],
+            "folders": [{"folder": "{commonappdata}\\Acme\\cache", "file": "i.db", "levels": 1}],
+            "registry": [{"root": "HKCR", "key": "CLSID\\{0B5E2C19-0000-4000-8000-000000000001}"}]})",
         R"({"name": "Заметки", "texts": {"confirm": "機能を削除しますか？"},
             "files": [{"folder": ".\\données", "name": "😀.txt"}],
             "registry": [{"root": "HKCU", "key": "Software\\Café", "value": "Größe"}],
@@ -834,6 +912,160 @@ TEST(Manifest, TheUninstallersOwnFileIsNamedByItsInstalledName) {
     EXPECT_EQ("files[0]", result.diagnostics[0].path);
 }
 
+// --- Restart and folder tokens -----------------------------------------------------------
+
+TEST(Manifest, TheRestartAndTokenFlagsFollowTheManifest) {
+    const uint32_t utf8 = pack::OPTION_UTF8, restart = pack::OPTION_RESTART_DELETE,
+                   tokens = pack::OPTION_FOLDER_TOKENS;
+    struct Case {
+        const char *name;
+        const char *json;
+        uint32_t flags;
+        int page = pack::CODEPAGE_UTF8;
+    } cases[] = {
+        {"by default", R"({"name": "A"})", utf8 | restart},
+        {"restartDelete true", R"({"name": "A", "options": {"restartDelete": true}})",
+         utf8 | restart},
+        {"restartDelete false", R"({"name": "A", "options": {"restartDelete": false}})", utf8},
+        {"restartDelete false beside wait",
+         R"({"name": "A", "options": {"wait": true, "restartDelete": false}})",
+         utf8 | pack::OPTION_WAIT},
+        {"a file entry's folder with a token",
+         R"({"name": "A", "files": [{"folder": "{programfiles}\\Acme", "name": "a.exe"}]})",
+         utf8 | restart | tokens},
+        {"a folder entry with a token, no restart",
+         R"({"name": "A", "folders": [{"folder": "{appdata}\\Acme"}],
+             "options": {"restartDelete": false}})",
+         utf8 | tokens},
+        {"a legacy block with a token",
+         R"({"name": "A", "files": [{"folder": "{system}", "name": "acme.dll"}]})",
+         restart | tokens, 1252},
+        {"braces that begin no folder",
+         R"({"name": "A", "files": [{"folder": ".", "name": "{x}.txt"},
+             {"folder": "C:\\Acme\\{build 7}", "name": "a"}], "folders": [{"folder": "C:\\{x}"}]})",
+         utf8 | restart},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        pack::ManifestResult result = Read(c.json, c.page);
+        ASSERT_EQ(0u, result.diagnostics.size()) << Diagnostics(result);
+        EXPECT_EQ(c.flags, result.block.optionFlags);
+    }
+}
+
+TEST(Manifest, FolderTokensAreReadAsTheProgramReadsThem) {
+    using Form = pack::TokenForm;
+    struct Case {
+        const char *path;
+        Form form;
+    } cases[] = {
+        {"", Form::None},
+        {"C:\\Acme", Form::None},
+        {".\\{programfiles}", Form::None},
+        {"{programfiles}", Form::Known},
+        {"{PROGRAMFILES}\\Acme", Form::Known},
+        {"{ProgramFiles}\\", Form::Known},
+        {"{programfiles}Acme", Form::Malformed},
+        {"{programfiles}/Acme", Form::Malformed},
+        {"{programfiles", Form::Malformed},
+        {"{", Form::Malformed},
+        {"{}", Form::Unknown},
+        {"{}\\Acme", Form::Unknown},
+        {"{program files}", Form::Unknown},
+        {"{programfiles }", Form::Unknown},
+        {"{a{programfiles}", Form::Unknown},
+        {"{programfilesx86}\\Acme", Form::Unknown},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string why;
+        EXPECT_EQ(c.form, pack::ReadFolderToken(c.path, &why));
+        EXPECT_EQ(c.form == Form::Malformed || c.form == Form::Unknown, !why.empty()) << why;
+    }
+    // Every token is documented with what it resolves to.
+    const std::string manifestDoc = ReadText(kSource + "/docs/manifest.md");
+    ASSERT_EQ(17u, pack::FolderTokens().size());
+    for (const std::string &name : pack::FolderTokens()) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(Form::Known, pack::ReadFolderToken("{" + name + "}\\Acme"));
+        EXPECT_NE(std::string::npos, manifestDoc.find("| `{" + name + "}` |"));
+    }
+}
+
+TEST(Manifest, InspectAsJsonTellsWhereARebuildSetsTheFlagsOtherwise) {
+    struct Case {
+        const char *name;
+        uint32_t flags;
+        const char *folder;
+        const char *inJson; // a part of the manifest; empty: none
+        const char *note;   // a part of the one note; empty: no note
+    } cases[] = {
+        {"restart off", pack::OPTION_UTF8, ".", "\"restartDelete\": false", ""},
+        {"restart on", pack::OPTION_UTF8 | pack::OPTION_RESTART_DELETE, ".", "", ""},
+        {"a token with its flag",
+         pack::OPTION_UTF8 | pack::OPTION_RESTART_DELETE | pack::OPTION_FOLDER_TOKENS,
+         "{programfiles}\\A", "\"{programfiles}\\\\A\"", ""},
+        {"the flag without a token",
+         pack::OPTION_UTF8 | pack::OPTION_RESTART_DELETE | pack::OPTION_FOLDER_TOKENS, "C:\\A", "",
+         "no folder begins with a token; a build from this manifest leaves the flag out"},
+        {"a token without the flag", pack::OPTION_UTF8 | pack::OPTION_RESTART_DELETE,
+         "{programfiles}\\A", "",
+         "a build from this manifest sets the flag and reads it as a token"},
+        {"an unknown bit", pack::OPTION_UTF8 | pack::OPTION_RESTART_DELETE | 0x20, ".", "",
+         "flag bits beyond wait, keepTheme, UTF-8, restartDelete and folder tokens"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        pack::Block block = Read(R"({"name": "A"})").block;
+        block.optionFlags = c.flags;
+        block.files.push_back({c.folder, "a.txt", 0});
+        std::string json, error;
+        std::vector<std::string> notes;
+        ASSERT_TRUE(pack::WriteManifest(block, 1252, &json, &error, &notes)) << error;
+        if (*c.inJson) {
+            EXPECT_NE(std::string::npos, json.find(c.inJson)) << json;
+        }
+        EXPECT_EQ(std::string::npos, json.find("\"restartDelete\": true")) << "true is the default";
+        if (*c.note) {
+            ASSERT_EQ(1u, notes.size());
+            EXPECT_NE(std::string::npos, notes[0].find(c.note)) << notes[0];
+        } else {
+            EXPECT_EQ(0u, notes.size()) << notes.front();
+        }
+    }
+}
+
+TEST(Inspect, NamesEntriesTheProgramSkipsForTheirToken) {
+    pack::Block block = Read(R"({"name": "A"})").block;
+    block.files.push_back({"{temp}\\Acme", "a.txt", 0});
+    block.folders.push_back({0, "{programfiles}Acme", ""});
+    block.files.push_back({"{programfiles}\\Acme", "b.txt", 0});
+    const std::string skipped[] = {
+        "note: file entry 0's folder: \"{temp}\" is not a folder token",
+        "note: folder entry 0's folder: \"{programfiles}\" is not followed by a backslash"};
+    for (uint32_t tokens : {0u, pack::OPTION_FOLDER_TOKENS}) {
+        SCOPED_TRACE(tokens);
+        block.optionFlags = pack::OPTION_UTF8 | pack::OPTION_RESTART_DELETE | tokens;
+        Bytes image;
+        std::string error;
+        ASSERT_TRUE(pack::StampCopy(FreshStub(), pack::EncodeBlock(block), {}, &image, &error));
+        pack::BlockReading reading;
+        ASSERT_TRUE(pack::ReadBlock(image, kProgramEnd, &reading)) << reading.damage;
+        std::string shown = pack::DescribeReading(reading, 1252);
+        EXPECT_NE(std::string::npos, shown.find(std::string("restartDelete yes, folder tokens ") +
+                                                (tokens ? "yes" : "no")))
+            << shown;
+        for (const std::string &note : skipped)
+            EXPECT_EQ(tokens != 0, shown.find(note) != std::string::npos) << shown;
+        // The entry with a token the program knows draws no note.
+        size_t notes = 0;
+        for (size_t at = 0;
+             (at = shown.find("; the program skips the entry\n", at)) != std::string::npos; at++)
+            notes++;
+        EXPECT_EQ(tokens ? 2u : 0u, notes) << shown;
+    }
+}
+
 // --- Reading damaged blocks ---------------------------------------------------------------
 
 Bytes SmallStamped() {
@@ -865,9 +1097,9 @@ TEST(Inspect, EveryCutIsReportedWithItsRecordAndByte) {
 
 TEST(Inspect, NamesTheFieldThatRunsPastItsRecord) {
     Bytes image = SmallStamped();
-    // The files record starts at 0xd8 into the block; its name length (at +15 into the
+    // The files record starts at 0xec into the block; its name length (at +7 into the
     // payload) grows to 200.
-    size_t files = kProgramEnd + 0xd8;
+    size_t files = kProgramEnd + 0xec;
     image[files + 8 + 7] = 200;
     pack::BlockReading reading;
     ASSERT_FALSE(pack::ReadBlock(image, kProgramEnd, &reading));
@@ -880,7 +1112,7 @@ TEST(Inspect, NamesTheFieldThatRunsPastItsRecord) {
                   at(files + 17) + " needs 200 bytes, the record has 9 left",
               reading.damage);
     image = SmallStamped();
-    image[kProgramEnd + 0x138 + 2] = 1; // the options header's refusal flag
+    image[kProgramEnd + 0x153 + 2] = 1; // the options header's refusal flag
     ASSERT_FALSE(pack::ReadBlock(image, kProgramEnd, &reading));
     EXPECT_EQ(1, reading.programCode);
     EXPECT_NE(std::string::npos, reading.damage.find("record 5 (options")) << reading.damage;
@@ -1424,10 +1656,10 @@ TEST_F(Scratch, BuildWritesOneSummaryLineAndInspectReadsItBack) {
     ASSERT_EQ(pack::StubState::Stamped,
               pack::ReadStubState(Bytes(built.begin(), built.end()), &info, &error))
         << error;
-    EXPECT_EQ(info.offset + 605u, built.size()) << "the block follows the program";
+    EXPECT_EQ(info.offset + 653u, built.size()) << "the block follows the program";
     EXPECT_EQ(
-        "vanish-pack: built out.exe: 16 texts, 1 file entry, 0 folder entries, 1 registry entry; "
-        "runs as admin; block 605 bytes, file " +
+        "vanish-pack: built out.exe: 17 texts, 1 file entry, 0 folder entries, 1 registry entry; "
+        "runs as admin; block 653 bytes, file " +
             Thousands(built.size()) + " bytes\n",
         run.out);
     EXPECT_EQ(3u, size_t(std::distance(fs::directory_iterator(dir_), fs::directory_iterator())))
@@ -1445,6 +1677,14 @@ TEST_F(Scratch, BuildWritesOneSummaryLineAndInspectReadsItBack) {
     ASSERT_EQ(0, run.code) << run.err;
     EXPECT_NE(std::string::npos, run.out.find("[0] folder \".\" name \"a.exe\"")) << run.out;
     EXPECT_NE(std::string::npos, run.out.find("HKCU \"Software\\Acme\" (a key and its subkeys)"))
+        << run.out;
+    EXPECT_NE(std::string::npos,
+              run.out.find("\n  16 restartNeeded      \"Restart your computer to "
+                           "finish removing Acme.\"\n"))
+        << run.out;
+    EXPECT_NE(std::string::npos,
+              run.out.find("\noptions: wait no, keepTheme no, restartDelete yes, folder tokens "
+                           "no, program none, document none\n"))
         << run.out;
     run = Tool("inspect --json out.exe");
     ASSERT_EQ(0, run.code) << run.err;
@@ -1656,11 +1896,11 @@ TEST_F(Scratch, LintWarnsOfEveryTextOutsideAsciiInALegacyBlock) {
     EXPECT_EQ(0, run.code);
     // Every non-ASCII text of the fixture, the defaults with its name included.
     const char *const paths[] = {
-        "texts.caption",        "texts.confirm",   "texts.complete",  "texts.readOnlyQuestion",
-        "texts.sharedQuestion", "texts.inUse",     "files[0].name",   "files[1].folder",
-        "files[2].folder",      "files[2].name",   "files[3].name",   "folders[0].folder",
-        "folders[0].file",      "registry[0].key", "registry[1].key", "registry[1].value",
-        "registry[2].key",      "options.program", "options.document"};
+        "texts.caption",        "texts.confirm",   "texts.complete",      "texts.readOnlyQuestion",
+        "texts.sharedQuestion", "texts.inUse",     "texts.restartNeeded", "files[0].name",
+        "files[1].folder",      "files[2].folder", "files[2].name",       "files[3].name",
+        "folders[0].folder",    "folders[0].file", "registry[0].key",     "registry[1].key",
+        "registry[1].value",    "registry[2].key", "options.program",     "options.document"};
     std::string expected;
     for (const char *path : paths)
         expected += "vanish-pack: " + western + ": warning W10 at " + path +
@@ -1730,6 +1970,68 @@ TEST_F(Scratch, ScanWritesAManifestThatBuilds) {
     EXPECT_NE(std::string::npos, run.err.find("warning W11 at files[1]: \"remove.exe\" is the "
                                               "uninstaller itself"))
         << run.err;
+}
+
+TEST_F(Scratch, ScanWritesEveryPathUnderTheFolderGivenWithAs) {
+    fs::create_directories(dir_ / "sub");
+    WriteText(Path("a.txt"), "a");
+    WriteText(Path("sub/b.txt"), "b");
+    WriteText(Path("uninstall.exe"), "the uninstaller");
+    struct Case {
+        const char *as;
+        std::vector<std::string> listed; // empty: refused
+        const char *refusal = "";
+    } cases[] = {
+        {".", {".|a.txt", ".\\sub|", ".\\sub|b.txt"}},
+        {".\\data", {".\\data|", ".\\data|a.txt", ".\\data\\sub|", ".\\data\\sub|b.txt"}},
+        {"{programfiles}\\Acme",
+         {"{programfiles}\\Acme|", "{programfiles}\\Acme|a.txt", "{programfiles}\\Acme\\sub|",
+          "{programfiles}\\Acme\\sub|b.txt"}},
+        {"{ProgramFiles}/Acme/",
+         {"{ProgramFiles}\\Acme|", "{ProgramFiles}\\Acme|a.txt", "{ProgramFiles}\\Acme\\sub|",
+          "{ProgramFiles}\\Acme\\sub|b.txt"}},
+        {"{commonfiles}",
+         {"{commonfiles}|", "{commonfiles}|a.txt", "{commonfiles}\\sub|",
+          "{commonfiles}\\sub|b.txt"}},
+        {"D:\\", {"D:\\|", "D:\\|a.txt", "D:\\sub|", "D:\\sub|b.txt"}},
+        {"\\\\server\\apps\\Acme",
+         {"\\\\server\\apps\\Acme|", "\\\\server\\apps\\Acme|a.txt", "\\\\server\\apps\\Acme\\sub|",
+          "\\\\server\\apps\\Acme\\sub|b.txt"}},
+        {"{temp}\\Acme", {}, "\"{temp}\" is not a folder token"},
+        {"{programfiles}Acme", {}, "is not followed by a backslash"},
+        {"Acme", {}, "is not a folder the program can name"},
+        {"..\\Acme", {}, "is not a folder the program can name"},
+        {"", {}, "is not a folder the program can name"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.as);
+        std::vector<pack::FileEntry> entries;
+        std::string error;
+        bool scanned = pack::ScanTree(dir_.string(), &entries, &error, "uninstall.exe", c.as);
+        ASSERT_EQ(!c.listed.empty(), scanned) << error;
+        if (!scanned) {
+            EXPECT_NE(std::string::npos, error.find(c.refusal)) << error;
+            continue;
+        }
+        std::vector<std::string> listed;
+        for (const auto &e : entries)
+            listed.push_back(e.folder + "|" + e.name);
+        EXPECT_EQ(c.listed, listed);
+    }
+
+    // The command writes a manifest that builds with the token flag and lints clean.
+    fs::current_path(dir_);
+    ToolRun run = Tool("scan . --name Acme --as '{programfiles}\\Acme' -o m.json");
+    ASSERT_EQ(0, run.code) << run.err;
+    pack::ManifestResult result = Read(ReadText(Path("m.json")));
+    ASSERT_EQ(0u, result.diagnostics.size()) << Diagnostics(result);
+    EXPECT_NE(0u, result.block.optionFlags & pack::OPTION_FOLDER_TOKENS);
+    ASSERT_EQ(4u, result.block.files.size());
+    EXPECT_EQ("{programfiles}\\Acme\\sub", result.block.files[2].folder);
+    run = Tool("scan . --as '{programs}Acme'");
+    EXPECT_EQ(1, run.code);
+    EXPECT_EQ(1u, Lines(run.err)) << run.err;
+    EXPECT_EQ("", run.out);
 }
 
 } // namespace

@@ -7,6 +7,10 @@
 #include "support.h"
 
 #include <imagehlp.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <iterator>
 
 using namespace testing_support;
 
@@ -383,6 +387,70 @@ TEST(PackExe, TheProgramRemovesWhatTheBuiltBlockLists) {
                      << ", not 1252: the umlaut name is not tried";
     EXPECT_FALSE(ExistsWide(Wide(folder) + L"\\" + Wide(umlaut)))
         << "a name written in code page 1252";
+}
+
+// Every folder token the builder accepts is one the program resolves, on the system it runs
+// on, to the folder the system names: a file under each, in any case, goes, and so does the
+// folder made for it, in a silent run that ends with 0.
+TEST(PackExe, EveryFolderTokenReachesTheFolderTheSystemNames) {
+    const int windowsFolder = -1, systemFolder = -2;
+    const std::pair<const char *, int> sources[] = {
+        {"programfiles", 0x26},     {"commonfiles", 0x2B},   {"programs", 0x02},
+        {"commonprograms", 0x17},   {"startmenu", 0x0B},     {"commonstartmenu", 0x16},
+        {"desktop", 0x10},          {"commondesktop", 0x19}, {"startup", 0x07},
+        {"commonstartup", 0x18},    {"appdata", 0x1A},       {"localappdata", 0x1C},
+        {"commonappdata", 0x23},    {"documents", 0x05},     {"fonts", 0x14},
+        {"windows", windowsFolder}, {"system", systemFolder}};
+    ASSERT_EQ(pack::FolderTokens().size(), std::size(sources)) << "a token without its source";
+    const std::string below = "vanish-pack-tokens-" + (Family().empty() ? "any" : Family());
+    std::string entries;
+    std::vector<std::string> placed;
+    for (size_t i = 0; i < std::size(sources); i++) {
+        auto [token, source] = sources[i];
+        SCOPED_TRACE(token);
+        ASSERT_NE(pack::FolderTokens().end(),
+                  std::find(pack::FolderTokens().begin(), pack::FolderTokens().end(), token));
+        // Made where the system says it is, as on a system in use (a new Wine prefix lacks
+        // some of the all-users folders).
+        char folder[MAX_PATH] = "";
+        bool named = source == windowsFolder ? GetWindowsDirectoryA(folder, MAX_PATH) != 0
+                     : source == systemFolder
+                         ? GetSystemDirectoryA(folder, MAX_PATH) != 0
+                         : SHGetSpecialFolderPathA(nullptr, folder, source, TRUE) != FALSE;
+        ASSERT_TRUE(named) << "this system names no folder for the token";
+        std::string mine = std::string(folder) + "\\" + below;
+        RemoveTree(mine);
+        ASSERT_TRUE(CreateDirectoryA(mine.c_str(), nullptr)) << mine;
+        ASSERT_TRUE(WriteFileText(mine + "\\" + token + ".txt", "x"));
+        placed.push_back(mine);
+        // Every other token upper-case: the program reads the name in any case.
+        std::string written = token;
+        if (i % 2)
+            for (char &c : written)
+                c = char(c - 'a' + 'A');
+        entries += std::string(entries.empty() ? "" : ",\n") + R"({"folder": "{)" + written +
+                   "}\\\\" + below + R"(", "name": ")" + token + R"(.txt"})";
+    }
+    std::string folder = ScratchFolder("tokens");
+    std::string manifest = folder + "\\acme.json";
+    ASSERT_TRUE(WriteFileText(manifest, R"({"name": "Acme", "files": [)" + entries + "]}"));
+    std::string base = "uninstall-tokens-" + (Family().empty() ? "any" : Family());
+    if (!Family().empty()) {
+        EXPECT_TRUE(SetFamilyOf(base + ".exe", Family()));
+    }
+    std::string exe = folder + "\\" + base + ".exe";
+    ToolRun build = BuildFromStub(manifest, exe);
+    ASSERT_TRUE(build.finished);
+    ASSERT_EQ(0u, build.exitCode) << build.output;
+
+    RunResult run = RunAndAnswer(exe, "/S /X", {});
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode);
+    for (const std::string &mine : placed) {
+        SCOPED_TRACE(mine);
+        EXPECT_FALSE(FileExists(mine)) << "the file, then its folder, go";
+        RemoveTree(mine);
+    }
 }
 
 TEST(PackExe, RefusesWithExitCodesAndLeavesNoFile) {

@@ -1,5 +1,7 @@
 #include "removal_support.h"
 
+#include "removal/removal.h"
+
 #include "support.h"
 
 using namespace testing_support;
@@ -46,6 +48,9 @@ ProgramState::ProgramState(const std::string &folder) {
     lstrcpynA(install_, folder.c_str(), PATH_SIZE);
     workPath = work_;
     installFolder = install_;
+    FillBytes(module_, 0, PATH_SIZE);
+    lstrcpynA(module_, (folder + "\\uninstall.exe").c_str(), PATH_SIZE);
+    modulePath = module_;
     readOnlyAnswer = -1;
     progressTotal = 0;
     progressBar = nullptr;
@@ -59,12 +64,17 @@ ProgramState::~ProgramState() {
     stringTable = nullptr;
     workPath = nullptr;
     installFolder = nullptr;
+    modulePath = nullptr;
     readOnlyAnswer = -1;
     progressTotal = 0;
     progressBar = nullptr;
 }
 
+// New entries are a new installation: no count of theirs was lowered before.
 void ProgramState::SetEntries(const std::vector<Entry> &entries) {
+    char journal[PATH_SIZE];
+    if (GetJournalPath(journal))
+        DeleteFileA(journal);
     entries_ = entries;
     stored_.clear();
     pointers_.clear();

@@ -37,6 +37,7 @@ class ProgramState {
     testing_support::TextTable texts_{kTexts};
     char work_[PATH_SIZE];
     char install_[PATH_SIZE];
+    char module_[PATH_SIZE]; // an uninstaller's name in the install folder: its journal's too
 };
 
 // Redirects HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER of this process to an empty test key,

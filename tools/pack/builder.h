@@ -39,12 +39,28 @@ const std::vector<Role> &Roles();
 
 struct Diagnostic {
     enum Kind { Error, Warning } kind = Error;
-    int number = 0;   // warnings: W1 to W11; errors: 0
+    int number = 0;   // warnings: W1 to W12; errors: 0
     std::string path; // JSON path such as files[2].flags[0]; empty: the whole manifest
     std::string message;
 };
 // "FILE: error at PATH: MESSAGE" / "FILE: warning W3 at PATH: MESSAGE"
 std::string FormatDiagnostic(const std::string &file, const Diagnostic &diagnostic);
+
+// Folder tokens. The folder of a file or folder entry may begin with a token, a name in
+// braces that is the whole first part of the path ("{programfiles}" or
+// "{programfiles}\Acme"); the program resolves it on the system it runs on when the block
+// has OPTION_FOLDER_TOKENS, and skips the entry when it cannot (an unknown name, a folder
+// that system does not have).
+const std::vector<std::string> &FolderTokens(); // the names, in small letters
+std::string FolderTokenList();                  // "{programfiles}, {commonfiles}, ..."
+enum class TokenForm {
+    None,      // the path does not begin with "{"
+    Known,     // a token the program knows, alone or before a backslash
+    Malformed, // a "{" the program cannot read as a token
+    Unknown    // a name the program does not know
+};
+// What a path begins with; why says what is wrong with a malformed or unknown token.
+TokenForm ReadFolderToken(const std::string &path, std::string *why = nullptr);
 
 // What the manifest says about the program itself.
 enum class ExecutionLevel { Admin, User, Highest };
@@ -177,14 +193,17 @@ bool FinalizeImage(Bytes &image, std::string *error);
 // no file behind and an existing file unchanged.
 bool WriteFileAtomically(const std::string &path, const Bytes &data, std::string *error);
 
-// The file entries of a staged install tree, relative to it (".", ".\sub"), as UTF-8.
-// Each folder's own entry (an empty name) comes before its files and subfolders, so the
-// program, which handles file entries from the last to the first, empties the deepest
-// folders first and removes each folder after its contents. The uninstaller's own file in
-// the top folder is left out: the program cannot delete it while it runs, and its
-// self-removal takes it afterwards.
+// The file entries of a staged install tree, as UTF-8, under the folder it is installed to:
+// the install folder (".", the default, and ".\sub" below it), a folder below it
+// (".\data"), a full path, or a path that begins with a folder token
+// ("{programfiles}\Acme"). Each folder's own entry (an empty name) comes before its files
+// and subfolders, so the program, which handles file entries from the last to the first,
+// empties the deepest folders first and removes each folder after its contents; the top
+// folder has an entry of its own unless it is the install folder, which the self-removal
+// takes. The uninstaller's own file in the top folder is left out: the program cannot
+// delete it while it runs, and its self-removal takes it afterwards.
 bool ScanTree(const std::string &root, std::vector<FileEntry> *entries, std::string *error,
-              const std::string &uninstaller = "uninstall.exe");
+              const std::string &uninstaller = "uninstall.exe", const std::string &under = ".");
 
 // The readable report of inspect: which kind of block it is, and its texts as UTF-8 when
 // it has OPTION_UTF8, in codePage otherwise.

@@ -3,6 +3,7 @@
 #include "builder.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -206,7 +207,7 @@ bool SameName(std::string a, std::string b) {
 }
 
 bool ScanFolder(const fs::path &root, const fs::path &relative, std::vector<FileEntry> *entries,
-                std::string *error, const std::string &uninstaller) {
+                std::string *error, const std::string &uninstaller, const std::string &under) {
     std::vector<fs::path> files, folders;
     std::error_code code;
     for (fs::directory_iterator it(root / relative, code), end; !code && it != end;
@@ -230,13 +231,15 @@ bool ScanFolder(const fs::path &root, const fs::path &relative, std::vector<File
     }
     std::sort(files.begin(), files.end());
     std::sort(folders.begin(), folders.end());
-    std::string folder = relative.empty() ? "." : ".\\" + Windowsish(relative);
+    std::string folder = under;
     if (!relative.empty())
+        folder += (folder.back() == '\\' ? "" : "\\") + Windowsish(relative);
+    if (!relative.empty() || under != ".")
         entries->push_back({folder, "", 0});
     for (const auto &f : files)
         entries->push_back({folder, f.filename().u8string(), 0});
     for (const auto &f : folders)
-        if (!ScanFolder(root, f, entries, error, uninstaller))
+        if (!ScanFolder(root, f, entries, error, uninstaller, under))
             return false;
     return true;
 }
@@ -244,7 +247,28 @@ bool ScanFolder(const fs::path &root, const fs::path &relative, std::vector<File
 } // namespace
 
 bool ScanTree(const std::string &root, std::vector<FileEntry> *entries, std::string *error,
-              const std::string &uninstaller) {
+              const std::string &uninstaller, const std::string &under) {
+    // The folder as the program reads a file entry's: ".", ".\sub", a full path or a token.
+    std::string top = under;
+    std::replace(top.begin(), top.end(), '/', '\\');
+    while (top.size() > 1 && top.back() == '\\' && !(top.size() == 3 && top[1] == ':'))
+        top.pop_back();
+    std::string why;
+    TokenForm token = ReadFolderToken(top, &why);
+    bool drive =
+        top.size() >= 3 && std::isalpha((unsigned char)top[0]) && top[1] == ':' && top[2] == '\\';
+    bool relative = top == "." || (top.rfind(".\\", 0) == 0 && top.size() > 2);
+    if (token == TokenForm::Malformed || token == TokenForm::Unknown) {
+        *error = "--as: " + why;
+        return false;
+    }
+    if (token == TokenForm::None && !drive && !relative && top.rfind("\\\\", 0) != 0) {
+        *error = "--as: \"" + under +
+                 "\" is not a folder the program can name: give \".\\sub\" below the install "
+                 "folder, a full path such as \"C:\\Acme\", or one that begins with a folder "
+                 "token such as \"{programfiles}\\Acme\"";
+        return false;
+    }
     std::error_code code;
     fs::path base = fs::u8path(root);
     if (!fs::is_directory(base, code)) {
@@ -252,7 +276,7 @@ bool ScanTree(const std::string &root, std::vector<FileEntry> *entries, std::str
         return false;
     }
     entries->clear();
-    return ScanFolder(base, fs::path(), entries, error, uninstaller);
+    return ScanFolder(base, fs::path(), entries, error, uninstaller, top);
 }
 
 namespace {
@@ -377,12 +401,26 @@ std::string DescribeReading(const BlockReading &reading, int codePage) {
                show("registry entry " + std::to_string(i) + "'s path", e.path) +
                (value ? " (a value)" : " (a key and its subkeys)") + "\n";
     }
-    out += "options: wait " + std::string(b.optionFlags & OPTION_WAIT ? "yes" : "no") +
-           ", keepTheme " + (b.optionFlags & OPTION_KEEPTHEME ? "yes" : "no") + ", program " +
+    auto yes = [&](uint32_t bit) { return b.optionFlags & bit ? "yes" : "no"; };
+    out += std::string("options: wait ") + yes(OPTION_WAIT) + ", keepTheme " +
+           yes(OPTION_KEEPTHEME) + ", restartDelete " + yes(OPTION_RESTART_DELETE) +
+           ", folder tokens " + yes(OPTION_FOLDER_TOKENS) + ", program " +
            (b.program.empty() ? "none" : show("the program", b.program)) + ", document " +
            (b.document.empty() ? "none" : show("the document", b.document)) + "\n";
     for (const auto &note : reading.notes)
         out += "note: " + note + "\n";
+    // Entries the program skips on every system: a token it cannot read.
+    auto token = [&](const std::string &where, const std::string &folder) {
+        std::string why;
+        TokenForm form = ReadFolderToken(folder, &why);
+        if ((b.optionFlags & OPTION_FOLDER_TOKENS) &&
+            (form == TokenForm::Malformed || form == TokenForm::Unknown))
+            out += "note: " + where + ": " + why + "; the program skips the entry\n";
+    };
+    for (size_t i = 0; i < b.files.size(); i++)
+        token("file entry " + std::to_string(i) + "'s folder", b.files[i].folder);
+    for (size_t i = 0; i < b.folders.size(); i++)
+        token("folder entry " + std::to_string(i) + "'s folder", b.folders[i].folder);
     for (const auto &where : illFormed)
         out += "note: " + where +
                ", though the block is marked UTF-8; bytes outside a UTF-8 character are shown "

@@ -271,10 +271,10 @@ int Inspect(const std::string &path, int codePage, bool asJson) {
 }
 
 int Scan(const std::string &folder, const std::string &outPath, const std::string &name,
-         const std::string &uninstaller) {
+         const std::string &uninstaller, const std::string &under) {
     std::vector<pack::FileEntry> entries;
     std::string error;
-    if (!pack::ScanTree(folder, &entries, &error, uninstaller))
+    if (!pack::ScanTree(folder, &entries, &error, uninstaller, under))
         return Fail(error);
     // The entries are UTF-8 already; the manifest keeps them so.
     std::string text = "{\n";
@@ -351,7 +351,7 @@ int main(int argc, char **argv) {
     app.require_subcommand(1);
     app.footer("See docs/manifest.md for the manifest and docs/format.md for the block.");
     std::string codePageText;
-    std::string manifest, stub, out, exe, folder, name;
+    std::string manifest, stub, out, exe, folder, name, under = ".";
     bool strict = false, asJson = false;
     BuildChoices choices;
     std::string uninstaller = "uninstall.exe";
@@ -427,6 +427,11 @@ int main(int argc, char **argv) {
     scan->add_option("--name", name, "the application's name for the manifest");
     scan->add_option("--stub", uninstaller,
                      std::string(ownFile) + ", left out of the list: the program removes itself");
+    scan->add_option("--as", under,
+                     "the folder the tree is installed to, written before every path: \".\" "
+                     "(the default, the install folder), \".\\sub\", a full path, or one that "
+                     "begins with a folder token such as {programfiles}\\Acme (see "
+                     "docs/manifest.md)");
 
     // The build's post-link step; not for authors.
     CLI::App *finalize = app.add_subcommand("finalize", "");
@@ -486,6 +491,6 @@ int main(int argc, char **argv) {
     if (lint->parsed())
         return Lint(manifest, codePage, strict, FileName(uninstaller));
     if (scan->parsed())
-        return Scan(folder, out, name, FileName(uninstaller));
+        return Scan(folder, out, name, FileName(uninstaller), under);
     return Finalize(exe);
 }

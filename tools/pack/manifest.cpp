@@ -32,7 +32,14 @@ const std::vector<Role> roles = {
     {"statusFileFolders", "Removing program folders...", false},
     {"statusRegistry", "Removing registry entries...", false},
     {"inUse", "{name} is still running. Close it, then choose Retry.", false},
+    {"restartNeeded", "Restart your computer to finish removing {name}.", false},
 };
+
+// The folder tokens the program resolves, in small letters.
+const std::vector<std::string> folderTokens = {
+    "programfiles",  "commonfiles",   "programs", "commonprograms", "startmenu", "commonstartmenu",
+    "desktop",       "commondesktop", "startup",  "commonstartup",  "appdata",   "localappdata",
+    "commonappdata", "documents",     "fonts",    "windows",        "system"};
 
 struct Name {
     const char *name;
@@ -91,6 +98,42 @@ std::string DropOneBackslash(std::string text) {
     if (!text.empty() && text.back() == '\\')
         text.pop_back();
     return text;
+}
+
+bool IsFolderToken(const std::string &name) {
+    return std::find(folderTokens.begin(), folderTokens.end(), Fold(name)) != folderTokens.end();
+}
+
+// Where a known token, in braces and in any case, stands in text at or after from; npos
+// when nowhere.
+size_t FindTokenText(const std::string &text, size_t from) {
+    for (size_t open = text.find('{', from); open != std::string::npos;
+         open = text.find('{', open + 1)) {
+        size_t close = text.find('}', open);
+        if (close == std::string::npos)
+            return std::string::npos;
+        if (IsFolderToken(text.substr(open + 1, close - open - 1)))
+            return open;
+    }
+    return std::string::npos;
+}
+
+// A path that begins with a token, with its shortest possible folder ("C:") in its place:
+// what cannot fit then never fits.
+std::string ShortestExpansion(const std::string &path) {
+    if (ReadFolderToken(path) != TokenForm::Known)
+        return path;
+    return "C:" + path.substr(path.find('}') + 1);
+}
+
+// Whether a file or folder entry's folder begins as a token does: the block then needs
+// the flag that lets the program read tokens.
+bool UsesFolderTokens(const Block &block) {
+    auto starts = [](const std::string &folder) { return !folder.empty() && folder[0] == '{'; };
+    return std::any_of(block.files.begin(), block.files.end(),
+                       [&](const FileEntry &e) { return starts(e.folder); }) ||
+           std::any_of(block.folders.begin(), block.folders.end(),
+                       [&](const FolderEntry &e) { return starts(e.folder); });
 }
 
 // A registry path "Key\\Value" names a value: two backslashes before its last part.
@@ -170,6 +213,10 @@ bool IsProtectedKey(uint32_t root, const std::string &key) {
 // top folders, user profiles, and the shell folders by their usual last names.
 bool IsProtectedFolderPattern(const std::string &path, std::string *why) {
     std::string p = DropOneBackslash(path);
+    if (ReadFolderToken(p) == TokenForm::Known && p.find('}') + 1 == p.size()) {
+        *why = "a folder the program protects on every system";
+        return true;
+    }
     if (p.size() < 3 || (p.size() == 3 && p[1] == ':')) {
         *why = "a drive root";
         return true;
@@ -540,10 +587,12 @@ void ReadOptions(Reader &r, const json &doc,
                     "given twice; the program runs one program and opens one "
                     "document, so give one \"" +
                         d.second + "\"");
+    // What is in use at its removal goes at the next restart unless the manifest says no.
+    block->optionFlags |= OPTION_RESTART_DELETE;
     if (!doc.contains("options"))
         return;
     const json &o = doc.at("options");
-    if (!r.Object(o, "options", {"program", "document", "wait", "keepTheme"}))
+    if (!r.Object(o, "options", {"program", "document", "wait", "keepTheme", "restartDelete"}))
         if (!o.is_object())
             return;
     r.Text(o, "options", "program", false, &block->program);
@@ -551,7 +600,9 @@ void ReadOptions(Reader &r, const json &doc,
     struct Flag {
         const char *key;
         uint32_t bit;
-    } flags[] = {{"wait", OPTION_WAIT}, {"keepTheme", OPTION_KEEPTHEME}};
+    } flags[] = {{"wait", OPTION_WAIT},
+                 {"keepTheme", OPTION_KEEPTHEME},
+                 {"restartDelete", OPTION_RESTART_DELETE}};
     for (const auto &f : flags) {
         if (!o.contains(f.key))
             continue;
@@ -560,6 +611,8 @@ void ReadOptions(Reader &r, const json &doc,
                     "expected true or false, found " + TypeName(o.at(f.key)));
         else if (o.at(f.key).get<bool>())
             block->optionFlags |= f.bit;
+        else
+            block->optionFlags &= ~f.bit;
     }
 }
 
@@ -631,7 +684,7 @@ std::string ShortestFullPath(const FileEntry &e) {
     if (!e.folder.empty() && e.folder[0] == '.')
         path = "C:\\" + (e.folder.size() > 2 && e.folder[1] == '\\' ? e.folder.substr(2) : "");
     else
-        path = e.folder;
+        path = ShortestExpansion(e.folder);
     if (!e.name.empty()) {
         if (!path.empty() && path.back() != '\\')
             path += "\\";
@@ -751,6 +804,45 @@ const std::vector<Role> &Roles() {
     return roles;
 }
 
+const std::vector<std::string> &FolderTokens() {
+    return folderTokens;
+}
+
+std::string FolderTokenList() {
+    std::string list;
+    for (const auto &name : folderTokens)
+        list += (list.empty() ? "{" : ", {") + name + "}";
+    return list;
+}
+
+// As the program reads it: the name runs to the first "}", which ends the path or comes
+// before a backslash; the name is compared ignoring the case of ASCII letters.
+TokenForm ReadFolderToken(const std::string &path, std::string *why) {
+    std::string ignored;
+    if (!why)
+        why = &ignored;
+    if (path.empty() || path[0] != '{')
+        return TokenForm::None;
+    size_t close = path.find('}');
+    if (close == std::string::npos) {
+        *why = "begins with \"{\" but holds no \"}\": a folder token is a name in braces, such "
+               "as {programfiles}";
+        return TokenForm::Malformed;
+    }
+    std::string token = path.substr(0, close + 1);
+    if (close + 1 < path.size() && path[close + 1] != '\\') {
+        *why = "\"" + token +
+               "\" is not followed by a backslash: a folder token is the whole first part of "
+               "the folder, alone or before a backslash, such as \"{programfiles}\\Acme\"";
+        return TokenForm::Malformed;
+    }
+    if (!IsFolderToken(path.substr(1, close - 1))) {
+        *why = "\"" + token + "\" is not a folder token; the tokens are " + FolderTokenList();
+        return TokenForm::Unknown;
+    }
+    return TokenForm::Known;
+}
+
 size_t ManifestResult::Errors() const {
     return size_t(std::count_if(diagnostics.begin(), diagnostics.end(),
                                 [](const Diagnostic &d) { return d.kind == Diagnostic::Error; }));
@@ -799,12 +891,12 @@ void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out,
     }
     for (size_t i = 0; i < block.folders.size(); i++) {
         const FolderEntry &e = block.folders[i];
-        std::string withFile = e.folder + "\\" + e.file;
+        std::string folder = ShortestExpansion(e.folder), withFile = folder + "\\" + e.file;
         size_t stored = e.folder.size() + e.file.size() + 2;
-        if (tooLong(e.folder) || (!e.file.empty() && tooLong(withFile)))
+        if (tooLong(folder) || (!e.file.empty() && tooLong(withFile)))
             Warn(out, 1, "folders[" + std::to_string(i) + "]",
                  "the folder" + std::string(e.file.empty() ? "" : " with its file") + " is " +
-                     length(e.file.empty() ? e.folder : withFile) +
+                     length(e.file.empty() ? folder : withFile) +
                      ", more than the 259 the program can build");
         else if (stored > ENTRY_TEXT_BYTES)
             Warn(out, 1, "folders[" + std::to_string(i) + "]", overflows(stored));
@@ -837,11 +929,33 @@ void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out,
                  "empty; the box shows no " + std::string(n == 0 ? "caption" : "text"));
     }
 
+    // Folder tokens: with the flag the program reads a folder that begins with "{" as a
+    // token, and skips the entry when it cannot resolve it.
+    const bool tokens = (block.optionFlags & OPTION_FOLDER_TOKENS) != 0;
+    auto startsWithToken = [&](const std::string &folder) {
+        return tokens && !folder.empty() && folder[0] == '{';
+    };
+    auto checkToken = [&](const std::string &path, const std::string &folder) {
+        std::string why;
+        TokenForm form = ReadFolderToken(folder, &why);
+        if (tokens && (form == TokenForm::Malformed || form == TokenForm::Unknown)) {
+            Diagnostic d;
+            d.path = path;
+            d.message = why + "; the program skips this entry on every system";
+            out->push_back(d);
+        }
+    };
+    for (size_t i = 0; i < block.files.size(); i++)
+        checkToken("files[" + std::to_string(i) + "].folder", block.files[i].folder);
+    for (size_t i = 0; i < block.folders.size(); i++)
+        checkToken("folders[" + std::to_string(i) + "].folder", block.folders[i].folder);
+
     // W5: relative folders.
     for (size_t i = 0; i < block.files.size(); i++) {
         const std::string &folder = block.files[i].folder;
         std::string path = "files[" + std::to_string(i) + "].folder";
-        if (IsAbsolute(folder) || folder == "." || folder.rfind(".\\", 0) == 0)
+        if (IsAbsolute(folder) || folder == "." || folder.rfind(".\\", 0) == 0 ||
+            startsWithToken(folder))
             continue;
         if (!folder.empty() && folder[0] == '.')
             Warn(out, 5, path,
@@ -857,7 +971,7 @@ void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out,
                      folder + "\" or a full path");
     }
     for (size_t i = 0; i < block.folders.size(); i++)
-        if (!IsAbsolute(block.folders[i].folder))
+        if (!IsAbsolute(block.folders[i].folder) && !startsWithToken(block.folders[i].folder))
             Warn(out, 5, "folders[" + std::to_string(i) + "].folder",
                  "\"" + block.folders[i].folder +
                      "\" is relative; folder entries are used as stored, "
@@ -879,9 +993,13 @@ void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out,
     }
 
     // W7: folder walks that reach a drive root or a protected folder.
+    auto fullFolder = [&](const std::string &folder) {
+        return IsAbsolute(folder) ||
+               (tokens && ReadFolderToken(folder) == TokenForm::Known); // a token is full
+    };
     for (size_t i = 0; i < block.folders.size(); i++) {
         const FolderEntry &e = block.folders[i];
-        if (e.folder.empty() || !IsAbsolute(e.folder))
+        if (e.folder.empty() || !fullFolder(e.folder))
             continue;
         std::string folder = e.folder, why;
         for (unsigned step = 0; step <= e.levels; step++) {
@@ -901,7 +1019,7 @@ void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out,
     for (size_t i = 0; i < block.files.size(); i++) {
         const FileEntry &e = block.files[i];
         std::string why;
-        if (e.name.empty() && IsAbsolute(e.folder) && IsProtectedFolderPattern(e.folder, &why))
+        if (e.name.empty() && fullFolder(e.folder) && IsProtectedFolderPattern(e.folder, &why))
             Warn(out, 7, "files[" + std::to_string(i) + "]",
                  "names the folder \"" + e.folder + "\", " + why + ", for removal");
     }
@@ -933,15 +1051,59 @@ void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out,
                  "\" is not relative; the program runs the install folder followed by this "
                  "path, so give it relative to the install folder, such as \"cleanup.exe\"");
 
-    // W11: the uninstaller's own file. The program cannot delete itself while it runs, so
-    // the entry always stays and a silent run ends with 1; the self-removal takes the file.
+    // W11: the uninstaller's own file. The program cannot delete itself while it runs; the
+    // self-removal takes the file, except after a bare run, where the entry stays.
     for (size_t i = 0; i < block.files.size(); i++)
         if (block.files[i].folder == "." && Fold(block.files[i].name) == Fold(uninstaller))
             Warn(out, 11, "files[" + std::to_string(i) + "]",
                  "\"" + block.files[i].name +
                      "\" is the uninstaller itself, which cannot delete itself while it runs: "
-                     "the entry stays and /S ends with 1; leave it out (the self-removal takes "
-                     "the file)");
+                     "the self-removal takes it, but a bare run (/X) leaves it and /S /X ends "
+                     "with 1; leave it out");
+
+    // W12: a token where the program reads none, which it takes as part of a name.
+    auto misplaced = [&](const std::string &path, const std::string &text, size_t from,
+                         const std::string &what) {
+        size_t at = FindTokenText(text, from);
+        if (at != std::string::npos)
+            Warn(out, 12, path,
+                 "\"" + text.substr(at, text.find('}', at) - at + 1) + "\" " + what +
+                     "; the program takes it as part of a name");
+    };
+    // A folder's leading token is read as one (or refused above), never taken as a name.
+    auto afterToken = [&](const std::string &folder) {
+        return startsWithToken(folder) ? folder.find('}') : 0;
+    };
+    const std::string notFirst =
+        "is a folder token only as the whole first part of the folder, in a block that allows "
+        "tokens";
+    for (size_t i = 0; i < block.files.size(); i++) {
+        const FileEntry &e = block.files[i];
+        std::string path = "files[" + std::to_string(i) + "]";
+        misplaced(path + ".folder", e.folder, afterToken(e.folder), notFirst);
+        misplaced(path + ".name", e.name, 0, "stands in a file's name; a token begins the folder");
+    }
+    for (size_t i = 0; i < block.folders.size(); i++) {
+        const FolderEntry &e = block.folders[i];
+        std::string path = "folders[" + std::to_string(i) + "]";
+        misplaced(path + ".folder", e.folder, afterToken(e.folder), notFirst);
+        misplaced(path + ".file", e.file, 0, "stands in a file's name; a token begins the folder");
+    }
+    for (size_t i = 0; i < block.registry.size(); i++) {
+        std::string path = "registry[" + std::to_string(i) + "]", key, value;
+        const std::string what = "is in a registry entry, which takes no folder tokens";
+        if (SplitValue(block.registry[i].path, &key, &value)) {
+            misplaced(path + ".key", key, 0, what);
+            misplaced(path + ".value", value, 0, what);
+        } else {
+            misplaced(path + ".key", block.registry[i].path, 0, what);
+        }
+    }
+    misplaced("options.program", block.program, 0,
+              "is in the program's path, which is relative to the install folder and takes no "
+              "folder tokens");
+    misplaced("options.document", block.document, 0,
+              "is in the document's name, which takes no folder tokens");
 
     // W10: outside ASCII, the bytes of a legacy block mean these characters only where the
     // system's ANSI code page is the one they were written in.
@@ -1031,6 +1193,8 @@ ManifestResult ReadManifest(const std::string &input, int codePage,
     ReadProgram(r, doc, &result.program);
     if (codePage == CODEPAGE_UTF8)
         result.block.optionFlags |= OPTION_UTF8;
+    if (UsesFolderTokens(result.block))
+        result.block.optionFlags |= OPTION_FOLDER_TOKENS;
     if (result.Errors() == 0)
         CheckBlock(result.block, codePage, &result.diagnostics, uninstaller);
     return result;
@@ -1163,9 +1327,21 @@ bool WriteManifest(const Block &block, int codePage, std::string *out, std::stri
         options["wait"] = true;
     if (block.optionFlags & OPTION_KEEPTHEME)
         options["keepTheme"] = true;
-    if (block.optionFlags & ~(OPTION_WAIT | OPTION_KEEPTHEME | OPTION_UTF8))
-        notes->push_back("options: flag bits beyond wait, keepTheme and UTF-8, which the program "
-                         "ignores, are left out");
+    if (!(block.optionFlags & OPTION_RESTART_DELETE))
+        options["restartDelete"] = false;
+    // The token flag is not a key: a build sets it when a folder begins with "{".
+    const bool tokens = (block.optionFlags & OPTION_FOLDER_TOKENS) != 0;
+    if (tokens && !UsesFolderTokens(block))
+        notes->push_back("options: the folder-token flag is set, but no folder begins with a "
+                         "token; a build from this manifest leaves the flag out");
+    if (!tokens && UsesFolderTokens(block))
+        notes->push_back("options: a folder begins with \"{\" in a block without the "
+                         "folder-token flag, where the program takes it as a relative path; a "
+                         "build from this manifest sets the flag and reads it as a token");
+    if (block.optionFlags & ~(OPTION_WAIT | OPTION_KEEPTHEME | OPTION_UTF8 | OPTION_RESTART_DELETE |
+                              OPTION_FOLDER_TOKENS))
+        notes->push_back("options: flag bits beyond wait, keepTheme, UTF-8, restartDelete and "
+                         "folder tokens, which the program ignores, are left out");
     if (!options.empty())
         doc["options"] = options;
     *out = Layout(doc);

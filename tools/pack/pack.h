@@ -30,6 +30,11 @@ constexpr uint32_t OPTION_KEEPTHEME = 0x02;
 // Every text of the block is UTF-8. Without it the texts are in the ANSI code page of the
 // system that runs the program.
 constexpr uint32_t OPTION_UTF8 = 0x04;
+// A file in use at its removal goes at the next restart, and the folders it holds with it.
+constexpr uint32_t OPTION_RESTART_DELETE = 0x08;
+// The folder of a file or folder entry may begin with a folder token such as
+// {programfiles}, which the program resolves on the system it runs on.
+constexpr uint32_t OPTION_FOLDER_TOKENS = 0x10;
 
 constexpr char MARKER[] = "wwgT)H"; // six bytes, followed by the 32-bit offset
 

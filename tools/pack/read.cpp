@@ -269,10 +269,12 @@ bool ReadBlock(const Bytes &image, size_t offset, BlockReading *reading) {
                                          std::to_string(GetU32(options, 8)) +
                                          " points outside the record or at an unterminated text; "
                                          "the program opens none");
-            if (block.optionFlags & ~(OPTION_WAIT | OPTION_KEEPTHEME | OPTION_UTF8))
+            if (block.optionFlags & ~(OPTION_WAIT | OPTION_KEEPTHEME | OPTION_UTF8 |
+                                      OPTION_RESTART_DELETE | OPTION_FOLDER_TOKENS))
                 reading->notes.push_back(where +
-                                         ": option flags beyond wait, keepTheme and UTF-8 are "
-                                         "set; the program ignores them");
+                                         ": option flags beyond wait, keepTheme, UTF-8, "
+                                         "restartDelete and folder tokens are set; the program "
+                                         "ignores them");
             break;
         }
         default:

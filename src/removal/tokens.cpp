@@ -1,0 +1,62 @@
+// Folder tokens: a path in a block that allows them may begin with a folder's name in
+// braces, such as "{programfiles}\Acme", which becomes the folder of that name on the
+// system that runs the uninstaller. A 32-bit program's Program Files is the one for 32-bit
+// programs on 64-bit Windows, where its installer put it.
+#include "removal.h"
+#include "../data/data.h"
+
+// The names in the order of their sources: shell folder identifiers, or the Windows and
+// System folders.
+static const char tokenNames[] = "programfiles\0commonfiles\0programs\0commonprograms\0"
+                                 "startmenu\0commonstartmenu\0desktop\0commondesktop\0"
+                                 "startup\0commonstartup\0appdata\0localappdata\0"
+                                 "commonappdata\0documents\0fonts\0windows\0system\0";
+static const signed char tokenSources[] = {0x26,
+                                           0x2B,
+                                           0x02,
+                                           0x17,
+                                           0x0B,
+                                           0x16,
+                                           0x10,
+                                           0x19,
+                                           0x07,
+                                           0x18,
+                                           0x1A,
+                                           0x1C,
+                                           0x23,
+                                           0x05,
+                                           0x14,
+                                           FROM_WINDOWS_DIRECTORY,
+                                           FROM_SYSTEM_DIRECTORY};
+
+// The token's name, written in any case, against one of ours in small letters.
+static int IsTokenName(const char *name, const char *text, DWORD length) {
+    DWORD i = 0;
+    for (; i < length && name[i]; i++)
+        if ((text[i] >= 'A' && text[i] <= 'Z' ? text[i] + 32 : text[i]) != name[i])
+            return 0;
+    return i == length && !name[i];
+}
+
+int ExpandFolderToken(char *path) {
+    char folder[PATH_SIZE];
+    if (!(GetOptionFlags() & OPTION_FOLDER_TOKENS) || path[0] != '{')
+        return 1;
+    DWORD end = 1;
+    while (path[end] && path[end] != '}')
+        end++;
+    if (path[end] != '}' || (path[end + 1] && path[end + 1] != '\\'))
+        return 0;
+    const char *name = tokenNames;
+    for (DWORD i = 0; i < sizeof tokenSources; i++, name += TextLength(name) + 1) {
+        if (!IsTokenName(name, path + 1, end - 1))
+            continue;
+        // Shells before 95's Internet Explorer 4 update name no Program Files: the registry does.
+        int found = GetSystemFolder(tokenSources[i], folder) ||
+                    (i < 2 && GetRegistryFolder((int)i, folder));
+        RemoveBackslash(folder);
+        return found && AppendText(folder, PATH_SIZE, path + end + 1) && FitsSystemPath(folder) &&
+               CopyText(path, PATH_SIZE, folder);
+    }
+    return 0;
+}
