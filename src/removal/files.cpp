@@ -364,14 +364,18 @@ static void RemoveNamedFile(const FileEntry *entry, HANDLE file) {
         RecordFileOutcome(workPath, error);
 }
 
+// A folder named by a file entry goes only when empty, and never when protected. A folder
+// that goes may have been protected under another name: the folders are looked up anew.
+static void RemoveNamedFolder() {
+    if (IsProtectedFolder(workPath))
+        ReportItem(ITEM_NOTED, "folder protected", workPath);
+    else if (RemoveAndRecordFolder(workPath, 0))
+        HoldProtectedFolders();
+}
+
 static void RemoveEntry(const FileEntry *entry) {
     if (!entry->name[0]) {
-        // A folder entry: it goes only when empty, and never when protected. A folder that
-        // goes may have been protected under another name: the folders are looked up anew.
-        if (IsProtectedFolder(workPath))
-            ReportItem(ITEM_NOTED, "folder protected", workPath);
-        else if (RemoveAndRecordFolder(workPath, 0))
-            HoldProtectedFolders();
+        RemoveNamedFolder();
         return;
     }
     // Where the system allows, one handle serves the in-use test, the check of the name and
@@ -397,6 +401,13 @@ static void RemoveEntry(const FileEntry *entry) {
     }
     if (error == REACHED_THROUGH_LINK) {
         RecordFileOutcome(workPath, REACHED_THROUGH_LINK);
+        return;
+    }
+    // A name that turns out to be a folder's is judged as a folder, never as a file in use.
+    // Only a path that did not open as a file is asked.
+    DWORD attributes = file == INVALID_HANDLE_VALUE ? SysGetAttributes(workPath) : 0;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        RemoveNamedFolder();
         return;
     }
     RemoveNamedFile(entry, file);

@@ -913,6 +913,7 @@ TEST_F(Unattended, ExitCodesTellTheTruth) {
         {"a user's file keeps its folder, rightly", "/S /X /L", 0, "folder kept, not empty: ", 0},
         {"bare: nothing removes the install folder", "/S /X /L", 1, "folder still there: ", 1},
         {"a name that ends in \\. names a folder", "/S /X /L", 0, "folder removed: ", 2},
+        {"a name that is a folder's names a folder", "/S /X /L", 0, "folder removed: ", 2},
         {"an entry the loader drops counts as left", "/S /X /L", 1,
          "entry skipped, a text too long or holding a zero byte", 4},
         {"an empty shared question removes the file", "/S /X /L", 0, "file deleted: ", 3},
@@ -931,13 +932,13 @@ TEST_F(Unattended, ExitCodesTellTheTruth) {
         }
         if (i == 1)
             block.files.insert(block.files.begin(), {".", "", 0});
-        if (i == 2) {
+        if (i == 2 || i == 3) {
             ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
-            block.files.push_back({".", "sub\\.", 0});
+            block.files.push_back({".", i == 2 ? "sub\\." : "sub", 0});
         }
-        if (i == 3)
+        if (i == 4)
             block.files.push_back({".", longName, 0});
-        if (i == 4) {
+        if (i == 5) {
             ASSERT_TRUE(WriteFileText(shared, "shared"));
             Shared(shared, 1);
             block.texts[10] = "";
@@ -950,11 +951,11 @@ TEST_F(Unattended, ExitCodesTellTheTruth) {
         const std::string subjects[] = {data, app_, sub, shared, ""};
         std::vector<std::string> lines = Lines(ReadFileText(LogPath(0)));
         EXPECT_TRUE(LogHas(lines, row.logged + subjects[row.subject])) << Joined(lines);
-        if (i == 2) {
+        if (i == 2 || i == 3) {
             for (const std::string &line : lines)
                 EXPECT_EQ(std::string::npos, line.find("in use")) << line;
         }
-        if (i == 4) {
+        if (i == 5) {
             EXPECT_FALSE(SharedCount(shared).present) << "its count goes with it";
         }
         DeleteFileA((data + "\\mine.txt").c_str());
