@@ -51,10 +51,12 @@ installed() {
 }
 
 # What a run left behind: files and folders below the install folder (the two
-# uninstallers stay in all runs), the application's key, its SharedDLLs values.
+# uninstallers stay in all runs, and a bare run keeps the journal of the shared counts it
+# lowered beside its uninstaller), the application's key, its SharedDLLs values.
 leftovers() {
     local root="$drive/Program Files/Vanish Bench" files dirs key shared
-    files=$(find "$root" -type f ! -name uninstall.exe ! -name nsis-uninstall.exe | wc -l)
+    files=$(find "$root" -type f ! -name uninstall.exe ! -name nsis-uninstall.exe \
+        ! -name uninstall.released | wc -l)
     dirs=$(find "$root" -mindepth 1 -type d | wc -l)
     key=$(wine reg query 'HKLM\Software\Vanish Bench' >/dev/null 2>&1 && echo present || echo gone)
     shared=$( (wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\SharedDLLs' 2>/dev/null || true) |
