@@ -115,6 +115,7 @@ void CopyBytes(void *target, const void *source, DWORD size);
 int AddBackslash(char *path, DWORD size);
 void RemoveBackslash(char *path);
 int PathsEqual(const char *a, const char *b);
+int IsDotName(const char *name);
 DWORD TextLength(const char *text);
 int CopyText(char *buffer, DWORD size, const char *text);
 int AppendText(char *buffer, DWORD size, const char *text);
@@ -153,6 +154,7 @@ DWORD SysGetModuleName(char *buffer, DWORD size);
 DWORD SysGetFullPath(const char *path, char *buffer, DWORD size);
 DWORD SysGetPathForm(const char *path, char *buffer, DWORD size, int longForm);
 int SysDeleteAtRestart(const char *path);
+int SysAddProfileLine(const char *file, const char *section, const char *line);
 HANDLE SysFindFirst(const char *pattern, char *name, char *shortName);
 int SysFindNext(HANDLE search, char *name, char *shortName);
 int SysStartProcess(const char *command, const char *folder, int show, int inherit,

@@ -312,6 +312,27 @@ int SysDeleteAtRestart(const char *path) {
     return move && ToAnsi(path, name, MAX_PATH) && move(name, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
+// Adds a line to a section of a profile file, keeping every line already there: the
+// section is read and written whole, since a key may stand in it many times. Only the
+// 95/98/Me family asks (its WININIT.INI), and its profile files hold ANSI text.
+#define PROFILE_SECTION_SIZE 32768 // the most a profile section holds
+int SysAddProfileLine(const char *file, const char *section, const char *line) {
+    char name[MAX_PATH], text[MAX_PATH + 8], *lines = 0;
+    if (!ToAnsi(file, name, MAX_PATH) || !ToAnsi(line, text, sizeof text) ||
+        !AllocateZeroed((void **)&lines, PROFILE_SECTION_SIZE))
+        return 0;
+    DWORD used = GetPrivateProfileSectionA(section, lines, PROFILE_SECTION_SIZE, name);
+    DWORD length = TextLength(text) + 1;
+    int done = used + length + 1 < PROFILE_SECTION_SIZE; // read whole, and room after it
+    if (done) {
+        CopyBytes(lines + used, text, length);
+        lines[used + length] = 0;
+        done = WritePrivateProfileSectionA(section, lines, name) != 0;
+    }
+    ReleaseMemory((void **)&lines);
+    return done;
+}
+
 // A name found in a folder, long and short, as UTF-8; a name that cannot be written so is
 // empty, which matches nothing.
 static void KeepFound(const void *found, char *name, char *shortName) {

@@ -14,9 +14,10 @@ int InitApplication(HINSTANCE instance) {
         return 0;
     // A name that cannot be read whole leaves the install folder empty: nothing relative to
     // it is then removed, rather than something relative to a wrong folder.
-    DWORD n = SysGetModuleName(installFolder, PATH_SIZE);
+    DWORD n = SysGetModuleName(modulePath, PATH_SIZE);
     if (n == 0 || n >= PATH_SIZE)
-        installFolder[0] = 0;
+        modulePath[0] = 0;
+    CopyText(installFolder, PATH_SIZE, modulePath);
     char *last = FindLastBackslash(installFolder);
     if (last)
         *last = 0;

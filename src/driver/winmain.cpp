@@ -137,8 +137,8 @@ static int Confirm() {
 // this one may not open counts as taken.
 static int IsAlreadyRunning(DWORD majorVersion) {
     char name[48];
-    DWORD hash = 2166136261u, n = SysGetModuleName(modulePath, PATH_SIZE);
-    if (n == 0 || n >= PATH_SIZE)
+    DWORD hash = 2166136261u;
+    if (!modulePath[0])
         return 0; // no name to meet another copy by: the loader will fail on it too
     for (const char *p = modulePath; *p; p++)
         hash = (hash ^ (BYTE)(*p >= 'a' && *p <= 'z' ? *p - 32 : *p)) * 16777619u;

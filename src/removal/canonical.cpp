@@ -64,12 +64,12 @@ int MakeCanonical(char *path, int longNames) {
 // replaced. A refused entry is dropped, counted as left and logged; the later ones move up.
 // A path whose token was replaced is full even where the system cannot say more.
 static int MakeFull(void **list, DWORD *count, DWORD i, const char *spelled, int longNames) {
-    int token = workPath[0] == '{', made = PATH_REFUSED;
+    int token = ExpandFolderToken(workPath), made = PATH_REFUSED;
     const char *why = "entry skipped, folder token not known here";
-    if (ExpandFolderToken(workPath)) {
+    if (token != TOKEN_UNKNOWN) {
         made = MakeCanonical(workPath, longNames);
         why = "entry skipped, not a plain path";
-        if (made == PATH_AS_IT_IS && token && (GetOptionFlags() & OPTION_FOLDER_TOKENS))
+        if (made == PATH_AS_IT_IS && token == TOKEN_REPLACED)
             made = PATH_CANONICAL;
     }
     if (made == PATH_REFUSED) {
@@ -108,7 +108,7 @@ static int NamesFolder(const char *name) {
     for (const char *p = name; *p; p++)
         if (IsSlash(*p))
             last = p + 1;
-    return !last[0] || (last[0] == '.' && (!last[1] || (last[1] == '.' && !last[2])));
+    return !last[0] || IsDotName(last);
 }
 
 static void MakeFileEntriesFull() {

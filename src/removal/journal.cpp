@@ -73,21 +73,28 @@ int WasReleased(const char *path) {
     return 0;
 }
 
+static void CloseJournalFile() {
+    if (journal != INVALID_HANDLE_VALUE)
+        CloseHandle(journal);
+    journal = INVALID_HANDLE_VALUE;
+}
+
 int RecordRelease(const char *path) {
     DWORD written, length = TextLength(path);
+    // Opened at the first count of the run, and written at its end from then on.
     if (journal == INVALID_HANDLE_VALUE) {
         journal = OpenJournal(GENERIC_WRITE, OPEN_ALWAYS);
+        if (journal != INVALID_HANDLE_VALUE &&
+            SetFilePointer(journal, 0, 0, FILE_END) == INVALID_SET_FILE_POINTER)
+            CloseJournalFile();
         if (journal == INVALID_HANDLE_VALUE)
             return 0;
     }
-    return SetFilePointer(journal, 0, 0, FILE_END) != INVALID_SET_FILE_POINTER &&
-           WriteFile(journal, path, length, &written, 0) && written == length &&
+    return WriteFile(journal, path, length, &written, 0) && written == length &&
            WriteFile(journal, "\r\n", 2, &written, 0) && written == 2 && FlushFileBuffers(journal);
 }
 
 void CloseJournal() {
-    if (journal != INVALID_HANDLE_VALUE)
-        CloseHandle(journal);
-    journal = INVALID_HANDLE_VALUE;
+    CloseJournalFile();
     ReleaseMemory((void **)&released);
 }

@@ -17,7 +17,7 @@ static const char nativeNames[] =
     "NtQueryObject\0NtQueryInformationFile\0NtSetInformationFile\0RtlNtStatusToDosError\0";
 typedef LONG(WINAPI *FileInformationProc)(HANDLE, void *, void *, ULONG, int);
 static FARPROC native[NATIVE_COUNT];
-static int nativeLooked;
+static int canCheck = -1; // the calls are there: 1 or 0, asked at the first need
 #define NATIVE(index, type) ((type)(void (*)())native[index])
 
 // The folder whose name was last asked for, then that name: usually the drive root, which
@@ -25,17 +25,13 @@ static int nativeLooked;
 static char *known;
 
 static int CanCheckNames() {
-    HMODULE ntdll;
-    if (!nativeLooked && isNT && (ntdll = GetModuleHandleA("ntdll.dll")) != 0) {
+    if (canCheck < 0) {
         const char *name = nativeNames;
-        for (int i = 0; i < NATIVE_COUNT; i++, name += TextLength(name) + 1)
-            native[i] = GetProcAddress(ntdll, name);
+        canCheck = isNT;
+        for (int i = 0; i < NATIVE_COUNT && canCheck; i++, name += TextLength(name) + 1)
+            canCheck = (native[i] = FindSystemFunction("ntdll.dll", name)) != 0;
     }
-    nativeLooked = 1;
-    for (int i = 0; i < NATIVE_COUNT; i++)
-        if (!native[i])
-            return 0;
-    return 1;
+    return canCheck;
 }
 
 // The name the system gives the object behind a handle, every link on the way followed: its

@@ -44,10 +44,6 @@ int RemoveAndRecordFolder(const char *path, char *lastFailed) {
     return !error;
 }
 
-static int IsDotName(const char *name) {
-    return name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]));
-}
-
 // What a folder that stands after the phases holds.
 #define HOLDS_NOTHING 0
 #define HOLDS_UNINSTALLER 1 // the uninstaller's own file, and its journal

@@ -58,8 +58,10 @@ int WasReleased(const char *path);
 int RecordRelease(const char *path); // written and flushed; 0 when it could not be
 void CloseJournal();
 
-// Folder tokens at the start of entry paths: 1 when the path holds none, or the one it
-// holds was replaced by the folder it names here; 0 when this system cannot name it.
+// Folder tokens at the start of entry paths: TOKEN_REPLACED when the one a path holds was
+// replaced by the folder it names here, TOKEN_NONE when it holds none (or the block allows
+// none), TOKEN_UNKNOWN when this system cannot name it.
+enum { TOKEN_UNKNOWN, TOKEN_NONE, TOKEN_REPLACED };
 int ExpandFolderToken(char *path);
 
 // Phase 1: files.

@@ -6,8 +6,6 @@
 #include "removal.h"
 #include "../data/data.h"
 
-#define SECTION_SIZE 32768 // the most a profile section holds
-
 static char *scheduled; // the paths scheduled, one after another, each terminated
 static DWORD scheduledUsed, scheduledRoom;
 static int allowed; // the block's options allow it; read as phase 1 starts, kept for the run
@@ -36,30 +34,14 @@ int IsScheduledAtRestart(const char *path) {
     return 0;
 }
 
-// A "NUL=" line by the short name, which the start-up program of 95/98/Me reads. The
-// section is read and written whole, since its key stands there once per file.
+// A "NUL=" line by the short name, which the start-up program of 95/98/Me reads.
 static int ScheduleInInitFile(const char *path) {
-    char shortPath[PATH_SIZE], initFile[PATH_SIZE], line[MAX_PATH + 8], *section = 0;
+    char shortPath[PATH_SIZE], initFile[PATH_SIZE], line[PATH_SIZE + 4] = "NUL=";
     DWORD n = SysGetPathForm(path, shortPath, PATH_SIZE, 0);
     DWORD w = SysGetFolder(FOLDER_WINDOWS, initFile, PATH_SIZE);
-    char ansiFile[MAX_PATH];
-    CopyText(line, sizeof line, "NUL=");
-    if (!n || n >= PATH_SIZE || !w || w >= PATH_SIZE || !AddBackslash(initFile, PATH_SIZE) ||
-        !AppendText(initFile, PATH_SIZE, "WININIT.INI") ||
-        !Utf8ToAnsi(initFile, ansiFile, MAX_PATH, 1) ||
-        !Utf8ToAnsi(shortPath, line + 4, MAX_PATH, 1) ||
-        !AllocateZeroed((void **)&section, SECTION_SIZE))
-        return 0;
-    DWORD used = GetPrivateProfileSectionA("rename", section, SECTION_SIZE, ansiFile);
-    DWORD length = TextLength(line) + 1;
-    int done = used + length + 1 < SECTION_SIZE; // a section read whole, and room after it
-    if (done) {
-        CopyBytes(section + used, line, length);
-        section[used + length] = 0;
-        done = WritePrivateProfileSectionA("rename", section, ansiFile) != 0;
-    }
-    ReleaseMemory((void **)&section);
-    return done;
+    return n && n < PATH_SIZE && w && w < PATH_SIZE && AddBackslash(initFile, PATH_SIZE) &&
+           AppendText(initFile, PATH_SIZE, "WININIT.INI") &&
+           AppendText(line, sizeof line, shortPath) && SysAddProfileLine(initFile, "rename", line);
 }
 
 int ScheduleAtRestart(const char *path, int folder) {
@@ -83,7 +65,7 @@ int ScheduleFolderAtRestart(const char *path) {
         return 0;
     int only = 1;
     do {
-        if (name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2])))
+        if (IsDotName(name))
             continue;
         only = CopyText(child, PATH_SIZE, path) && AddBackslash(child, PATH_SIZE) &&
                AppendText(child, PATH_SIZE, name) &&

@@ -38,25 +38,46 @@ static int IsTokenName(const char *name, const char *text, DWORD length) {
     return i == length && !name[i];
 }
 
+// Each token's folder, asked of the system once per run (a block names most of its entries
+// by a few tokens) and kept from then on. 1 resolved, -1 not resolvable here, 0 not asked.
+#define TOKEN_COUNT sizeof tokenSources
+static signed char tokenState[TOKEN_COUNT];
+static char *tokenFolders; // TOKEN_COUNT paths, allocated at the first token
+
+// The token's folder into PATH_SIZE bytes; 0 when this system cannot name it. Without the
+// memory to keep folders, the system is asked every time.
+static int ResolveToken(DWORD i, char *folder) {
+    if (!tokenFolders)
+        AllocateZeroed((void **)&tokenFolders, TOKEN_COUNT * PATH_SIZE);
+    char *kept = tokenFolders ? tokenFolders + i * PATH_SIZE : folder;
+    if (!tokenFolders || !tokenState[i]) {
+        // Shells before 95's Internet Explorer 4 update name no Program Files: the registry does.
+        tokenState[i] = -1;
+        if (GetSystemFolder(tokenSources[i], kept) || (i < 2 && GetRegistryFolder((int)i, kept))) {
+            RemoveBackslash(kept); // only a folder that was found is text to read
+            tokenState[i] = 1;
+        }
+    }
+    return tokenState[i] > 0 && CopyText(folder, PATH_SIZE, kept);
+}
+
 int ExpandFolderToken(char *path) {
     char folder[PATH_SIZE];
     if (!(GetOptionFlags() & OPTION_FOLDER_TOKENS) || path[0] != '{')
-        return 1;
+        return TOKEN_NONE;
     DWORD end = 1;
     while (path[end] && path[end] != '}')
         end++;
     if (path[end] != '}' || (path[end + 1] && path[end + 1] != '\\'))
-        return 0;
+        return TOKEN_UNKNOWN;
     const char *name = tokenNames;
-    for (DWORD i = 0; i < sizeof tokenSources; i++, name += TextLength(name) + 1) {
+    for (DWORD i = 0; i < TOKEN_COUNT; i++, name += TextLength(name) + 1) {
         if (!IsTokenName(name, path + 1, end - 1))
             continue;
-        // Shells before 95's Internet Explorer 4 update name no Program Files: the registry does.
-        int found = GetSystemFolder(tokenSources[i], folder) ||
-                    (i < 2 && GetRegistryFolder((int)i, folder));
-        RemoveBackslash(folder);
-        return found && AppendText(folder, PATH_SIZE, path + end + 1) && FitsSystemPath(folder) &&
-               CopyText(path, PATH_SIZE, folder);
+        return ResolveToken(i, folder) && AppendText(folder, PATH_SIZE, path + end + 1) &&
+                       FitsSystemPath(folder) && CopyText(path, PATH_SIZE, folder)
+                   ? TOKEN_REPLACED
+                   : TOKEN_UNKNOWN;
     }
-    return 0;
+    return TOKEN_UNKNOWN;
 }

@@ -241,39 +241,6 @@ TEST(ProtectedFolders, RootsAndPathsThatResolveToThem) {
     }
 }
 
-// The Unix name of a Windows path, from Wine's own export; empty elsewhere.
-std::string UnixName(const std::string &path) {
-    typedef char *(CDECL * UnixNameProc)(LPCWSTR);
-    auto unixName = (UnixNameProc)(void (*)())GetProcAddress(GetModuleHandleA("kernel32.dll"),
-                                                             "wine_get_unix_file_name");
-    WCHAR wide[MAX_PATH];
-    if (!unixName || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH))
-        return "";
-    char *name = unixName(wide);
-    std::string result = name ? name : "";
-    HeapFree(GetProcessHeap(), 0, name);
-    return result;
-}
-
-// Starts a program of the host system; Wine gives no handle to wait on, so callers wait for
-// what it does.
-bool RunUnix(const std::string &program, const std::string &arguments) {
-    std::string line = program + " " + arguments;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(WindowsPath(program).c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &process))
-        return false;
-    // Wine starts a host program without a process handle and leaves the thread handle
-    // undefined: closing that could close another handle of this process.
-    if (process.hProcess) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    return true;
-}
-
 // Another drive letter onto the prefix's drive C:, made as Wine maps its drives: a link in
 // the prefix's dosdevices folder. Empty where it cannot be made.
 class MappedDrive {

@@ -119,7 +119,7 @@ bool RootRedirect::Write(const std::string &key, const std::string &name, DWORD 
 }
 
 // The Unix name of a Windows path, from Wine's own export; empty elsewhere.
-static std::string UnixName(const std::string &path) {
+std::string UnixName(const std::string &path) {
     typedef char *(CDECL * UnixNameProc)(LPCWSTR);
     auto unixName = (UnixNameProc)(void (*)())GetProcAddress(GetModuleHandleA("kernel32.dll"),
                                                              "wine_get_unix_file_name");
@@ -136,7 +136,9 @@ static std::string UnixName(const std::string &path) {
 
 // Starts a Unix program of the host; Wine runs it beside the prefix and gives no handle to
 // wait on, so callers wait for what it does.
-static bool RunUnix(const std::string &program, const std::string &arguments) {
+// Starts a program of the host system; Wine gives no handle to wait on, so callers wait for
+// what it does.
+bool RunUnix(const std::string &program, const std::string &arguments) {
     std::string line = program + " " + arguments;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -144,8 +146,12 @@ static bool RunUnix(const std::string &program, const std::string &arguments) {
     if (!CreateProcessA(WindowsPath(program).c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &startup, &process))
         return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    // Wine starts a host program without a process handle and leaves the thread handle
+    // undefined: closing that could close another handle of this process.
+    if (process.hProcess) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
     return true;
 }
 

@@ -61,6 +61,11 @@ class RootRedirect {
 // A Unix symbolic link in the prefix, which Wine reports as a junction or symbolic link: made
 // with the system's ln (Wine's CreateSymbolicLinkW makes nothing) and removed with rm when it
 // goes (Wine's own deletions follow a link). A stale link of an earlier run is replaced.
+// The Unix name of a Windows path, from Wine's own export; empty elsewhere.
+std::string UnixName(const std::string &path);
+// Starts a program of the host system without waiting for it.
+bool RunUnix(const std::string &program, const std::string &arguments);
+
 class UnixLink {
   public:
     UnixLink(const std::string &link, const std::string &target);
