@@ -17,6 +17,8 @@ struct FileEntry {
     char *folder;
     char *name;
     BYTE flags;
+    BYTE form;     // FORM_ bits: how the block spells the entry, set as its path is made full
+    char *spelled; // the path as the block spells it, when the full path is spelled otherwise
 };
 struct FolderEntry {
     DWORD levels;
@@ -33,6 +35,12 @@ enum {
     FILE_FONT = 0x02,
     FILE_COMSERVER = 0x04,
     FILE_CHECKINUSE = 0x08,
+};
+
+// How a file entry's name was spelled, which its full path no longer shows.
+enum {
+    FORM_BARE_NAME = 0x01,   // no backslash at all: phase 3 has no folder to walk from
+    FORM_FOLDER_NAME = 0x02, // a name that ends in a separator, "." or "..": a folder, kept
 };
 
 enum {
@@ -130,7 +138,7 @@ int FitsSystemPath(const char *path); // at most 259 UTF-16 units
 int Utf8ToWide(const char *text, WCHAR *buffer, DWORD size, int strict);
 int WideToUtf8(const WCHAR *text, char *buffer, DWORD size);
 int Utf8ToAnsi(const char *text, char *buffer, DWORD size, int strict);
-int AnsiToUtf8(const char *text, char *buffer, DWORD size);
+int AnsiToUtf8(const char *text, char *buffer, DWORD size, int strict = 1);
 long TakeFolded(const char **text); // the next character, case folded; 0 at the end
 int NamesEqual(const char *a, const char *b);
 extern LPWSTR(WINAPI *wideCharUpper)(LPWSTR); // the NT family's case mapping, or null

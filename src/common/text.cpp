@@ -136,12 +136,13 @@ int Utf8ToAnsi(const char *text, char *buffer, DWORD size, int strict) {
     return !lossy && m > 0 && !back[m - 1] && !wide[m - 1];
 }
 
-// Bytes that are no character of the code page are refused on the NT family; older systems
-// cannot tell, and give their default character.
-int AnsiToUtf8(const char *text, char *buffer, DWORD size) {
+// Strict: bytes that are no character of the code page are refused on the NT family; older
+// systems cannot tell, and give their default character. Lenient, for texts shown: such
+// bytes become the code page's stand-in character.
+int AnsiToUtf8(const char *text, char *buffer, DWORD size, int strict) {
     WCHAR wide[SCRATCH_SIZE]; // an entry's texts, each at most one character a byte
-    int n =
-        MultiByteToWideChar(CP_ACP, isNT ? MB_ERR_INVALID_CHARS : 0, text, -1, wide, SCRATCH_SIZE);
+    int n = MultiByteToWideChar(CP_ACP, isNT && strict ? MB_ERR_INVALID_CHARS : 0, text, -1, wide,
+                                SCRATCH_SIZE);
     return n > 0 && WideToUtf8(wide, buffer, size);
 }
 

@@ -78,8 +78,9 @@ static int ConvertList(void **list, DWORD *count, const TextLayout *layout) {
     return 1;
 }
 
-// A message text no character of the code page can be read from is shown empty. Only the
-// part a box can show is converted.
+// A message text is never emptied by its conversion: an empty question means "remove
+// without asking". A byte the code page does not define shows as its stand-in character.
+// Only the part a box can show is converted.
 static int ConvertMessage(char **slot) {
     char *text = 0;
     char part[TEXT_SIZE];
@@ -89,7 +90,7 @@ static int ConvertMessage(char **slot) {
         length = TEXT_SIZE - 1;
     CopyBytes(part, *slot, length);
     part[length] = 0;
-    if (!AnsiToUtf8(part, converted, sizeof converted))
+    if (!AnsiToUtf8(part, converted, sizeof converted, 0))
         converted[0] = 0;
     length = TextLength(converted) + 1;
     if (!AllocateMemory((void **)&text, length))

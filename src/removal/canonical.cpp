@@ -61,11 +61,14 @@ int MakeCanonical(char *path, int longNames) {
 }
 
 // Makes the work path canonical for entry i of a list, its folder token (if any) first
-// replaced. A refused entry is dropped, counted as left and logged; the later ones move up.
-// A path whose token was replaced is full even where the system cannot say more.
-static int MakeFull(void **list, DWORD *count, DWORD i, const char *spelled, int longNames) {
+// replaced; expanded receives the path as it stood between the two. A refused entry is
+// dropped, counted as left and logged; the later ones move up. A path whose token was
+// replaced is full even where the system cannot say more.
+static int MakeFull(void **list, DWORD *count, DWORD i, const char *shown, int longNames,
+                    char *expanded) {
     int token = ExpandFolderToken(workPath), made = PATH_REFUSED;
     const char *why = "entry skipped, folder token not known here";
+    CopyText(expanded, PATH_SIZE, workPath); // one path buffer in another
     if (token != TOKEN_UNKNOWN) {
         made = MakeCanonical(workPath, longNames);
         why = "entry skipped, not a plain path";
@@ -73,7 +76,7 @@ static int MakeFull(void **list, DWORD *count, DWORD i, const char *spelled, int
             made = PATH_CANONICAL;
     }
     if (made == PATH_REFUSED) {
-        ReportItem(ITEM_LEFT, why, spelled);
+        ReportItem(ITEM_LEFT, why, shown);
         ReleaseMemory(&list[i]);
         for (DWORD k = i + 1; k < *count; k++)
             list[k - 1] = list[k];
@@ -83,26 +86,35 @@ static int MakeFull(void **list, DWORD *count, DWORD i, const char *spelled, int
 }
 
 // Puts in place of the entry block at slot a new one with the same fixed fields and the
-// texts given; *first and *second receive where they are. 0 without memory: the entry
-// stays as it was.
-static void *Replace(void **slot, DWORD fixedSize, const char *firstText, const char *secondText,
-                     char **first, char **second) {
-    DWORD a = TextLength(firstText) + 1, b = TextLength(secondText) + 1;
+// texts given (a null text is left out); places[k] receives where text k is, or null. 0
+// without memory: the entry stays as it was.
+static void *Replace(void **slot, DWORD fixedSize, const char *const *texts, DWORD count,
+                     char **places) {
+    DWORD size = fixedSize;
+    for (DWORD k = 0; k < count; k++)
+        if (texts[k])
+            size += TextLength(texts[k]) + 1;
     char *block = 0;
-    if (!AllocateMemory((void **)&block, fixedSize + a + b))
+    if (!AllocateMemory((void **)&block, size))
         return 0;
     CopyBytes(block, *slot, fixedSize);
-    *first = block + fixedSize;
-    *second = *first + a;
-    CopyBytes(*first, firstText, a);
-    CopyBytes(*second, secondText, b);
+    char *at = block + fixedSize;
+    for (DWORD k = 0; k < count; k++) {
+        places[k] = 0;
+        if (!texts[k])
+            continue;
+        DWORD length = TextLength(texts[k]) + 1;
+        CopyBytes(at, texts[k], length);
+        places[k] = at;
+        at += length;
+    }
     ReleaseMemory(slot);
     *slot = block;
     return block;
 }
 
-// A file entry whose name ends in a separator, "." or ".." names a folder: it is judged
-// as one, never tested as a file in use.
+// A file entry whose name ends in a separator, "." or ".." names a folder: phase 1 keeps
+// it, never tests it as a file in use.
 static int NamesFolder(const char *name) {
     const char *last = name;
     for (const char *p = name; *p; p++)
@@ -111,61 +123,106 @@ static int NamesFolder(const char *name) {
     return !last[0] || IsDotName(last);
 }
 
+static int HoldsBackslash(const char *path) {
+    for (; *path; path++)
+        if (*path == '\\')
+            return 1;
+    return 0;
+}
+
+// The folder phase 3 walks from for a name that names a folder: the spelled path cut at its
+// last backslash, made full.
+static int MakeWalkFolder(const char *spelled, char *folder) {
+    char *last = CopyText(folder, PATH_SIZE, spelled) ? FindLastBackslash(folder) : 0;
+    if (!last)
+        return 0;
+    *last = 0;
+    return folder[0] && MakeCanonical(folder, 1) == PATH_CANONICAL;
+}
+
+// An entry's texts after its path was made full: the folder that holds the file in its long
+// form, the file's name as given (a short name names the same file, and no folder test sees
+// it), and the path as the block spells it where that differs: a shared file's count is
+// kept under that name.
 static void MakeFileEntriesFull() {
     // Entries come folder by folder: a folder's long form serves the entries after it.
-    char lastFolder[PATH_SIZE], lastLong[PATH_SIZE];
+    char lastFolder[PATH_SIZE], lastLong[PATH_SIZE], spelled[PATH_SIZE], walk[PATH_SIZE];
     lastFolder[0] = 0;
     for (DWORD i = 0; i < fileEntryCount;) {
         FileEntry *entry = fileEntries[i];
         // A path that does not fit is left as it is: each phase skips it, counted as left.
-        int made = BuildEntryPath(entry)
-                       ? MakeFull((void **)fileEntries, &fileEntryCount, i, workPath, 0)
-                       : PATH_AS_IT_IS;
+        int made = PATH_AS_IT_IS;
+        spelled[0] = 0;
+        if (BuildEntryPath(entry))
+            made = MakeFull((void **)fileEntries, &fileEntryCount, i, workPath, 0, spelled);
         if (made == PATH_REFUSED)
             continue;
+        if (entry->name[0] && spelled[0]) {
+            if (!HoldsBackslash(spelled))
+                entry->form |= FORM_BARE_NAME;
+            if (NamesFolder(entry->name))
+                entry->form |= FORM_FOLDER_NAME;
+        }
         if (made == PATH_CANONICAL) {
-            // The file's own folder becomes the entry's folder, so a name that holds ".."
-            // cannot make phase 3 walk from a folder spelled another way. The file keeps its
-            // name as given: a short name names the same file, and no folder test sees it.
             const char *name = "";
-            if (entry->name[0] && !NamesFolder(entry->name)) {
+            const char *folder = lastLong;
+            if (entry->form & FORM_FOLDER_NAME) {
+                // Kept by phase 1; phase 3 walks from the folder the name stands in.
+                folder = MakeWalkFolder(spelled, walk) ? walk : workPath;
+            } else if (entry->name[0]) {
                 char *last = FindLastBackslash(workPath);
                 *last = 0;
                 name = last + 1;
             }
-            if (!PathsEqual(workPath, lastFolder)) {
+            if (folder == lastLong && !PathsEqual(workPath, lastFolder)) {
                 CopyText(lastFolder, PATH_SIZE, workPath);
                 CopyText(lastLong, PATH_SIZE, workPath);
                 ExpandLongNames(lastLong);
             }
-            char *folder, *file;
-            entry = (FileEntry *)Replace((void **)&fileEntries[i], sizeof *entry, lastLong, name,
-                                         &folder, &file);
+            // The full path as the phases will build it, against the path as spelled.
+            char full[PATH_SIZE];
+            int same = CopyText(full, PATH_SIZE, folder) &&
+                       (!name[0] ||
+                        (AddBackslash(full, PATH_SIZE) && AppendText(full, PATH_SIZE, name))) &&
+                       PathsEqual(full, spelled);
+            const char *texts[] = {folder, name, same ? 0 : spelled};
+            char *places[3];
+            entry = (FileEntry *)Replace((void **)&fileEntries[i], sizeof *entry, texts, 3, places);
             if (entry) {
-                entry->folder = folder;
-                entry->name = file;
+                entry->folder = places[0];
+                entry->name = places[1];
+                entry->spelled = places[2];
             }
         }
         i++;
     }
 }
 
+// A folder entry keeps a trailing backslash as spelled: its walk spends its first level on
+// it, removing the same folder once more.
 static void MakeFolderEntriesFull() {
+    char spelled[PATH_SIZE];
     for (DWORD i = 0; i < folderEntryCount;) {
         FolderEntry *entry = folderEntries[i];
-        int made = entry->folder[0] && CopyText(workPath, PATH_SIZE, entry->folder)
-                       ? MakeFull((void **)folderEntries, &folderEntryCount, i, entry->folder, 1)
-                       : PATH_AS_IT_IS;
+        int made = PATH_AS_IT_IS;
+        if (entry->folder[0] && CopyText(workPath, PATH_SIZE, entry->folder))
+            made =
+                MakeFull((void **)folderEntries, &folderEntryCount, i, entry->folder, 1, spelled);
         if (made == PATH_REFUSED)
             continue;
         if (made == PATH_CANONICAL) {
-            RemoveBackslash(workPath);
-            char *folder, *file;
-            entry = (FolderEntry *)Replace((void **)&folderEntries[i], sizeof *entry, workPath,
-                                           entry->file, &folder, &file);
+            DWORD n = TextLength(spelled);
+            if (n && spelled[n - 1] == '\\')
+                AddBackslash(workPath, PATH_SIZE); // where it fits
+            else
+                RemoveBackslash(workPath);
+            const char *texts[] = {workPath, entry->file};
+            char *places[2];
+            entry =
+                (FolderEntry *)Replace((void **)&folderEntries[i], sizeof *entry, texts, 2, places);
             if (entry) {
-                entry->folder = folder;
-                entry->file = file;
+                entry->folder = places[0];
+                entry->file = places[1];
             }
         }
         i++;

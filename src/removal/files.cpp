@@ -90,13 +90,21 @@ int IsFileInUse(const char *path) {
     return inUse;
 }
 
-// 1 with the work path naming the first file in use.
+static int IsFolder(const char *path) {
+    DWORD attributes = SysGetAttributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// 1 with the work path naming the first file in use. The uninstaller's own file is held by
+// this run and is the self-removal's to take, and a folder is never a file in use: neither
+// may keep the run waiting, or stop a silent one, for ever.
 int AnyFileInUse() {
     for (DWORD i = 0; i < fileEntryCount; i++) {
         const FileEntry *entry = fileEntries[i];
-        if (!BuildEntryPath(entry) || !entry->name[0])
+        if (!(entry->flags & FILE_CHECKINUSE) || (entry->form & FORM_FOLDER_NAME) ||
+            !BuildEntryPath(entry) || !entry->name[0] || PathsEqual(workPath, modulePath))
             continue;
-        if ((entry->flags & FILE_CHECKINUSE) && IsFileInUse(workPath))
+        if (IsFileInUse(workPath) && !IsFolder(workPath))
             return 1;
     }
     return 0;
@@ -131,32 +139,54 @@ static DWORD FormatCount(DWORD count, char *text) {
     return n + 1;
 }
 
+// What reading a count gives.
+#define COUNT_READ 1
+#define COUNT_UNREADABLE 0 // there, but no count: too long, or text that is no number
+#define COUNT_ABSENT -1
+
 // The count starts as 1 and takes the stored bytes over its low end: a binary value of
 // fewer than 4 bytes, or an empty one, keeps the rest of the preset.
-static int ReadCount(HKEY key, DWORD *type, DWORD *size, DWORD *count) {
+static int ReadCount(HKEY key, const char *name, DWORD *type, DWORD *size, DWORD *count) {
     BYTE data[COUNT_TEXT_SIZE + 1]; // one byte to terminate a text
     FillBytes(data, 0, sizeof data);
     data[0] = 1;
     *type = 0;
     *size = COUNT_TEXT_SIZE;
-    if (SysRegQueryValue(key, workPath, type, data, size) != ERROR_SUCCESS)
-        return 0;
+    LONG result = SysRegQueryValue(key, name, type, data, size);
+    if (result == ERROR_FILE_NOT_FOUND)
+        return COUNT_ABSENT;
+    if (result != ERROR_SUCCESS)
+        return COUNT_UNREADABLE;
     if (*type == REG_SZ)
         return ParseCount((const char *)data, count);
     if (*size > sizeof *count)
-        return 0;
+        return COUNT_UNREADABLE;
     CopyBytes(count, data, sizeof *count);
-    return 1;
+    return COUNT_READ;
+}
+
+// A shared file's count is named by its path as the block spells it, as the installer
+// wrote it; only when that name has no count is the path's full form asked. *name receives
+// the name that was read, and the only one that is ever written.
+static int ReadSharedCount(const FileEntry *entry, HKEY key, const char **name, DWORD *type,
+                           DWORD *size, DWORD *count) {
+    *name = entry->spelled ? entry->spelled : workPath;
+    int read = ReadCount(key, *name, type, size, count);
+    if (read == COUNT_ABSENT && entry->spelled) {
+        *name = workPath;
+        read = ReadCount(key, *name, type, size, count);
+    }
+    return read == COUNT_READ;
 }
 
 // Written back with the type and size that were read, a text count as decimal text.
-static void WriteCount(HKEY key, DWORD type, DWORD size, DWORD count) {
+static void WriteCount(HKEY key, const char *name, DWORD type, DWORD size, DWORD count) {
     if (type == REG_SZ) {
         char text[COUNT_TEXT_SIZE];
         DWORD length = FormatCount(count, text);
-        SysRegSetValue(key, workPath, REG_SZ, (const BYTE *)text, length);
+        SysRegSetValue(key, name, REG_SZ, (const BYTE *)text, length);
     } else {
-        SysRegSetValue(key, workPath, type, (const BYTE *)&count, size);
+        SysRegSetValue(key, name, type, (const BYTE *)&count, size);
     }
 }
 
@@ -199,24 +229,57 @@ static void CloseSharedKey() {
     heldSharedKey = 0;
 }
 
+// Each file entry's count as phase 1 found it before its first count was written, when the
+// journal already holds the line for lowering it; NOT_PLANNED otherwise. Null without memory.
+#define NOT_PLANNED 0xFFFFFFFF
+static DWORD *plannedCounts;
+
+// Before any count is written, the journal gets a line for every count the phase will
+// lower, all in one write and one flush. A line for a count that then stays as it was (its
+// file is in use) names a value the count does not have: a later run ignores it.
+static void PlanSharedReleases() {
+    if (!AllocateMemory((void **)&plannedCounts, fileEntryCount * sizeof(DWORD)))
+        return;
+    FillBytes(plannedCounts, 0xFF, fileEntryCount * sizeof(DWORD));
+    // In the order of the phase: from the last entry to the first.
+    for (DWORD i = fileEntryCount; i-- > 0;) {
+        const FileEntry *entry = fileEntries[i];
+        HKEY key;
+        const char *name;
+        DWORD type, size, count;
+        if (!(entry->flags & FILE_SHARED) || (entry->form & FORM_FOLDER_NAME) ||
+            !BuildEntryPath(entry) || !entry->name[0] || !OpenSharedKey(&key) ||
+            !ReadSharedCount(entry, key, &name, &type, &size, &count) || count == 0 ||
+            WasReleased(name, count))
+            continue;
+        if (!PlanRelease(name, count - 1))
+            break; // the rest are recorded one by one, each before its count
+        plannedCounts[i] = count;
+    }
+    if (!WriteReleases())
+        FillBytes(plannedCounts, 0xFF, fileEntryCount * sizeof(DWORD));
+}
+
 // Returns why the file stays, or KEEP_NONE when it may be removed; *now receives the count
 // as it was written back. A count still above 0 keeps the file; at 0 the user is asked,
 // and on Yes the value goes. A count this uninstaller lowered before, in a run that was
 // interrupted or left something, is not lowered again; nor is one it cannot first record
 // as lowered.
-static int ReleaseSharedFile(int inUse, DWORD *now) {
+static int ReleaseSharedFile(DWORD index, const FileEntry *entry, int inUse, DWORD *now) {
     int keep = inUse ? KEEP_IN_USE : KEEP_NONE;
     HKEY key;
     int opened = OpenSharedKey(&key);
+    const char *name = workPath;
     DWORD type, size, count = 1;
-    if (opened && ReadCount(key, &type, &size, &count)) {
+    if (opened && ReadSharedCount(entry, key, &name, &type, &size, &count)) {
         DWORD lowered = count ? count - 1 : 0;
         // A file in use stays on disk: a count that reached 0 is left as it was stored.
         int write = count > 0 && (lowered > 0 || !inUse);
-        if (write && (WasReleased(workPath) || !RecordRelease(workPath)))
+        int planned = plannedCounts && plannedCounts[index] == count;
+        if (write && !planned && (WasReleased(name, count) || !RecordRelease(name, lowered)))
             lowered = count, write = 0;
         if (write)
-            WriteCount(key, type, size, lowered);
+            WriteCount(key, name, type, size, lowered);
         count = lowered;
         if (count > 0)
             keep = KEEP_COUNT;
@@ -226,7 +289,7 @@ static int ReleaseSharedFile(int inUse, DWORD *now) {
     if (keep == KEEP_NONE && !ConfirmSharedRemoval(&asked))
         keep = KEEP_ANSWER;
     if (keep == KEEP_NONE && opened)
-        SysRegDeleteValue(key, workPath);
+        SysRegDeleteValue(key, name);
     if (asked)
         CloseSharedKey(); // the user may have taken any time; the next file opens it anew
     return keep;
@@ -318,12 +381,12 @@ static DWORD DeleteEntryFile(const char *path, BYTE flags, HANDLE file) {
     return 0;
 }
 
-static void RemoveNamedFile(const FileEntry *entry, HANDLE file) {
+static void RemoveNamedFile(DWORD index, const FileEntry *entry, HANDLE file) {
     int inUse = file == INVALID_HANDLE_VALUE && IsFileInUse(workPath);
     int keep = inUse ? KEEP_IN_USE : KEEP_NONE;
     DWORD count = 0;
     if (entry->flags & FILE_SHARED)
-        keep = ReleaseSharedFile(inUse, &count);
+        keep = ReleaseSharedFile(index, entry, inUse, &count);
     // A shared file may be missing already; its count still went down. Only a kept file is
     // looked at here: a file that goes is judged after its deletion.
     int there = (keep == KEEP_COUNT || keep == KEEP_ANSWER) && PathExists(workPath);
@@ -373,7 +436,22 @@ static void RemoveNamedFolder() {
         HoldProtectedFolders();
 }
 
-static void RemoveEntry(const FileEntry *entry) {
+// A file entry that names a folder is never removed as a file, nor is it the folder entry
+// an empty name makes: the folder stays, and counts as left. A name spelled as a folder's
+// that names nothing is a file not found.
+static void KeepNamedFolder(const FileEntry *entry) {
+    const char *named = entry->spelled ? entry->spelled : workPath;
+    if (PathExists(named))
+        ReportItem(ITEM_LEFT, "file entry names a folder, kept", named);
+    else
+        ReportItem(ITEM_NOTED, "file not found", named);
+}
+
+static void RemoveEntry(DWORD index, const FileEntry *entry) {
+    if (entry->form & FORM_FOLDER_NAME) {
+        KeepNamedFolder(entry);
+        return;
+    }
     if (!entry->name[0]) {
         RemoveNamedFolder();
         return;
@@ -403,14 +481,13 @@ static void RemoveEntry(const FileEntry *entry) {
         RecordFileOutcome(workPath, REACHED_THROUGH_LINK);
         return;
     }
-    // A name that turns out to be a folder's is judged as a folder, never as a file in use.
-    // Only a path that did not open as a file is asked.
-    DWORD attributes = file == INVALID_HANDLE_VALUE ? SysGetAttributes(workPath) : 0;
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        RemoveNamedFolder();
+    // A name that turns out to be a folder's is kept, never judged as a file in use. Only a
+    // path that did not open as a file is asked.
+    if (file == INVALID_HANDLE_VALUE && IsFolder(workPath)) {
+        KeepNamedFolder(entry);
         return;
     }
-    RemoveNamedFile(entry, file);
+    RemoveNamedFile(index, entry, file);
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file); // a file marked for deletion goes now
 }
@@ -420,12 +497,14 @@ void RemoveFiles() {
     HoldProtectedFolders();
     AllowRestartRemoval();
     ReadJournal();
+    PlanSharedReleases();
     for (DWORD k = 0; k < fileEntryCount; k++) {
         // An entry whose path does not fit is passed over; its step still counts, and what
         // it names counts as left.
-        const FileEntry *entry = fileEntries[fileEntryCount - 1 - k];
+        DWORD index = fileEntryCount - 1 - k;
+        const FileEntry *entry = fileEntries[index];
         if (BuildEntryPath(entry)) {
-            RemoveEntry(entry);
+            RemoveEntry(index, entry);
         } else {
             itemCounts[ITEM_LEFT]++;
             if (LogStart("entry skipped, path too long: ")) {
@@ -440,5 +519,6 @@ void RemoveFiles() {
     }
     CloseSharedKey();
     CloseJournal();
+    ReleaseMemory((void **)&plannedCounts);
     ReleaseProtectedFolders();
 }

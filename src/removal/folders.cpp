@@ -116,9 +116,9 @@ void RemoveFolderEntries() {
 
 // Builds in the work path the folder that held the entry's file: deeper than the entry's
 // folder when the name holds backslashes. 0 when there is nothing to remove: the path does
-// not fit, or a bare name has no folder.
+// not fit, or a bare name, spelled without a backslash, has no folder.
 static int BuildHoldingFolder(const FileEntry *entry) {
-    if (!BuildEntryPath(entry))
+    if ((entry->form & FORM_BARE_NAME) || !BuildEntryPath(entry))
         return 0;
     if (entry->name[0] && !CutAtLastBackslash(workPath))
         return 0;

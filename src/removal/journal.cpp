@@ -1,16 +1,23 @@
 // A shared file's count is lowered once per installation, however often the uninstaller
-// runs: the journal beside the uninstaller names every file whose count this uninstaller
-// lowered, one line each, written and flushed before the count is. A later run, after an
-// interruption or to retry what stayed, reads it and lowers none of those again. The
+// runs: the journal beside the uninstaller has a line for every count this uninstaller
+// lowered, the count's name and the value it was lowered to, written and flushed before the
+// count is. A later run, after an interruption or to retry what stayed, reads it and lowers
+// none of those again while the count is still at most that value. A reinstallation raises
+// the count above it, so the line no longer speaks for the installation that stands: an
+// uninstaller run before an upgrade does not keep the next one from lowering the count. The
 // self-removal takes the journal with the uninstaller.
 #include "removal.h"
 #include "../data/data.h"
 
 #define JOURNAL_LIMIT (1024 * 1024) // a longer one is no journal of ours: it is not read
+#define SEPARATOR '|'               // no file name holds it; the value follows the last one
+#define VALUE_TEXT_SIZE 12          // "|4294967295" and the terminator
 
 static const char journalExtension[] = ".released";
 static HANDLE journal = INVALID_HANDLE_VALUE;
 static char *released; // the journal as the run found it, terminated; null without one
+static char *pending;  // lines not yet written, terminated; null when there are none
+static DWORD pendingUsed, pendingRoom;
 
 // The uninstaller's name with the extension ".released" for its own.
 int GetJournalPath(char *buffer) {
@@ -57,20 +64,82 @@ void ReadJournal() {
     CloseFile(file);
 }
 
-int WasReleased(const char *path) {
+// The value after a line's last separator; 0 when the line has none (a line of an older
+// journal, which named no value and is not honoured) or it is no number.
+static int SplitLine(char *line, char **separator, DWORD *value) {
+    *separator = 0;
+    for (char *p = line; *p; p++)
+        if (*p == SEPARATOR)
+            *separator = p;
+    if (!*separator || !(*separator)[1])
+        return 0;
+    DWORD n = 0;
+    for (const char *p = *separator + 1; *p; p++) {
+        DWORD digit = (DWORD)(*p - '0');
+        if (digit > 9 || n > (0xFFFFFFFF - digit) / 10)
+            return 0;
+        n = n * 10 + digit;
+    }
+    *value = n;
+    return 1;
+}
+
+// The journal's last line for the count's name decides: the count this uninstaller lowered
+// it to most recently.
+int WasReleased(const char *name, DWORD count) {
+    int found = 0;
+    DWORD lowered = 0;
     for (char *line = released; line && *line;) {
         char *end = line;
         while (*end && *end != '\r' && *end != '\n')
             end++;
         char kept = *end;
         *end = 0;
-        int same = PathsEqual(line, path);
+        char *separator;
+        DWORD value;
+        if (SplitLine(line, &separator, &value)) {
+            *separator = 0;
+            if (PathsEqual(line, name))
+                found = 1, lowered = value;
+            *separator = SEPARATOR;
+        }
         *end = kept;
-        if (same)
-            return 1;
         line = end + (*end != 0);
     }
-    return 0;
+    return found && count <= lowered;
+}
+
+static int FormatLine(const char *name, DWORD value, char *text) {
+    char digits[VALUE_TEXT_SIZE];
+    DWORD n = 0;
+    do {
+        digits[n++] = (char)('0' + value % 10);
+        value /= 10;
+    } while (value);
+    text[0] = SEPARATOR;
+    for (DWORD i = 0; i < n; i++)
+        text[1 + i] = digits[n - 1 - i];
+    text[1 + n] = 0;
+    return TextLength(name) + 1 + n + 2; // the name, the value, CR LF
+}
+
+// A line waits in memory until WriteReleases; 0 without memory for it.
+int PlanRelease(const char *name, DWORD value) {
+    char text[VALUE_TEXT_SIZE];
+    DWORD length = FormatLine(name, value, text);
+    if (pendingUsed + length + 1 > pendingRoom) {
+        DWORD room = pendingRoom * 2 + length + 1 + 4096;
+        if (!(pending ? ResizeMemory((void **)&pending, room)
+                      : AllocateMemory((void **)&pending, room)))
+            return 0;
+        pendingRoom = room;
+    }
+    pending[pendingUsed] = 0;
+    AppendText(pending + pendingUsed, pendingRoom - pendingUsed, name);
+    AppendText(pending + pendingUsed, pendingRoom - pendingUsed, text);
+    AppendText(pending + pendingUsed, pendingRoom - pendingUsed, "\r\n");
+    pendingUsed += length;
+    return 1;
 }
 
 static void CloseJournalFile() {
@@ -79,22 +148,35 @@ static void CloseJournalFile() {
     journal = INVALID_HANDLE_VALUE;
 }
 
-int RecordRelease(const char *path) {
-    DWORD written, length = TextLength(path);
-    // Opened at the first count of the run, and written at its end from then on.
+// The lines planned so far, in one write and one flush: a power cut after it leaves them
+// all on disk before any of their counts is written. 0 when they could not be written; they
+// are dropped either way.
+int WriteReleases() {
+    DWORD written;
+    int done = 1;
+    if (!pendingUsed)
+        return 1;
+    // Opened at the first write of the run, and written at its end from then on.
     if (journal == INVALID_HANDLE_VALUE) {
         journal = OpenJournal(GENERIC_WRITE, OPEN_ALWAYS);
         if (journal != INVALID_HANDLE_VALUE &&
             SetFilePointer(journal, 0, 0, FILE_END) == INVALID_SET_FILE_POINTER)
             CloseJournalFile();
-        if (journal == INVALID_HANDLE_VALUE)
-            return 0;
+        done = journal != INVALID_HANDLE_VALUE;
     }
-    return WriteFile(journal, path, length, &written, 0) && written == length &&
-           WriteFile(journal, "\r\n", 2, &written, 0) && written == 2 && FlushFileBuffers(journal);
+    done = done && WriteFile(journal, pending, pendingUsed, &written, 0) &&
+           written == pendingUsed && FlushFileBuffers(journal);
+    pendingUsed = 0;
+    return done;
+}
+
+int RecordRelease(const char *name, DWORD value) {
+    return PlanRelease(name, value) && WriteReleases();
 }
 
 void CloseJournal() {
     CloseJournalFile();
     ReleaseMemory((void **)&released);
+    ReleaseMemory((void **)&pending);
+    pendingUsed = pendingRoom = 0;
 }

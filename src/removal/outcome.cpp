@@ -101,7 +101,7 @@ static void JudgeFolder(const char *path) {
 void CountFoldersLeft() {
     for (DWORD i = 0; i < fileEntryCount; i++) {
         const FileEntry *entry = fileEntries[i];
-        if (!entry->name[0] && BuildEntryPath(entry))
+        if (!entry->name[0] && !(entry->form & FORM_FOLDER_NAME) && BuildEntryPath(entry))
             JudgeFolder(workPath);
     }
     char folder[PATH_SIZE];

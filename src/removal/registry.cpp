@@ -79,6 +79,14 @@ static int IsPredefinedRoot(DWORD root) {
     return root >= 0x80000000 && root <= 0x80000006 && root != 0x80000004; // not HKPD
 }
 
+#define DYN_DATA_ROOT 0x80000006 // HKEY_DYN_DATA: the 95/98/Me family's alone
+
+// A root this family does not have names nothing here: what the entry names stays, as the
+// block asked for it.
+static int IsRootOfThisFamily(DWORD root) {
+    return !(isNT && root == DYN_DATA_ROOT);
+}
+
 // Something that the registry refuses to show, rather than reports missing, is there; so
 // is what a name this system cannot spell names, since it was never tried.
 static int IsThere(LONG result) {
@@ -150,6 +158,9 @@ void RemoveRegistryEntries() {
             char *separator = FindValueSeparator(path);
             if (!IsPredefinedRoot(entry->root))
                 ReportKey(ITEM_LEFT, "entry skipped, root not a predefined key", 0, entry->root,
+                          path);
+            else if (!IsRootOfThisFamily(entry->root))
+                ReportKey(ITEM_LEFT, "entry skipped, root not on this system", 0, entry->root,
                           path);
             else if (separator)
                 DeleteEntryValue(entry, root, path, separator);

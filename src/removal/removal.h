@@ -54,8 +54,10 @@ int IsScheduledAtRestart(const char *path);
 // The journal of shared counts this uninstaller has lowered, kept beside it.
 int GetJournalPath(char *buffer); // PATH_SIZE bytes
 void ReadJournal();
-int WasReleased(const char *path);
-int RecordRelease(const char *path); // written and flushed; 0 when it could not be
+int WasReleased(const char *name, DWORD count); // as the run found the journal
+int PlanRelease(const char *name, DWORD value);  // a line for the next WriteReleases
+int WriteReleases();                            // one write, one flush; 0 when it failed
+int RecordRelease(const char *name, DWORD value); // planned and written at once
 void CloseJournal();
 
 // Folder tokens at the start of entry paths: TOKEN_REPLACED when the one a path holds was

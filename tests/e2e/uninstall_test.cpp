@@ -505,10 +505,10 @@ TEST_F(Sample, Bare) {
     EXPECT_EQ(expectedBoxes, BoxTexts(run));
 
     Snapshot expected = Removed(before, Shared::Yes, ReadOnly::YesThenNo);
-    // The uninstaller stays, and with it the record of the counts it lowered: a second run
-    // lowers neither again.
-    expected.Set(Journal(), TextFileDescription(shared_ + "\\vshared2.dll\r\n" + shared_ +
-                                                "\\vshared1.dll\r\n"));
+    // The uninstaller stays, and with it the record of the counts it lowered and the values
+    // it left: a second run lowers neither again while they stay so.
+    expected.Set(Journal(), TextFileDescription(shared_ + "\\vshared2.dll|2\r\n" + shared_ +
+                                                "\\vshared1.dll|0\r\n"));
     std::string differences = Compare(expected, Snapshot::Take(SampleScope()));
     EXPECT_EQ("", differences) << "the machine after the run differs:\n" << differences;
     EXPECT_FALSE(FileExists(record_)) << "a bare run opens no document";

@@ -9,140 +9,11 @@
 #include <sstream>
 #include <thread>
 
-#include "support.h"
+#include "unattended.h"
 
-using namespace testing_support;
+using namespace unattended;
 
 namespace {
-
-const char kSharedKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
-
-std::vector<std::string> Texts() {
-    std::vector<std::string> texts = {"Sample Uninstall",
-                                      "Remove Sample?",
-                                      "Sample was removed.",
-                                      "Yes",
-                                      "Yes to all",
-                                      "No",
-                                      "No to all",
-                                      "Out of memory: %s",
-                                      "Cannot read %s",
-                                      "Read-only: %s",
-                                      "Shared: %s",
-                                      "Removing files",
-                                      "Removing folders",
-                                      "Removing program folders",
-                                      "Removing registry entries",
-                                      "Files in use"};
-    return texts;
-}
-
-std::string TempFolder() {
-    char path[MAX_PATH];
-    DWORD n = GetTempPathA(MAX_PATH, path);
-    std::string folder(path, n);
-    if (!folder.empty() && folder.back() != '\\')
-        folder += '\\';
-    return folder;
-}
-
-const char kByteOrderMark[] = "\xEF\xBB\xBF";
-
-// The log's lines without their CR LF, after the byte order mark the log begins with; a last
-// line without one is kept as it is.
-std::vector<std::string> Lines(const std::string &log) {
-    std::vector<std::string> lines;
-    size_t start = log.rfind(kByteOrderMark, 0) == 0 ? 3 : 0;
-    while (start < log.size()) {
-        size_t end = log.find("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(log.substr(start));
-            break;
-        }
-        lines.push_back(log.substr(start, end - start));
-        start = end + 2;
-    }
-    return lines;
-}
-
-bool KeyExists(HKEY root, const std::string &key) {
-    HKEY opened;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(opened);
-    return true;
-}
-
-class Unattended : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        name_ = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        root_ = ScratchFolder(name_);
-        app_ = root_ + "\\app";
-        common_ = root_ + "\\common";
-        CreateDirectoryA(app_.c_str(), nullptr);
-        CreateDirectoryA(common_.c_str(), nullptr);
-        // The uninstaller runs as this program's family: Wine picks it by the file name,
-        // which also names the log.
-        base_ = name_ + "-" + (Family().empty() ? "any" : Family());
-        exe_ = app_ + "\\" + base_ + ".exe";
-        if (!Family().empty()) {
-            EXPECT_TRUE(SetFamilyOf(base_ + ".exe", Family()));
-        }
-        RemoveLogs();
-        keys_ = "Software\\VanishTests\\" + ProgramName() + "\\" + name_;
-        RemoveKeyTree(HKEY_CURRENT_USER, keys_);
-    }
-    void TearDown() override {
-        RemoveKeyTree(HKEY_CURRENT_USER, keys_);
-        Release();
-        for (const std::string &name : sharedValues_)
-            DeleteValue(HKEY_LOCAL_MACHINE, kSharedKey, name);
-        RemoveLogs();
-    }
-    std::string LogPath(int n) const {
-        return TempFolder() + base_ + (n ? "." + std::to_string(n) : std::string()) + ".log";
-    }
-    void RemoveLogs() const {
-        for (int n = 0; n < 4; n++)
-            DeleteFileA(LogPath(n).c_str());
-    }
-    void Hold(const std::string &path) {
-        held_ = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(held_, INVALID_HANDLE_VALUE);
-    }
-    void Release() {
-        if (held_ != INVALID_HANDLE_VALUE)
-            CloseHandle(held_);
-        held_ = INVALID_HANDLE_VALUE;
-    }
-    void Shared(const std::string &path, DWORD count) {
-        sharedValues_.push_back(path);
-        ASSERT_TRUE(WriteValue(HKEY_LOCAL_MACHINE, kSharedKey, path, DwordValue(count)));
-    }
-    Value SharedCount(const std::string &path) {
-        return ReadValue(HKEY_LOCAL_MACHINE, kSharedKey, path);
-    }
-
-    // The application's registry entries: a key with a subkey, and a value of another key.
-    void AddRegistry(pack::Block *block) {
-        ASSERT_TRUE(
-            WriteValue(HKEY_CURRENT_USER, keys_ + "\\App\\Window", "Width", DwordValue(640)));
-        ASSERT_TRUE(WriteValue(HKEY_CURRENT_USER, keys_ + "\\Common", "Version", TextValue("1.0")));
-        ASSERT_TRUE(WriteValue(HKEY_CURRENT_USER, keys_ + "\\Common", "Other", TextValue("2")));
-        block->registry.push_back({0x80000001, keys_ + "\\App"});
-        block->registry.push_back({0x80000001, keys_ + "\\Common\\\\Version"});
-    }
-    void ExpectRegistryGone() {
-        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, keys_ + "\\App"));
-        EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, keys_ + "\\Common", "Version").present);
-        EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, keys_ + "\\Common", "Other").present);
-    }
-
-    std::string name_, root_, app_, common_, base_, exe_, keys_;
-    std::vector<std::string> sharedValues_;
-    HANDLE held_ = INVALID_HANDLE_VALUE;
-};
 
 // The application of the silent runs: a shared file at count 1, a read-only file, a file
 // that may be held open, a data folder that may hold a user's file, and the install folder
@@ -418,14 +289,6 @@ TEST_F(Unattended, EveryPathMeansOnePlace) {
 class LogFile : public Unattended {};
 
 // Ends the process that shows a box, as a crash or a user ending it would: exit code 42.
-void KillOwnerOf(HWND box) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(box, &pid);
-    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
-    TerminateProcess(process, 42);
-    CloseHandle(process);
-}
-
 // A run that removes files and folders, leaves a file in use and answers two shared
 // questions: every line, and the machine afterwards.
 TEST_F(LogFile, MatchesTheMachineLineForLine) {
@@ -666,10 +529,6 @@ TEST_F(LogFile, ProgramDocumentAndSelfRemovalAreLogged) {
 const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
 const char kPending[] = "PendingFileRenameOperations";
 
-bool NTFamily() {
-    return !(GetVersion() & 0x80000000);
-}
-
 std::string WininitPath() {
     char windows[MAX_PATH] = "";
     GetWindowsDirectoryA(windows, MAX_PATH);
@@ -745,21 +604,6 @@ class PendingSaved {
 
 HANDLE HoldOpen(const std::string &path) {
     return CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-}
-
-// The log has the line, its subject written with or without a final backslash.
-bool LogHas(const std::vector<std::string> &lines, const std::string &line) {
-    for (const std::string &logged : lines)
-        if (logged == line || logged == line + "\\")
-            return true;
-    return false;
-}
-
-std::string Joined(const std::vector<std::string> &lines) {
-    std::string text;
-    for (const std::string &line : lines)
-        text += "\n  " + line;
-    return text;
 }
 
 // A file in use at its deletion goes at the next restart when the block allows it, and so
@@ -908,12 +752,14 @@ TEST_F(Unattended, ExitCodesTellTheTruth) {
         const char *switches;
         DWORD exitCode;
         const char *logged; // a line of the log, with its subject appended
-        int subject;        // 0 data, 1 the install folder, 2 sub, 3 the shared file, 4 none
+        int subject; // 0 data, 1 the install folder, 2 sub, 3 the shared file, 4 none, 5 sub\.
     } rows[] = {
         {"a user's file keeps its folder, rightly", "/S /X /L", 0, "folder kept, not empty: ", 0},
         {"bare: nothing removes the install folder", "/S /X /L", 1, "folder still there: ", 1},
-        {"a name that ends in \\. names a folder", "/S /X /L", 0, "folder removed: ", 2},
-        {"a name that is a folder's names a folder", "/S /X /L", 0, "folder removed: ", 2},
+        {"a name that ends in \\. names a folder, kept", "/S /X /L", 1,
+         "file entry names a folder, kept: ", 5},
+        {"a name that is a folder's names a folder, kept", "/S /X /L", 1,
+         "file entry names a folder, kept: ", 2},
         {"an entry the loader drops counts as left", "/S /X /L", 1,
          "entry skipped, a text too long or holding a zero byte", 4},
         {"an empty shared question removes the file", "/S /X /L", 0, "file deleted: ", 3},
@@ -948,12 +794,16 @@ TEST_F(Unattended, ExitCodesTellTheTruth) {
         RunResult run = RunAndAnswer(exe_, row.switches, {}, 30000, Action::Press(IDOK));
         ASSERT_TRUE(run.finished);
         EXPECT_EQ(row.exitCode, run.exitCode);
-        const std::string subjects[] = {data, app_, sub, shared, ""};
+        const std::string subjects[] = {data, app_, sub, shared, "", sub + "\\."};
         std::vector<std::string> lines = Lines(ReadFileText(LogPath(0)));
         EXPECT_TRUE(LogHas(lines, row.logged + subjects[row.subject])) << Joined(lines);
         if (i == 2 || i == 3) {
             for (const std::string &line : lines)
                 EXPECT_EQ(std::string::npos, line.find("in use")) << line;
+        }
+        if (i == 3) {
+            EXPECT_TRUE(FileExists(sub)) << "phase 3 walks from the folder that holds it";
+            RemoveDirectoryA(sub.c_str());
         }
         if (i == 5) {
             EXPECT_FALSE(SharedCount(shared).present) << "its count goes with it";

@@ -136,9 +136,11 @@ TEST_F(FilePhase, InUseTest) {
 TEST_F(FilePhase, AnyFileInUseLooksAtMarkedFilesOnly) {
     std::string free = File("free.txt");
     std::string held = File("held.txt");
+    std::string own = File("uninstall.exe"); // the program state's own module name
     CreateDirectoryA((folder_ + "\\sub").c_str(), nullptr);
-    Holder lock(held, GENERIC_READ, 0);
+    Holder lock(held, GENERIC_READ, 0), running(own, GENERIC_READ, 0);
     ASSERT_TRUE(lock.held());
+    ASSERT_TRUE(running.held());
     static const struct {
         const char *name;
         std::vector<Entry> entries;
@@ -150,7 +152,10 @@ TEST_F(FilePhase, AnyFileInUseLooksAtMarkedFilesOnly) {
          {{".", "free.txt", FILE_CHECKINUSE}, {".", "held.txt", FILE_SHARED | FILE_CHECKINUSE}},
          1},
         {"marked folder entry", {{".\\sub", "", FILE_CHECKINUSE}}, 0},
-        {"marked name of a folder", {{".", "sub", FILE_CHECKINUSE}}, 1},
+        // Neither can ever be free: a folder is no file in use, and the uninstaller's own
+        // file is held by the run itself and taken by its self-removal.
+        {"marked name of a folder", {{".", "sub", FILE_CHECKINUSE}}, 0},
+        {"the uninstaller's own file", {{".", "uninstall.exe", FILE_CHECKINUSE}}, 0},
         {"absolute folder", {{folder_, "held.txt", FILE_CHECKINUSE}}, 1},
         {"path too long", {{folder_, std::string(300, 'h'), FILE_CHECKINUSE}}, 0},
     };

@@ -627,7 +627,9 @@ TEST_F(FolderPhases, EntriesMadeFullOnceBeforeThePhases) {
         FolderRow made;
     } folders[] = {
         {{0, "data\\..\\data2", "f"}, {0, Path("data2"), "f"}},
-        {{2, shortFolder + "\\", ""}, {2, longFolder, ""}},
+        // A trailing backslash stays: the walk spends its first level on it.
+        {{2, shortFolder + "\\", ""}, {2, longFolder + "\\", ""}},
+        {{1, shortFolder + "/", ""}, {1, longFolder, ""}},
         {{0, "", "f"}, {0, "", "f"}},
         {{1, "\\??\\" + folder_, ""}, {0, "", ""}},
     };
@@ -661,6 +663,44 @@ TEST_F(FolderPhases, EntriesMadeFullOnceBeforeThePhases) {
         EXPECT_EQ(madeFolders[i].folder, folderEntries[i]->folder);
         EXPECT_EQ(madeFolders[i].file, folderEntries[i]->file);
         EXPECT_EQ(madeFolders[i].levels, folderEntries[i]->levels);
+    }
+}
+
+// Made full, a file entry still knows how the block spelled it: the path itself where it
+// differs (a shared file's count is named so), a bare name that gives phase 3 no folder, and
+// a name that names a folder, which phase 1 keeps and phase 3 walks from where it stands.
+TEST_F(FolderPhases, FileEntriesKeepTheirSpelling) {
+    Make("Long Folder Name");
+    Make("sub");
+    std::string longFolder = Path("Long Folder Name"), shortFolder = ShortForm(longFolder);
+    ASSERT_FALSE(shortFolder.empty());
+    ASSERT_TRUE(SetCurrentDirectoryA(folder_.c_str()));
+    const struct {
+        Entry given;
+        std::string folder, name, spelled; // spelled: empty when it is the full path
+        BYTE form;
+    } rows[] = {
+        {{folder_, "a.dll"}, folder_, "a.dll", "", 0},
+        {{shortFolder, "a.dll"}, longFolder, "a.dll", shortFolder + "\\a.dll", 0},
+        {{folder_ + "/x/..", "a.dll"}, folder_, "a.dll", folder_ + "/x/..\\a.dll", 0},
+        {{"", "bare.txt"}, folder_, "bare.txt", "bare.txt", FORM_BARE_NAME},
+        {{"", "sub/bare.txt"}, Path("sub"), "bare.txt", "sub/bare.txt", FORM_BARE_NAME},
+        {{folder_, "sub\\"}, Path("sub"), "", folder_ + "\\sub\\", FORM_FOLDER_NAME},
+        {{folder_, "sub\\.."}, Path("sub"), "", folder_ + "\\sub\\..", FORM_FOLDER_NAME},
+        {{folder_, ""}, folder_, "", "", 0},
+    };
+    std::vector<Entry> given;
+    for (const auto &row : rows)
+        given.push_back(row.given);
+    LoadedEntries loaded(given, {});
+    MakeEntryPathsFull();
+    ASSERT_EQ(sizeof rows / sizeof rows[0], fileEntryCount);
+    for (size_t i = 0; i < fileEntryCount; i++) {
+        SCOPED_TRACE(rows[i].given.folder + " | " + rows[i].given.name);
+        EXPECT_EQ(rows[i].folder, fileEntries[i]->folder);
+        EXPECT_EQ(rows[i].name, fileEntries[i]->name);
+        EXPECT_EQ(rows[i].spelled, fileEntries[i]->spelled ? fileEntries[i]->spelled : "");
+        EXPECT_EQ(rows[i].form, fileEntries[i]->form);
     }
 }
 

@@ -49,7 +49,8 @@ ProgramState::ProgramState(const std::string &folder) {
     workPath = work_;
     installFolder = install_;
     FillBytes(module_, 0, PATH_SIZE);
-    lstrcpynA(module_, (folder + "\\uninstall.exe").c_str(), PATH_SIZE);
+    std::string separator = !folder.empty() && folder.back() == '\\' ? "" : "\\";
+    lstrcpynA(module_, (folder + separator + "uninstall.exe").c_str(), PATH_SIZE);
     modulePath = module_;
     readOnlyAnswer = -1;
     progressTotal = 0;
@@ -79,7 +80,7 @@ void ProgramState::SetEntries(const std::vector<Entry> &entries) {
     stored_.clear();
     pointers_.clear();
     for (Entry &entry : entries_)
-        stored_.push_back({&entry.folder[0], &entry.name[0], entry.flags});
+        stored_.push_back({&entry.folder[0], &entry.name[0], entry.flags, 0, nullptr});
     for (FileEntry &entry : stored_)
         pointers_.push_back(&entry);
     fileEntries = pointers_.data();

@@ -175,7 +175,15 @@ AsOrdinaryUser::~AsOrdinaryUser() {
 RunResult RunAndAnswer(const std::string &program, const std::string &arguments,
                        std::vector<Action> script, DWORD timeoutMs, Action fallback,
                        std::function<void(HWND, const Box &)> onBox) {
+    return RunAndAnswerIn("", program, arguments, std::move(script), timeoutMs, fallback,
+                          std::move(onBox));
+}
+
+RunResult RunAndAnswerIn(const std::string &folder, const std::string &program,
+                         const std::string &arguments, std::vector<Action> script, DWORD timeoutMs,
+                         Action fallback, std::function<void(HWND, const Box &)> onBox) {
     RunResult result;
+    const char *current = folder.empty() ? nullptr : folder.c_str();
     std::string commandLine = "\"" + program + "\"";
     if (!arguments.empty())
         commandLine += " " + arguments;
@@ -185,9 +193,9 @@ RunResult RunAndAnswer(const std::string &program, const std::string &arguments,
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     if (startToken ? !CreateProcessAsUserA(startToken, nullptr, line.data(), nullptr, nullptr,
-                                           FALSE, 0, nullptr, nullptr, &startup, &process)
+                                           FALSE, 0, nullptr, current, &startup, &process)
                    : !CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                     nullptr, &startup, &process))
+                                     current, &startup, &process))
         return result;
     result.started = true;
     BoxWatcher watcher(process.dwProcessId, std::move(script), fallback, std::move(onBox));

@@ -155,6 +155,11 @@ RunResult RunAndAnswer(const std::string &program, const std::string &arguments,
                        std::vector<Action> script, DWORD timeoutMs = 30000,
                        Action fallback = Action::Press(IDCANCEL),
                        std::function<void(HWND, const Box &)> onBox = nullptr);
+// The same, with the program's current directory set to folder (empty: this process's).
+RunResult RunAndAnswerIn(const std::string &folder, const std::string &program,
+                         const std::string &arguments, std::vector<Action> script,
+                         DWORD timeoutMs = 30000, Action fallback = Action::Press(IDCANCEL),
+                         std::function<void(HWND, const Box &)> onBox = nullptr);
 
 // While one lives, RunAndAnswer starts programs with the limited token linked to this
 // process's own, as a user's ordinary programs have it: Wine gives every program an
