@@ -19,9 +19,13 @@ static char *FindText(char *text, const char *part) {
     return 0;
 }
 
+static int IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
 static int HoldsSpace(const char *text) {
     for (; *text; text++)
-        if (*text == ' ' || *text == '\t')
+        if (IsBlank(*text))
             return 1;
     return 0;
 }
@@ -33,39 +37,70 @@ static int HoldsQuote(const char *text) {
     return 0;
 }
 
-// Whether text starts with ".exe", in any case, that ends a word.
+// Whether text starts with an extension of a program the system runs when it is named, in
+// any case, that ends a word.
 static int EndsProgramName(const char *text) {
-    static const char extension[] = ".exe";
-    for (DWORD i = 0; i < 4; i++)
-        if ((text[i] | 0x20) != extension[i])
-            return 0;
-    return text[4] == 0 || text[4] == ' ' || text[4] == '\t';
+    static const char extensions[] = ".exe.com.bat.cmd";
+    for (const char *extension = extensions; *extension; extension += 4) {
+        DWORD i = 0; // a mismatch stops the comparison at the text's terminator at the latest
+        while (i < 4 && (text[i] | 0x20) == extension[i])
+            i++;
+        if (i == 4)
+            return !text[4] || IsBlank(text[4]);
+    }
+    return 0;
 }
 
-// A registered command that does not quote its program is quoted here, up to the first
-// ".exe" that ends a word: left unquoted, "C:\Program Files\X\x.exe" lets the system try
-// "C:\Program.exe" first. A command whose program part cannot be told (no such ".exe", or
-// an opening quote never closed) is refused with 0: guessing would be that same search.
+// The end of an unquoted command's program part: just after the first program extension
+// that ends a word (named set), or else the end of the last word before the first that
+// starts an argument (a switch, a quoted text or a placeholder).
+static DWORD ProgramPartEnd(const char *command, int *named) {
+    for (DWORD i = 0; command[i]; i++)
+        if (EndsProgramName(command + i)) {
+            *named = 1;
+            return i + 4;
+        }
+    *named = 0;
+    DWORD end = 0;
+    for (DWORD i = 0; command[i];) {
+        char c = command[i];
+        if (i && (c == '/' || c == '-' || c == '"' || c == '%'))
+            break;
+        while (command[i] && !IsBlank(command[i]))
+            i++;
+        end = i;
+        while (IsBlank(command[i]))
+            i++;
+    }
+    return end;
+}
+
+// The system reads an unquoted "C:\Program Files\X\x.exe" as "C:\Program.exe" first, so a
+// registered command's program part that holds a blank is quoted here, up to its program
+// extension. A program part that holds a blank but no such extension is refused with 0:
+// nobody can tell where its name ends, and guessing would be that same search. So is an
+// opening quote never closed. A program part without a blank runs as it stands.
 static int QuoteProgram(char *command, DWORD size) {
     if (command[0] == '"')
         return FindText(command + 1, "\"") != 0;
-    DWORD length = TextLength(command);
-    for (DWORD end = 0; command[end]; end++) {
-        if (!EndsProgramName(command + end))
-            continue;
-        end += 4;
-        if (length + 3 > size)
-            return 0;
-        // Two quotes go in: everything after the name moves by two, the name by one.
-        for (DWORD i = length + 1; i-- > end;)
-            command[i + 2] = command[i];
-        command[end + 1] = '"';
-        for (DWORD i = end; i-- > 0;)
-            command[i + 1] = command[i];
-        command[0] = '"';
+    int named;
+    DWORD end = ProgramPartEnd(command, &named);
+    DWORD i = 0;
+    while (i < end && !IsBlank(command[i]))
+        i++;
+    if (i == end)
         return 1;
-    }
-    return 0;
+    DWORD length = TextLength(command);
+    if (!named || length + 3 > size)
+        return 0;
+    // Two quotes go in: everything after the name moves by two, the name by one.
+    for (i = length + 1; i-- > end;)
+        command[i + 2] = command[i];
+    command[end + 1] = '"';
+    for (i = end; i-- > 0;)
+        command[i + 1] = command[i];
+    command[0] = '"';
+    return 1;
 }
 
 // Waits on the process itself: its exit code alone cannot tell a running program from one

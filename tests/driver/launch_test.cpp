@@ -172,13 +172,17 @@ TEST_F(RunProgramTest, ArgumentsTooLongAreNotCut) {
 
 // The recorder's name holds a space. A decoy sits where the system looks first for an
 // unquoted "...\record er.exe ...": "...\record.exe". What it runs leaves a mark in the
-// temporary folder, which is the test's own folder here.
+// temporary folder, which is the test's own folder here. The same recorder also sits at a
+// name without a space ("recorder.exe") and at one with another program extension
+// ("record er.com": the system runs a program by its contents, whatever its extension).
 class OpenDocumentTest : public ::testing::Test {
   protected:
     void SetUp() override {
         folder_ = ScratchFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
         recorder_ = folder_ + "\\record er.exe";
-        ASSERT_TRUE(CopyFileA(Fixture("recorder").c_str(), recorder_.c_str(), FALSE));
+        for (const std::string &copy :
+             {recorder_, folder_ + "\\recorder.exe", folder_ + "\\record er.com"})
+            ASSERT_TRUE(CopyFileA(Fixture("recorder").c_str(), copy.c_str(), FALSE));
         ASSERT_TRUE(
             CopyFileA(Fixture("samplecleanup").c_str(), (folder_ + "\\record.exe").c_str(), FALSE));
         record_ = folder_ + "\\record.txt";
@@ -244,12 +248,22 @@ TEST_F(OpenDocumentTest, FallsBackToTheHtmCommand) {
         {"bare placeholder and switches", start + " %1 /new", plain, start + "  " + plain},
         {"no placeholder", start, plain, start + " " + plain},
         {"target with spaces", start + " \"%1\"", spaced, start + "  \"" + spaced + "\""},
-        // An unquoted program is quoted up to the first ".exe" that ends a word.
+        // An unquoted program with a blank is quoted up to the first program extension
+        // that ends a word.
         {"unquoted program with a space", recorder_ + " " + record_ + " %1", plain,
          "\"" + recorder_ + "\" " + record_ + "  " + plain},
         {"unquoted program, extension in capitals, no placeholder",
          folder_ + "\\record er.EXE " + record_, plain,
          "\"" + folder_ + "\\record er.EXE\" " + record_ + " " + plain},
+        {"unquoted program with a space, another program extension",
+         folder_ + "\\record er.COM " + record_ + " %1", plain,
+         "\"" + folder_ + "\\record er.COM\" " + record_ + "  " + plain},
+        // A program part without a blank runs as it stands, with or without an extension;
+        // the target is then the recorder's record.
+        {"program part without a blank or an extension", folder_ + "\\recorder %1", record_,
+         folder_ + "\\recorder  " + record_},
+        {"program part without a blank, then a switch", folder_ + "\\recorder /new \"%1\"", record_,
+         folder_ + "\\recorder /new  " + record_},
     };
     removal_tests::RootRedirect classes(HKEY_CLASSES_ROOT);
     ASSERT_TRUE(classes.active());
@@ -272,10 +286,12 @@ TEST_F(OpenDocumentTest, FallbackGivesUpSilently) {
     OpenDocument(target.c_str(), ".htm"); // no ".htm" at all
     ASSERT_TRUE(classes.Write(".htm", "", REG_SZ, "VanishTests.Page"));
     OpenDocument(target.c_str(), ".htm"); // no command
-    // A program that cannot be told apart from its arguments: unquoted without ".exe", where
-    // the system would try "...\record.exe" first, or an opening quote never closed.
+    // A program that cannot be told apart from its arguments: a program part that holds a
+    // blank but no program extension, where the system would try "...\record.exe" first,
+    // or an opening quote never closed.
     for (const std::string &command :
-         {folder_ + "\\record er " + record_ + " %1", "\"" + recorder_ + " " + record_ + " %1"}) {
+         {folder_ + "\\record er " + record_ + " %1", folder_ + "\\record er /new %1",
+          "\"" + recorder_ + " " + record_ + " %1"}) {
         ASSERT_TRUE(classes.Write("VanishTests.Page\\shell\\open\\command", "", REG_SZ, command));
         OpenDocument(target.c_str(), ".htm");
     }
