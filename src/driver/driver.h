@@ -16,8 +16,14 @@ void CloseMainWindow();
 
 int RunProgram(const char *path, const char *arguments, int wait);
 void OpenDocument(const char *target, const char *extension);
-int IsRaisedToken(HANDLE token);
-int RunsWithRaisedRights(); // this process's token; the closing document is not opened
+// What the programs this process starts may do, by its token: the closing document follows.
+enum { RIGHTS_USER, RIGHTS_ELEVATED, RIGHTS_SYSTEM };
+int TokenRights(HANDLE token);
+int RightsOfThisRun();
+// The closing document of an elevated run, opened by the desktop shell's own process as
+// the signed-in user: DESKTOP_OPENED, or why not.
+enum { DESKTOP_OPENED, DESKTOP_NO_SHELL, DESKTOP_REFUSED };
+int OpenThroughDesktopShell(const char *target);
 LONG ReadDefaultValue(HKEY root, const char *subkey, char *buffer);
 void ScheduleSelfRemoval();
 HANDLE CreateTempBatchFile(char *buffer);

@@ -205,44 +205,49 @@ typedef BOOL(WINAPI *GetTokenInformationProc)(HANDLE, int, void *, DWORD, DWORD 
 #define TOKEN_USER_CLASS 1       // TokenUser: the account's SID
 #define TOKEN_ELEVATION_CLASS 20 // TokenElevation: Vista and later
 
-// Whether a program this process starts would get rights that the desktop user's own
-// programs lack: an elevated token (Vista and later), or an account of the system itself
-// (LocalSystem, LocalService, NetworkService: S-1-5-18 to S-1-5-20), which a deployment
-// tool may use on any NT version. Before Vista a user's programs all run with the same
-// rights, so an administrator's token counts as the user's own. A token that cannot be
-// read counts as raised: in doubt nothing is started. The token functions exist on the NT
-// family only: looked up, never imported.
-int IsRaisedToken(HANDLE token) {
+// What a program this process starts would be allowed: RIGHTS_ELEVATED for an elevated
+// token (Vista and later), whose programs get rights the desktop user's own programs lack;
+// RIGHTS_SYSTEM for an account of the system itself (LocalSystem, LocalService,
+// NetworkService: S-1-5-18 to S-1-5-20), which a deployment tool may use on any NT
+// version; RIGHTS_USER otherwise. Before Vista a user's programs all run with the same
+// rights, so an administrator's token counts as the user's own (there the elevation cannot
+// be asked). A token that cannot be read counts as elevated: in doubt the document goes
+// only through the desktop shell, never with this process's rights. The token functions
+// exist on the NT family only: looked up, never imported.
+int TokenRights(HANDLE token) {
     GetTokenInformationProc query = (GetTokenInformationProc)(void (*)())FindSystemFunction(
         "advapi32.dll", "GetTokenInformation");
     DWORD words[32]; // a TOKEN_USER and its SID; a SID has at most 15 sub-authorities
     DWORD size;
-    if (!query || (query(token, TOKEN_ELEVATION_CLASS, words, sizeof(DWORD), &size) && words[0]) ||
-        !query(token, TOKEN_USER_CLASS, words, sizeof words, &size))
-        return 1;
+    if (!query || !query(token, TOKEN_USER_CLASS, words, sizeof words, &size))
+        return RIGHTS_ELEVATED;
     // Revision 1, one sub-authority, the NT authority (0, 0, 0, 0, 0, 5), then the account.
     static const BYTE systemAccount[8] = {1, 1, 0, 0, 0, 0, 0, 5};
     const BYTE *sid = (const BYTE *)(ULONG_PTR)words[0];
-    for (DWORD i = 0; i < sizeof systemAccount; i++)
-        if (sid[i] != systemAccount[i])
-            return 0;
+    DWORD i = 0;
+    while (i < sizeof systemAccount && sid[i] == systemAccount[i])
+        i++;
     DWORD account = *(const DWORD *)(sid + 8);
-    return account >= 18 && account <= 20;
+    if (i == sizeof systemAccount && account >= 18 && account <= 20)
+        return RIGHTS_SYSTEM;
+    if (query(token, TOKEN_ELEVATION_CLASS, words, sizeof(DWORD), &size) && words[0])
+        return RIGHTS_ELEVATED;
+    return RIGHTS_USER;
 }
 
 // 95/98/Me have no accounts to keep apart: every program has every right.
-int RunsWithRaisedRights() {
+int RightsOfThisRun() {
     if (!isNT)
-        return 0;
+        return RIGHTS_USER;
     OpenProcessTokenProc open =
         (OpenProcessTokenProc)(void (*)())FindSystemFunction("advapi32.dll", "OpenProcessToken");
     HANDLE token;
     // (HANDLE)-1 is the handle GetCurrentProcess gives, saving an import.
     if (!open || !open((HANDLE)-1, TOKEN_QUERY, &token))
-        return 1;
-    int raised = IsRaisedToken(token);
+        return RIGHTS_ELEVATED;
+    int rights = TokenRights(token);
     CloseHandle(token);
-    return raised;
+    return rights;
 }
 
 void OpenDocument(const char *target, const char *extension) {

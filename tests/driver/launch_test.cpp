@@ -305,11 +305,12 @@ TEST_F(OpenDocumentTest, FallbackGivesUpSilently) {
     EXPECT_EQ(start + " " + target, Recorded()) << "only the last command ran";
 }
 
-// The closing document's decision on a token: an elevated one is raised, the limited one
-// linked to it is not, and one that cannot be read counts as raised. Wine gives this
-// process an elevated token with a limited one linked to it, as "Run as administrator"
-// does. The process's own decision follows its token on the NT family; 95/98/Me have none.
-TEST(RaisedRightsTest, ElevatedAndUnreadableTokensAreRaised) {
+// The closing document's decision on a token: an elevated one is elevated, the limited one
+// linked to it is the user's own, and one that cannot be read counts as elevated (the
+// document then goes only through the desktop shell). Wine gives this process an elevated
+// token with a limited one linked to it, as "Run as administrator" does. The process's own
+// decision follows its token on the NT family; 95/98/Me have none.
+TEST(RightsTest, TokensAreSortedByWhatTheirProgramsMayDo) {
     const TOKEN_INFORMATION_CLASS elevationType = (TOKEN_INFORMATION_CLASS)18;
     const TOKEN_INFORMATION_CLASS linkedToken = (TOKEN_INFORMATION_CLASS)19;
     const DWORD elevationFull = 2;
@@ -326,22 +327,22 @@ TEST(RaisedRightsTest, ElevatedAndUnreadableTokensAreRaised) {
     struct Case {
         const char *name;
         HANDLE token;
-        int raised;
+        int rights;
     } cases[] = {
-        {"elevated", own, 1},
-        {"limited", linked, 0},
-        {"opened without the right to query it", unreadable, 1},
-        {"no token", nullptr, 1},
+        {"elevated", own, RIGHTS_ELEVATED},
+        {"limited", linked, RIGHTS_USER},
+        {"opened without the right to query it", unreadable, RIGHTS_ELEVATED},
+        {"no token", nullptr, RIGHTS_ELEVATED},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.raised, IsRaisedToken(c.token));
+        EXPECT_EQ(c.rights, TokenRights(c.token));
     }
     int family = isNT;
     isNT = 1;
-    EXPECT_EQ(1, RunsWithRaisedRights());
+    EXPECT_EQ(RIGHTS_ELEVATED, RightsOfThisRun());
     isNT = 0;
-    EXPECT_EQ(0, RunsWithRaisedRights());
+    EXPECT_EQ(RIGHTS_USER, RightsOfThisRun());
     isNT = family;
     for (HANDLE token : {own, linked, unreadable})
         CloseHandle(token);
