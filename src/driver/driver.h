@@ -13,6 +13,13 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 ATOM RegisterMainWindowClass();
 int CreateMainWindow();
 void CloseMainWindow();
+extern const char mainWindowClass[];
+
+// Copies of one uninstaller: the running one marks its main window, a second one started by
+// the user brings the running one's box or dialog to the front.
+void MarkMainWindow(HWND window);
+void UnmarkMainWindow(HWND window);
+void ShowRunningCopy();
 
 int RunProgram(const char *path, const char *arguments, int wait);
 void OpenDocument(const char *target, const char *extension);

@@ -184,6 +184,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
     if (logMode && OpenRemovalLog())
         LogStartOfRun(&version);
     if (IsAlreadyRunning(version.dwMajorVersion)) {
+        // A user who starts it again is looking for it; a silent or quiet caller is not.
+        if (!quietMode)
+            ShowRunningCopy();
         ReportItem(ITEM_NOTED, "nothing done, this uninstaller runs already", modulePath);
         return EndRun(EXIT_ALREADY_RUNNING);
     }
