@@ -36,12 +36,17 @@ DISC = ((0xDC, 0x28, 0x1E), 9)
 RIM = ((0x8C, 0x10, 0x10), 1)
 CROSS = ((0xFF, 0xFF, 0xFF), 15)
 
-# Images in the order of the icon group: (size, bits per pixel). One 16-colour image of 16
-# pixels, which the system scales up for large icons: every byte counts against the
-# program's size limit, and an author who wants a richer icon gives one in the manifest.
-IMAGES = [(16, 4)]
+# Images in the order of the icon group: (size, bits per pixel). The shell picks the one that
+# fits the view and the display's colours; nothing is scaled from another size. The 8-bit
+# images keep the whole 256-entry colour table: an icon image's table has as many entries as
+# its bits allow (the icon format leaves biClrUsed 0), and a shorter one is not read the same
+# way everywhere. An author who wants other art gives an icon in the manifest.
+IMAGES = [(16, 4), (16, 8), (32, 4), (32, 8), (48, 8)]
 
 SAMPLES = 8
+
+# How a 4-bit pixel whose samples are split evenly between two colours is decided.
+TIE_ORDER = {BODY[1]: 2, RIM[1]: 1}
 
 # The badge at 16 pixels, drawn by hand: its top-left pixel is at 6, 6, and what falls
 # outside the image is cut. "o" is the white halo, drawn only over the window so that the
@@ -128,7 +133,9 @@ def render(size, bits):
                 counts = {}
                 for c in opaque:
                     counts[c[1]] = counts.get(c[1], 0) + 1
-                best = max(sorted(counts), key=lambda k: counts[k])
+                # A tie goes to white, then to the rim, then to the later colour: the disc's
+                # rim stays one unbroken ring, without lone pixels where it only touches.
+                best = max(counts, key=lambda k: (counts[k], TIE_ORDER.get(k, 0), k))
                 row.append((VGA[best], best))
             else:
                 rgb = tuple(round(sum(c[0][i] for c in opaque) / len(opaque)) for i in range(3))

@@ -172,6 +172,7 @@ HMODULE SysLoadLibrary(const char *path, DWORD flags);
 int SysRemoveFont(const char *path);
 int SysShellPath(const struct _ITEMIDLIST *list, char *buffer); // PATH_SIZE bytes
 int SysShellOpen(const char *target);
+int SysShellOpenVia(IDispatch *view, const char *target); // the shell that view belongs to
 int SysMessageBox(HWND owner, const char *text, const char *caption, UINT style);
 int SysSetText(HWND window, int item, const char *text); // item 0: the window itself
 LONG SysRegOpenKey(HKEY root, const char *path, REGSAM access, HKEY *key);

@@ -467,6 +467,62 @@ int SysShellOpen(const char *target) {
            (INT_PTR)ShellExecuteA(0, "open", name, 0, 0, SW_SHOW) > 32;
 }
 
+// A method or property of an automation object, by its name.
+static HRESULT InvokeByName(IDispatch *object, const WCHAR *name, WORD kind, DISPPARAMS *arguments,
+                            VARIANT *result) {
+    DISPID id;
+    LPOLESTR names = (LPOLESTR)name;
+    HRESULT status = object->GetIDsOfNames(IID_NULL, &names, 1, 0, &id);
+    return FAILED(status) ? status : object->Invoke(id, IID_NULL, 0, kind, arguments, result, 0, 0);
+}
+
+// Opens target through the shell's application object that view (an automation object of a
+// shell's folder view) names, so that its ShellExecute runs in the shell's own process.
+// Called by name: the system marshals IDispatch between any two processes, not always the
+// shell's own interfaces. The NT family only, where the strings are wide.
+int SysShellOpenVia(IDispatch *view, const char *target) {
+    typedef BSTR(WINAPI * AllocateStringProc)(const OLECHAR *);
+    typedef void(WINAPI * FreeStringProc)(BSTR);
+    WCHAR name[TEXT_SIZE];
+    if (!wide[0] || !ToWide(target, name, TEXT_SIZE))
+        return 0;
+    HMODULE library = LoadSystemLibrary("oleaut32.dll"); // a BSTR comes from its allocator
+    if (!library)
+        return 0;
+    AllocateStringProc allocate =
+        (AllocateStringProc)(void (*)())GetProcAddress(library, "SysAllocString");
+    FreeStringProc release = (FreeStringProc)(void (*)())GetProcAddress(library, "SysFreeString");
+    int opened = 0;
+    DISPPARAMS none = {0, 0, 0, 0};
+    VARIANT application, result;
+    FillBytes(&application, 0, sizeof application); // VT_EMPTY
+    if (allocate && release &&
+        SUCCEEDED(InvokeByName(view, L"Application", DISPATCH_PROPERTYGET, &none, &application)) &&
+        application.vt == VT_DISPATCH && application.pdispVal) {
+        // Last argument first: show, operation, folder and parameters left out, file.
+        VARIANT arguments[5];
+        FillBytes(arguments, 0, sizeof arguments);
+        arguments[0].vt = VT_I4;
+        arguments[0].lVal = SW_SHOW;
+        arguments[1].vt = VT_BSTR;
+        arguments[1].bstrVal = allocate(L"open");
+        arguments[2].vt = arguments[3].vt = VT_ERROR;
+        arguments[2].scode = arguments[3].scode = DISP_E_PARAMNOTFOUND;
+        arguments[4].vt = VT_BSTR;
+        arguments[4].bstrVal = allocate(name);
+        DISPPARAMS call = {arguments, 0, 5, 0};
+        FillBytes(&result, 0, sizeof result);
+        opened = arguments[1].bstrVal && arguments[4].bstrVal &&
+                 SUCCEEDED(InvokeByName(application.pdispVal, L"ShellExecute", DISPATCH_METHOD,
+                                        &call, &result));
+        release(arguments[1].bstrVal);
+        release(arguments[4].bstrVal);
+        application.pdispVal->Release();
+    }
+    FreeLibrary(library);
+    return opened;
+}
+
 // Texts shown to the user: a character the code page lacks may be shown as the system
 // chooses, since no file is named by it.
 int SysMessageBox(HWND owner, const char *text, const char *caption, UINT style) {

@@ -13,11 +13,24 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 ATOM RegisterMainWindowClass();
 int CreateMainWindow();
 void CloseMainWindow();
+extern const char mainWindowClass[];
+
+// Copies of one uninstaller: the running one marks its main window, a second one started by
+// the user brings the running one's box or dialog to the front.
+void MarkMainWindow(HWND window);
+void UnmarkMainWindow(HWND window);
+void ShowRunningCopy();
 
 int RunProgram(const char *path, const char *arguments, int wait);
 void OpenDocument(const char *target, const char *extension);
-int IsRaisedToken(HANDLE token);
-int RunsWithRaisedRights(); // this process's token; the closing document is not opened
+// What the programs this process starts may do, by its token: the closing document follows.
+enum { RIGHTS_USER, RIGHTS_ELEVATED, RIGHTS_SYSTEM };
+int TokenRights(HANDLE token);
+int RightsOfThisRun();
+// The closing document of an elevated run, opened by the desktop shell's own process as
+// the signed-in user: DESKTOP_OPENED, or why not.
+enum { DESKTOP_OPENED, DESKTOP_NO_SHELL, DESKTOP_REFUSED };
+int OpenThroughDesktopShell(const char *target);
 LONG ReadDefaultValue(HKEY root, const char *subkey, char *buffer);
 void ScheduleSelfRemoval();
 HANDLE CreateTempBatchFile(char *buffer);

@@ -19,9 +19,13 @@ static char *FindText(char *text, const char *part) {
     return 0;
 }
 
+static int IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
 static int HoldsSpace(const char *text) {
     for (; *text; text++)
-        if (*text == ' ' || *text == '\t')
+        if (IsBlank(*text))
             return 1;
     return 0;
 }
@@ -33,39 +37,70 @@ static int HoldsQuote(const char *text) {
     return 0;
 }
 
-// Whether text starts with ".exe", in any case, that ends a word.
+// Whether text starts with an extension of a program the system runs when it is named, in
+// any case, that ends a word.
 static int EndsProgramName(const char *text) {
-    static const char extension[] = ".exe";
-    for (DWORD i = 0; i < 4; i++)
-        if ((text[i] | 0x20) != extension[i])
-            return 0;
-    return text[4] == 0 || text[4] == ' ' || text[4] == '\t';
+    static const char extensions[] = ".exe.com.bat.cmd";
+    for (const char *extension = extensions; *extension; extension += 4) {
+        DWORD i = 0; // a mismatch stops the comparison at the text's terminator at the latest
+        while (i < 4 && (text[i] | 0x20) == extension[i])
+            i++;
+        if (i == 4)
+            return !text[4] || IsBlank(text[4]);
+    }
+    return 0;
 }
 
-// A registered command that does not quote its program is quoted here, up to the first
-// ".exe" that ends a word: left unquoted, "C:\Program Files\X\x.exe" lets the system try
-// "C:\Program.exe" first. A command whose program part cannot be told (no such ".exe", or
-// an opening quote never closed) is refused with 0: guessing would be that same search.
+// The end of an unquoted command's program part: just after the first program extension
+// that ends a word (named set), or else the end of the last word before the first that
+// starts an argument (a switch, a quoted text or a placeholder).
+static DWORD ProgramPartEnd(const char *command, int *named) {
+    for (DWORD i = 0; command[i]; i++)
+        if (EndsProgramName(command + i)) {
+            *named = 1;
+            return i + 4;
+        }
+    *named = 0;
+    DWORD end = 0;
+    for (DWORD i = 0; command[i];) {
+        char c = command[i];
+        if (i && (c == '/' || c == '-' || c == '"' || c == '%'))
+            break;
+        while (command[i] && !IsBlank(command[i]))
+            i++;
+        end = i;
+        while (IsBlank(command[i]))
+            i++;
+    }
+    return end;
+}
+
+// The system reads an unquoted "C:\Program Files\X\x.exe" as "C:\Program.exe" first, so a
+// registered command's program part that holds a blank is quoted here, up to its program
+// extension. A program part that holds a blank but no such extension is refused with 0:
+// nobody can tell where its name ends, and guessing would be that same search. So is an
+// opening quote never closed. A program part without a blank runs as it stands.
 static int QuoteProgram(char *command, DWORD size) {
     if (command[0] == '"')
         return FindText(command + 1, "\"") != 0;
-    DWORD length = TextLength(command);
-    for (DWORD end = 0; command[end]; end++) {
-        if (!EndsProgramName(command + end))
-            continue;
-        end += 4;
-        if (length + 3 > size)
-            return 0;
-        // Two quotes go in: everything after the name moves by two, the name by one.
-        for (DWORD i = length + 1; i-- > end;)
-            command[i + 2] = command[i];
-        command[end + 1] = '"';
-        for (DWORD i = end; i-- > 0;)
-            command[i + 1] = command[i];
-        command[0] = '"';
+    int named;
+    DWORD end = ProgramPartEnd(command, &named);
+    DWORD i = 0;
+    while (i < end && !IsBlank(command[i]))
+        i++;
+    if (i == end)
         return 1;
-    }
-    return 0;
+    DWORD length = TextLength(command);
+    if (!named || length + 3 > size)
+        return 0;
+    // Two quotes go in: everything after the name moves by two, the name by one.
+    for (i = length + 1; i-- > end;)
+        command[i + 2] = command[i];
+    command[end + 1] = '"';
+    for (i = end; i-- > 0;)
+        command[i + 1] = command[i];
+    command[0] = '"';
+    return 1;
 }
 
 // Waits on the process itself: its exit code alone cannot tell a running program from one
@@ -170,44 +205,49 @@ typedef BOOL(WINAPI *GetTokenInformationProc)(HANDLE, int, void *, DWORD, DWORD 
 #define TOKEN_USER_CLASS 1       // TokenUser: the account's SID
 #define TOKEN_ELEVATION_CLASS 20 // TokenElevation: Vista and later
 
-// Whether a program this process starts would get rights that the desktop user's own
-// programs lack: an elevated token (Vista and later), or an account of the system itself
-// (LocalSystem, LocalService, NetworkService: S-1-5-18 to S-1-5-20), which a deployment
-// tool may use on any NT version. Before Vista a user's programs all run with the same
-// rights, so an administrator's token counts as the user's own. A token that cannot be
-// read counts as raised: in doubt nothing is started. The token functions exist on the NT
-// family only: looked up, never imported.
-int IsRaisedToken(HANDLE token) {
+// What a program this process starts would be allowed: RIGHTS_ELEVATED for an elevated
+// token (Vista and later), whose programs get rights the desktop user's own programs lack;
+// RIGHTS_SYSTEM for an account of the system itself (LocalSystem, LocalService,
+// NetworkService: S-1-5-18 to S-1-5-20), which a deployment tool may use on any NT
+// version; RIGHTS_USER otherwise. Before Vista a user's programs all run with the same
+// rights, so an administrator's token counts as the user's own (there the elevation cannot
+// be asked). A token that cannot be read counts as elevated: in doubt the document goes
+// only through the desktop shell, never with this process's rights. The token functions
+// exist on the NT family only: looked up, never imported.
+int TokenRights(HANDLE token) {
     GetTokenInformationProc query = (GetTokenInformationProc)(void (*)())FindSystemFunction(
         "advapi32.dll", "GetTokenInformation");
     DWORD words[32]; // a TOKEN_USER and its SID; a SID has at most 15 sub-authorities
     DWORD size;
-    if (!query || (query(token, TOKEN_ELEVATION_CLASS, words, sizeof(DWORD), &size) && words[0]) ||
-        !query(token, TOKEN_USER_CLASS, words, sizeof words, &size))
-        return 1;
+    if (!query || !query(token, TOKEN_USER_CLASS, words, sizeof words, &size))
+        return RIGHTS_ELEVATED;
     // Revision 1, one sub-authority, the NT authority (0, 0, 0, 0, 0, 5), then the account.
     static const BYTE systemAccount[8] = {1, 1, 0, 0, 0, 0, 0, 5};
     const BYTE *sid = (const BYTE *)(ULONG_PTR)words[0];
-    for (DWORD i = 0; i < sizeof systemAccount; i++)
-        if (sid[i] != systemAccount[i])
-            return 0;
+    DWORD i = 0;
+    while (i < sizeof systemAccount && sid[i] == systemAccount[i])
+        i++;
     DWORD account = *(const DWORD *)(sid + 8);
-    return account >= 18 && account <= 20;
+    if (i == sizeof systemAccount && account >= 18 && account <= 20)
+        return RIGHTS_SYSTEM;
+    if (query(token, TOKEN_ELEVATION_CLASS, words, sizeof(DWORD), &size) && words[0])
+        return RIGHTS_ELEVATED;
+    return RIGHTS_USER;
 }
 
 // 95/98/Me have no accounts to keep apart: every program has every right.
-int RunsWithRaisedRights() {
+int RightsOfThisRun() {
     if (!isNT)
-        return 0;
+        return RIGHTS_USER;
     OpenProcessTokenProc open =
         (OpenProcessTokenProc)(void (*)())FindSystemFunction("advapi32.dll", "OpenProcessToken");
     HANDLE token;
     // (HANDLE)-1 is the handle GetCurrentProcess gives, saving an import.
     if (!open || !open((HANDLE)-1, TOKEN_QUERY, &token))
-        return 1;
-    int raised = IsRaisedToken(token);
+        return RIGHTS_ELEVATED;
+    int rights = TokenRights(token);
     CloseHandle(token);
-    return raised;
+    return rights;
 }
 
 void OpenDocument(const char *target, const char *extension) {

@@ -6,7 +6,7 @@
 #define WINDOW_WIDTH 320
 #define WINDOW_HEIGHT 200
 
-static const char mainWindowClass[] = "UninstItClass";
+const char mainWindowClass[] = "UninstItClass";
 
 // A close request from another program is ignored: the window lives exactly as long as
 // the run, and closing it would take the open box or dialog with it and leave the final
@@ -15,8 +15,10 @@ static const char mainWindowClass[] = "UninstItClass";
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CLOSE)
         return 0;
-    if (message == WM_DESTROY)
+    if (message == WM_DESTROY) {
+        UnmarkMainWindow(window);
         PostQuitMessage(0);
+    }
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -45,7 +47,10 @@ int CreateMainWindow() {
     mainWindow = CreateWindowExA(0, mainWindowClass, GetMessageText(MSG_CAPTION),
                                  WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, x, y, WINDOW_WIDTH,
                                  WINDOW_HEIGHT, 0, 0, moduleHandle, 0);
-    return mainWindow != 0;
+    if (!mainWindow)
+        return 0;
+    MarkMainWindow(mainWindow); // a second copy started by the user finds it by this
+    return 1;
 }
 
 // Delivers every message still queued before the lists are freed; the quit message that

@@ -48,9 +48,11 @@ static void RunApplicationProgram() {
                    workPath);
 }
 
-// A silent run opens nothing: a page opened on a machine nobody watches stays open. Nor
-// does a run with raised rights: the program that opens the document comes from file
-// associations its user may change, and would run with those rights.
+// A silent run opens nothing: a page opened on a machine nobody watches stays open. The
+// program that opens the document comes from file associations its user may change, so it
+// never runs with this run's raised rights: an elevated run hands the document to the
+// desktop shell, which opens it as the signed-in user, and a system account (a deployment
+// tool's) opens nothing, since the user on the screen, if any, did not ask for it.
 static void OpenClosingDocument() {
     const char *document = GetDocumentName();
     if (bareMode || !document)
@@ -59,12 +61,19 @@ static void OpenClosingDocument() {
         ReportItem(ITEM_NOTED, "document not opened, silent", document);
         return;
     }
-    if (RunsWithRaisedRights()) {
-        ReportItem(ITEM_NOTED, "document not opened, elevated", document);
+    int rights = RightsOfThisRun();
+    if (rights == RIGHTS_USER) {
+        OpenDocument(document, ".htm");
+        ReportItem(ITEM_NOTED, "document handed to the shell", document);
         return;
     }
-    OpenDocument(document, ".htm");
-    ReportItem(ITEM_NOTED, "document handed to the shell", document);
+    static const char *const outcomes[] = {"document handed to the desktop shell",
+                                           "document not opened, no desktop shell",
+                                           "document not opened, the desktop shell refused it"};
+    ReportItem(ITEM_NOTED,
+               rights == RIGHTS_SYSTEM ? "document not opened, system account"
+                                       : outcomes[OpenThroughDesktopShell(document)],
+               document);
 }
 
 static void LogStartOfRun(const OSVERSIONINFOA *version) {
@@ -175,6 +184,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
     if (logMode && OpenRemovalLog())
         LogStartOfRun(&version);
     if (IsAlreadyRunning(version.dwMajorVersion)) {
+        // A user who starts it again is looking for it; a silent or quiet caller is not.
+        if (!quietMode)
+            ShowRunningCopy();
         ReportItem(ITEM_NOTED, "nothing done, this uninstaller runs already", modulePath);
         return EndRun(EXIT_ALREADY_RUNNING);
     }

@@ -172,13 +172,17 @@ TEST_F(RunProgramTest, ArgumentsTooLongAreNotCut) {
 
 // The recorder's name holds a space. A decoy sits where the system looks first for an
 // unquoted "...\record er.exe ...": "...\record.exe". What it runs leaves a mark in the
-// temporary folder, which is the test's own folder here.
+// temporary folder, which is the test's own folder here. The same recorder also sits at a
+// name without a space ("recorder.exe") and at one with another program extension
+// ("record er.com": the system runs a program by its contents, whatever its extension).
 class OpenDocumentTest : public ::testing::Test {
   protected:
     void SetUp() override {
         folder_ = ScratchFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
         recorder_ = folder_ + "\\record er.exe";
-        ASSERT_TRUE(CopyFileA(Fixture("recorder").c_str(), recorder_.c_str(), FALSE));
+        for (const std::string &copy :
+             {recorder_, folder_ + "\\recorder.exe", folder_ + "\\record er.com"})
+            ASSERT_TRUE(CopyFileA(Fixture("recorder").c_str(), copy.c_str(), FALSE));
         ASSERT_TRUE(
             CopyFileA(Fixture("samplecleanup").c_str(), (folder_ + "\\record.exe").c_str(), FALSE));
         record_ = folder_ + "\\record.txt";
@@ -244,12 +248,22 @@ TEST_F(OpenDocumentTest, FallsBackToTheHtmCommand) {
         {"bare placeholder and switches", start + " %1 /new", plain, start + "  " + plain},
         {"no placeholder", start, plain, start + " " + plain},
         {"target with spaces", start + " \"%1\"", spaced, start + "  \"" + spaced + "\""},
-        // An unquoted program is quoted up to the first ".exe" that ends a word.
+        // An unquoted program with a blank is quoted up to the first program extension
+        // that ends a word.
         {"unquoted program with a space", recorder_ + " " + record_ + " %1", plain,
          "\"" + recorder_ + "\" " + record_ + "  " + plain},
         {"unquoted program, extension in capitals, no placeholder",
          folder_ + "\\record er.EXE " + record_, plain,
          "\"" + folder_ + "\\record er.EXE\" " + record_ + " " + plain},
+        {"unquoted program with a space, another program extension",
+         folder_ + "\\record er.COM " + record_ + " %1", plain,
+         "\"" + folder_ + "\\record er.COM\" " + record_ + "  " + plain},
+        // A program part without a blank runs as it stands, with or without an extension;
+        // the target is then the recorder's record.
+        {"program part without a blank or an extension", folder_ + "\\recorder %1", record_,
+         folder_ + "\\recorder  " + record_},
+        {"program part without a blank, then a switch", folder_ + "\\recorder /new \"%1\"", record_,
+         folder_ + "\\recorder /new  " + record_},
     };
     removal_tests::RootRedirect classes(HKEY_CLASSES_ROOT);
     ASSERT_TRUE(classes.active());
@@ -272,10 +286,12 @@ TEST_F(OpenDocumentTest, FallbackGivesUpSilently) {
     OpenDocument(target.c_str(), ".htm"); // no ".htm" at all
     ASSERT_TRUE(classes.Write(".htm", "", REG_SZ, "VanishTests.Page"));
     OpenDocument(target.c_str(), ".htm"); // no command
-    // A program that cannot be told apart from its arguments: unquoted without ".exe", where
-    // the system would try "...\record.exe" first, or an opening quote never closed.
+    // A program that cannot be told apart from its arguments: a program part that holds a
+    // blank but no program extension, where the system would try "...\record.exe" first,
+    // or an opening quote never closed.
     for (const std::string &command :
-         {folder_ + "\\record er " + record_ + " %1", "\"" + recorder_ + " " + record_ + " %1"}) {
+         {folder_ + "\\record er " + record_ + " %1", folder_ + "\\record er /new %1",
+          "\"" + recorder_ + " " + record_ + " %1"}) {
         ASSERT_TRUE(classes.Write("VanishTests.Page\\shell\\open\\command", "", REG_SZ, command));
         OpenDocument(target.c_str(), ".htm");
     }
@@ -289,11 +305,12 @@ TEST_F(OpenDocumentTest, FallbackGivesUpSilently) {
     EXPECT_EQ(start + " " + target, Recorded()) << "only the last command ran";
 }
 
-// The closing document's decision on a token: an elevated one is raised, the limited one
-// linked to it is not, and one that cannot be read counts as raised. Wine gives this
-// process an elevated token with a limited one linked to it, as "Run as administrator"
-// does. The process's own decision follows its token on the NT family; 95/98/Me have none.
-TEST(RaisedRightsTest, ElevatedAndUnreadableTokensAreRaised) {
+// The closing document's decision on a token: an elevated one is elevated, the limited one
+// linked to it is the user's own, and one that cannot be read counts as elevated (the
+// document then goes only through the desktop shell). Wine gives this process an elevated
+// token with a limited one linked to it, as "Run as administrator" does. The process's own
+// decision follows its token on the NT family; 95/98/Me have none.
+TEST(RightsTest, TokensAreSortedByWhatTheirProgramsMayDo) {
     const TOKEN_INFORMATION_CLASS elevationType = (TOKEN_INFORMATION_CLASS)18;
     const TOKEN_INFORMATION_CLASS linkedToken = (TOKEN_INFORMATION_CLASS)19;
     const DWORD elevationFull = 2;
@@ -310,22 +327,22 @@ TEST(RaisedRightsTest, ElevatedAndUnreadableTokensAreRaised) {
     struct Case {
         const char *name;
         HANDLE token;
-        int raised;
+        int rights;
     } cases[] = {
-        {"elevated", own, 1},
-        {"limited", linked, 0},
-        {"opened without the right to query it", unreadable, 1},
-        {"no token", nullptr, 1},
+        {"elevated", own, RIGHTS_ELEVATED},
+        {"limited", linked, RIGHTS_USER},
+        {"opened without the right to query it", unreadable, RIGHTS_ELEVATED},
+        {"no token", nullptr, RIGHTS_ELEVATED},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.raised, IsRaisedToken(c.token));
+        EXPECT_EQ(c.rights, TokenRights(c.token));
     }
     int family = isNT;
     isNT = 1;
-    EXPECT_EQ(1, RunsWithRaisedRights());
+    EXPECT_EQ(RIGHTS_ELEVATED, RightsOfThisRun());
     isNT = 0;
-    EXPECT_EQ(0, RunsWithRaisedRights());
+    EXPECT_EQ(RIGHTS_USER, RightsOfThisRun());
     isNT = family;
     for (HANDLE token : {own, linked, unreadable})
         CloseHandle(token);

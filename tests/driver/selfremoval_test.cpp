@@ -13,6 +13,7 @@
 #include "support.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <atomic>
 #include <memory>
 #include <set>
@@ -469,39 +470,79 @@ TEST_F(SelfRemoval, CancelAndBareModeScheduleNothing) {
     }
 }
 
+// The process that owns the desktop window, and its file name: under Wine explorer.exe
+// /desktop, which draws the desktop and serves the shell's list of windows, stands in for
+// the desktop shell.
+DWORD DesktopShellProcess(std::string *name) {
+    DWORD shell = 0;
+    GetWindowThreadProcessId(GetDesktopWindow(), &shell);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (entry.th32ProcessID == shell)
+            *name = entry.szExeFile;
+    CloseHandle(snapshot);
+    return shell;
+}
+
+// A document type whose open command is the recorder, which writes the id of the process
+// that started it and its command line.
+class ClosingDocument : public SelfRemoval {
+  protected:
+    void SetUp() override {
+        SelfRemoval::SetUp();
+        recorder_ = apps_ + "\\recorder.exe";
+        record_ = apps_ + "\\record.txt";
+        document_ = apps_ + "\\farewell" + kExtension;
+        ASSERT_TRUE(CopyFileA(Fixture("recorder").c_str(), recorder_.c_str(), FALSE));
+        ASSERT_TRUE(WriteFileText(document_, "farewell"));
+        ASSERT_TRUE(WriteValue(HKEY_CLASSES_ROOT, kExtension, "", TextValue(kType)));
+        ASSERT_TRUE(
+            WriteValue(HKEY_CLASSES_ROOT, std::string(kType) + "\\shell\\open\\command", "",
+                       TextValue("\"" + recorder_ + "\" /parent \"" + record_ + "\" \"%1\"")));
+    }
+    void TearDown() override {
+        RemoveKeyTree(HKEY_CLASSES_ROOT, kExtension);
+        RemoveKeyTree(HKEY_CLASSES_ROOT, kType);
+        SelfRemoval::TearDown();
+    }
+    std::string LogPath() const {
+        return temp_ + "\\uninstall-" + Family() + ".log";
+    }
+    static constexpr const char *kExtension = ".vanishtestpage";
+    static constexpr const char *kType = "VanishTests.Page";
+    std::string recorder_, record_, document_;
+};
+
 // The main sequence runs the application's program first and opens the document last,
-// except in bare mode. A run with raised rights opens no document on the NT family, and
-// its log says so: Wine gives every program an elevated token unless it is started with
-// the limited one linked to it. 95/98/Me have no such rights to keep.
-TEST_F(SelfRemoval, ProgramAndDocumentRunUnlessBareOrElevated) {
-    static const char extension[] = ".vanishtestpage";
-    static const char type[] = "VanishTests.Page";
-    std::string recorder = apps_ + "\\recorder.exe";
-    std::string record = apps_ + "\\record.txt";
-    std::string document = apps_ + "\\farewell" + extension;
-    ASSERT_TRUE(CopyFileA(Fixture("recorder").c_str(), recorder.c_str(), FALSE));
-    ASSERT_TRUE(WriteFileText(document, "farewell"));
-    ASSERT_TRUE(WriteValue(HKEY_CLASSES_ROOT, extension, "", TextValue(type)));
-    ASSERT_TRUE(WriteValue(HKEY_CLASSES_ROOT, std::string(type) + "\\shell\\open\\command", "",
-                           TextValue("\"" + recorder + "\" \"" + record + "\" \"%1\"")));
+// except in bare mode. A run with the user's own rights opens the document itself; an
+// elevated run (NT family) hands it to the desktop shell, which opens it as the signed-in
+// user. Wine gives every program an elevated token unless it is started with the limited
+// one linked to it. 95/98/Me have no such rights to keep apart and open it themselves.
+TEST_F(ClosingDocument, ProgramAndDocumentRunUnlessBareAndElevatedRunsUseTheDesktopShell) {
     pack::Block block;
     block.optionFlags = pack::OPTION_WAIT;
     block.program = "cleanup.exe";
-    block.document = document;
+    block.document = document_;
     std::string mark = temp_ + "\\vanish-sample-cleanup.txt";
     bool nt = Family() != "win98";
+    std::string shellName;
+    DWORD shell = DesktopShellProcess(&shellName);
+    ASSERT_NE(0u, shell) << "no process owns the desktop window";
     static const struct {
         const char *name, *arguments;
-        bool ordinary, program, document;
+        bool ordinary, opened, throughDesktopShell;
     } cases[] = {
-        {"bare", "/X", true, false, false},
-        {"ordinary", "/Q", true, true, true},
-        {"elevated", "/Q /L", false, true, false},
+        {"bare", "/X /L", true, false, false},
+        {"ordinary", "/Q /L", true, true, false},
+        {"elevated", "/Q /L", false, true, true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         DeleteFileA(mark.c_str());
-        DeleteFileA(record.c_str());
+        DeleteFileA(record_.c_str());
+        DeleteFileA(LogPath().c_str());
         Install(c.name, block);
         ASSERT_TRUE(CopyFileA(Fixture("samplecleanup").c_str(), (folder_ + "\\cleanup.exe").c_str(),
                               FALSE));
@@ -516,26 +557,84 @@ TEST_F(SelfRemoval, ProgramAndDocumentRunUnlessBareOrElevated) {
             run = RunAndAnswer(exe_, c.arguments, {});
         }
         ASSERT_TRUE(run.finished);
+        bool bare = std::string(c.arguments).find("/X") != std::string::npos;
         // Waited for: the mark is there as soon as the uninstaller has ended.
-        EXPECT_EQ(c.program, FileExists(mark)) << "the program";
-        if (c.program) {
+        EXPECT_EQ(!bare, FileExists(mark)) << "the program";
+        if (!bare) {
             EXPECT_EQ(folder_, ReadFileText(mark)) << "the program runs in the install folder";
         }
-        if (c.document || (c.program && !nt)) {
-            EXPECT_TRUE(WaitFor([&] { return FileExists(record); }))
-                << "the document was not opened";
-            EXPECT_NE(std::string::npos, ReadFileText(record).find(document));
-        } else if (c.program) {
-            std::string log = ReadFileText(temp_ + "\\uninstall-" + Family() + ".log");
+        std::string log = ReadFileText(LogPath());
+        if (!c.opened) {
+            EXPECT_FALSE(FileExists(record_)) << "bare mode opens no document";
+            EXPECT_EQ(std::string::npos, log.find(": " + document_)) << log;
+            continue;
+        }
+        ASSERT_TRUE(WaitFor([&] { return FileExists(record_); })) << "the document was not opened";
+        std::string record = ReadFileText(record_);
+        EXPECT_NE(std::string::npos, record.find(document_)) << record;
+        DWORD parent = std::strtoul(record.c_str(), nullptr, 10);
+        if (c.throughDesktopShell && nt) {
+            EXPECT_EQ(shell, parent)
+                << "opened by a process other than the desktop shell (" << shellName << ")";
+            EXPECT_EQ(0, lstrcmpiA(shellName.c_str(), "explorer.exe")) << shellName;
             EXPECT_NE(std::string::npos,
-                      log.find("document not opened, elevated: " + document + "\r\n"))
+                      log.find("document handed to the desktop shell: " + document_ + "\r\n"))
                 << log;
         } else {
-            EXPECT_FALSE(FileExists(record)) << "bare mode opens no document";
+            EXPECT_NE(shell, parent) << "the uninstaller opens it itself";
+            EXPECT_NE(std::string::npos,
+                      log.find("document handed to the shell: " + document_ + "\r\n"))
+                << log;
         }
     }
-    RemoveKeyTree(HKEY_CLASSES_ROOT, extension);
-    RemoveKeyTree(HKEY_CLASSES_ROOT, type);
+}
+
+// Where no desktop shell serves the run (a service's window station, which nobody sees), an
+// elevated run opens nothing and its log says why. The run gets a window station and
+// desktop of its own, where no shell runs.
+TEST_F(ClosingDocument, AnElevatedRunWithoutADesktopShellOpensNothing) {
+    if (Family() == "win98")
+        GTEST_SKIP() << "95/98/Me have neither window stations nor rights to keep apart: they "
+                        "open the document themselves (the test above)";
+    if (!AsOrdinaryUser().active())
+        GTEST_SKIP() << "this process's token is not an elevated one with a limited token "
+                        "linked to it";
+    pack::Block block;
+    block.document = document_;
+    Install("unseen", block);
+    HWINSTA own = GetProcessWindowStation();
+    HWINSTA unseen = CreateWindowStationA("vanish-unseen", 0, WINSTA_ALL_ACCESS, nullptr);
+    ASSERT_NE(nullptr, unseen) << GetLastError();
+    ASSERT_TRUE(SetProcessWindowStation(unseen));
+    HDESK desktop = CreateDesktopA("Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    ASSERT_TRUE(SetProcessWindowStation(own));
+    ASSERT_NE(nullptr, desktop) << GetLastError();
+    USEROBJECTFLAGS flags = {};
+    DWORD size = 0;
+    ASSERT_TRUE(GetUserObjectInformationA(unseen, UOI_FLAGS, &flags, sizeof flags, &size));
+    ASSERT_FALSE(flags.dwFlags & WSF_VISIBLE) << "a new window station is one nobody sees";
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = const_cast<char *>("vanish-unseen\\Default");
+    PROCESS_INFORMATION process = {};
+    std::string line = "\"" + exe_ + "\" /Q /L";
+    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 120000));
+    DWORD code = 99;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    CloseDesktop(desktop);
+    CloseWindowStation(unseen);
+    EXPECT_EQ(0u, code);
+    EXPECT_FALSE(FileExists(folder_ + "\\app.txt")) << "the removal ran";
+    std::string log = ReadFileText(LogPath());
+    EXPECT_NE(std::string::npos,
+              log.find("document not opened, no desktop shell: " + document_ + "\r\n"))
+        << log;
+    EXPECT_FALSE(FileExists(record_)) << "the document was opened";
 }
 
 } // namespace

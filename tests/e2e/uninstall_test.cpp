@@ -360,7 +360,8 @@ class Sample : public ::testing::Test {
         expected.Remove(exe_);
     }
 
-    // As a user's ordinary program: an elevated run does not open the document.
+    // As a user's ordinary program, which opens the document itself (an elevated run hands
+    // it to the desktop shell).
     RunResult Run(const std::string &arguments, std::vector<Action> script) {
         AsOrdinaryUser user;
         return RunAndAnswer(exe_, arguments, std::move(script), 120000);

@@ -53,12 +53,18 @@ constexpr size_t kText0 = 0x200, kFieldAt = 0x400 + 6; // the code's and the dat
 
 Bytes StubResources() {
     std::string xml = ReadText(kSource + "/res/uninstall.manifest");
-    std::string ico = ReadText(kSource + "/res/uninstall.ico");
+    std::string text = ReadText(kSource + "/res/uninstall.ico");
+    Bytes ico(text.begin(), text.end());
     std::vector<pack::Resource> resources(3);
     resources[0] = {24, 1, 0x409, 0, Bytes(xml.begin(), xml.end())};
-    resources[1] = {3, 1, 0x409, 0, Bytes(ico.begin() + 22, ico.end())}; // its one image
-    // The icon file's directory entry, with the image's resource number for its offset.
+    // The program's first image (16 pixels, 16 colours) stands for its icon.
+    auto image = ico.begin() + pack::GetU32(ico, 18);
+    resources[1] = {3, 1, 0x409, 0, Bytes(image, image + pack::GetU32(ico, 14))};
+    // The icon file's header and that image's directory entry, with the image's resource
+    // number for its offset.
     Bytes group(ico.begin(), ico.begin() + 20);
+    group[4] = 1;
+    group[5] = 0;
     group[18] = 1;
     group[19] = 0;
     resources[2] = {14, 800, 0x409, 0, group};
@@ -1247,8 +1253,8 @@ TEST(Program, RewrittenResourcesLeaveAWellFormedFile) {
          R"({"name": "Zürich Notes", "executionLevel": "user", "version": "2.1",
              "publisher": "Acme 😀 Ltd"})",
          "", 1},
-        {"highest, with an icon of one image", R"({"name": "A", "executionLevel": "highest"})",
-         "/res/uninstall.ico", 1},
+        {"highest, with the program's own icon of five images",
+         R"({"name": "A", "executionLevel": "highest"})", "/res/uninstall.ico", 5},
         // 6 KiB of images: the resources grow by pages and the relocations move with them.
         {"an icon that moves the relocations", R"({"name": "A", "version": "1"})",
          "/tests/fixtures/icons/author.ico", 3},

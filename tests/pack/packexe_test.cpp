@@ -251,14 +251,15 @@ std::vector<BYTE> CodeWithStubRelocationsUndone(const std::string &exe, const st
 
 // The relocations moved behind a grown resource section still fix the code at every place
 // the stub's own relocations name. A copy whose relocation directory still points where
-// the stub had them, now inside the resources, is caught the same way.
+// the stub had them, now inside the resources, is caught the same way. The icon is larger
+// than the program's own by more than a page.
 TEST(PackExe, MovedRelocationsStillFixTheCode) {
     std::string folder = ScratchFolder("relocations");
     std::string manifest = folder + "\\acme.json", exe = folder + "\\uninstall.exe";
     ASSERT_TRUE(WriteFileText(
         manifest, R"({"name": "Acme Notes", "version": "2.1.0.7", "publisher": "Acme Ltd",
             "icon": ")" +
-                      JsonPath(SourceFolder() + "\\tests\\fixtures\\icons\\author.ico") + R"("})"));
+                      JsonPath(SourceFolder() + "\\tests\\fixtures\\icons\\large.ico") + R"("})"));
     ToolRun build = BuildFromStub(manifest, exe);
     ASSERT_EQ(0u, build.exitCode) << build.output;
     pack::Bytes stub = ReadBytes(BuildFolder() + "\\uninstall.exe"), built = ReadBytes(exe);

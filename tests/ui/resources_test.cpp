@@ -209,7 +209,10 @@ BOOL CALLBACK CountNames(HMODULE, LPCSTR, LPSTR, LONG_PTR count) {
     return TRUE;
 }
 
-TEST(Resources, IconGroupHasOneSmallImage) {
+// Five images: 16 and 32 pixels at 4 and 8 bits per pixel, 48 pixels at 8 bits. Each has the
+// whole colour table its bits allow (biClrUsed 0), as every system back to Windows 95 reads
+// it, and the system picks the image of each size.
+TEST(Resources, IconGroupHasFiveImages) {
     int groups = 0;
     EnumResourceNamesA(ProgramResources(), RT_GROUP_ICON, CountNames, (LONG_PTR)&groups);
     EXPECT_EQ(1, groups) << "the shell shows the only icon group";
@@ -219,12 +222,15 @@ TEST(Resources, IconGroupHasOneSmallImage) {
     ASSERT_GE(group.size, sizeof(GroupHeader));
     const GroupHeader *header = (const GroupHeader *)group.data;
     EXPECT_EQ(1, header->type);
-    ASSERT_EQ(1, header->count);
-    ASSERT_EQ(sizeof(GroupHeader) + sizeof(GroupEntry), group.size);
+    static const struct {
+        int size, bits;
+    } kImages[] = {{16, 4}, {16, 8}, {32, 4}, {32, 8}, {48, 8}};
+    const int count = sizeof kImages / sizeof kImages[0];
+    ASSERT_EQ(count, header->count);
+    ASSERT_EQ(sizeof(GroupHeader) + count * sizeof(GroupEntry), group.size);
     const GroupEntry *entries = (const GroupEntry *)(header + 1);
 
-    static const struct { int size, bits; } kImages[] = {{16, 4}};
-    for (int i = 0; i < 1; i++) {
+    for (int i = 0; i < count; i++) {
         SCOPED_TRACE(std::to_string(kImages[i].size) + "x" + std::to_string(kImages[i].size) +
                      " at " + std::to_string(kImages[i].bits));
         const GroupEntry &entry = entries[i];
@@ -242,6 +248,7 @@ TEST(Resources, IconGroupHasOneSmallImage) {
         EXPECT_EQ(2 * kImages[i].size, bitmap->biHeight) << "colour bits and mask";
         EXPECT_EQ(kImages[i].bits, bitmap->biBitCount);
         EXPECT_EQ((DWORD)BI_RGB, bitmap->biCompression);
+        EXPECT_EQ(0u, bitmap->biClrUsed) << "the whole colour table";
         DWORD colourStride = ((kImages[i].size * kImages[i].bits + 31) / 32) * 4;
         DWORD maskStride = ((kImages[i].size + 31) / 32) * 4;
         DWORD expected =
@@ -263,6 +270,17 @@ TEST(Resources, IconGroupHasOneSmallImage) {
             EXPECT_TRUE(transparent(0, 0));
             EXPECT_FALSE(transparent(n / 2, n / 2));
         }
+    }
+
+    // Asked for a size, the system takes that size's 8-bit image on a display with more
+    // colours, as here. (Wine takes no hint for a 16-colour display, so the 4-bit images'
+    // choice is not shown here; the images themselves are checked above.)
+    static const struct { int size, image; } kPicks[] = {{16, 1}, {32, 3}, {48, 4}};
+    for (const auto &pick : kPicks) {
+        SCOPED_TRACE(pick.size);
+        int id = LookupIconIdFromDirectoryEx((BYTE *)group.data, TRUE, pick.size, pick.size,
+                                             LR_DEFAULTCOLOR);
+        EXPECT_EQ(entries[pick.image].id, id);
     }
 }
 
