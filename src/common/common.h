@@ -152,6 +152,8 @@ void InitSystemLayer();
 int UsesWideCalls();
 HANDLE SysCreateFile(const char *path, DWORD access, DWORD share, DWORD disposition,
                      DWORD flags = FILE_ATTRIBUTE_NORMAL);
+int SysCreateFolder(const char *path, void *security);
+int SysGetVolumeRoot(const char *path, char *buffer); // PATH_SIZE bytes
 int SysDeleteFile(const char *path);
 int SysRemoveFolder(const char *path);
 int SysSetCurrentFolder(const char *path);

@@ -12,6 +12,7 @@
 // name. All seven DLLs are imported by the program, so they are loaded already.
 enum {
     W_CREATE_FILE,
+    W_CREATE_DIRECTORY,
     W_DELETE_FILE,
     W_REMOVE_DIRECTORY,
     W_GET_ATTRIBUTES,
@@ -47,6 +48,7 @@ enum {
 
 static const char wideNames[] = "kernel32.dll\0"
                                 "CreateFileW\0"
+                                "CreateDirectoryW\0"
                                 "DeleteFileW\0"
                                 "RemoveDirectoryW\0"
                                 "GetFileAttributesW\0"
@@ -191,6 +193,37 @@ static DWORD CallOnPath(int index, PathCallA narrow, const char *path, DWORD fai
     if (!ToAnsi(path, name, MAX_PATH))
         return failure;
     return (DWORD)narrow(name);
+}
+
+// A new folder with the security descriptor given, or the one the folder above passes down
+// (null).
+int SysCreateFolder(const char *path, void *security) {
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, security, FALSE};
+    if (wide[0]) {
+        WCHAR name[WIDE_PATH];
+        return ToWide(path, name, WIDE_PATH) &&
+               CALL(W_CREATE_DIRECTORY,
+                    BOOL(WINAPI *)(LPCWSTR, SECURITY_ATTRIBUTES *))(name, &attributes);
+    }
+    char name[MAX_PATH];
+    return ToAnsi(path, name, MAX_PATH) && CreateDirectoryA(name, &attributes);
+}
+
+// The root of the volume that holds path, with its backslash: "C:\", or the folder another
+// volume is mounted on where the system can tell (2000 and later). 0 when it is neither.
+int SysGetVolumeRoot(const char *path, char *buffer) {
+    typedef BOOL(WINAPI * VolumeProc)(LPCWSTR, LPWSTR, DWORD);
+    VolumeProc volume =
+        (VolumeProc)(void (*)())FindSystemFunction("kernel32.dll", "GetVolumePathNameW");
+    WCHAR name[WIDE_PATH], root[WIDE_PATH];
+    if (wide[0] && volume && ToWide(path, name, WIDE_PATH) && volume(name, root, WIDE_PATH) &&
+        WideToUtf8(root, buffer, PATH_SIZE))
+        return AddBackslash(buffer, PATH_SIZE);
+    if (!path[0] || path[1] != ':' || path[2] != '\\')
+        return 0;
+    CopyBytes(buffer, path, 3);
+    buffer[3] = 0;
+    return 1;
 }
 
 int SysDeleteFile(const char *path) {

@@ -264,10 +264,10 @@ void ScheduleSelfRemoval() {
              : ScheduleBatch(workPath, installFolder, system, journal))
         return;
     // Where nothing can run after the uninstaller, a restart takes what it would have taken.
-    if (ScheduleAtRestart(workPath, 0)) {
+    if (ScheduleAtRestart(workPath, INVALID_HANDLE_VALUE, 0)) {
         if (PathExists(journal))
-            ScheduleAtRestart(journal, 0);
+            ScheduleAtRestart(journal, INVALID_HANDLE_VALUE, 0);
         if (!IsProtectedFolder(installFolder))
-            ScheduleAtRestart(installFolder, 1);
+            ScheduleAtRestart(installFolder, INVALID_HANDLE_VALUE, 1);
     }
 }

@@ -236,6 +236,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
     FreeUninstallData();
     if (answer == IDOK && !bareMode)
         ScheduleSelfRemoval();
+    FinishRestartRemoval(); // after all that waits for the restart, the folder it waits in
     ShutdownApplication();
     return EndRun(ExitCode(answer));
 }

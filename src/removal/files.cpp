@@ -408,7 +408,8 @@ static void RemoveNamedFile(DWORD index, const FileEntry *entry, HANDLE file) {
         // The uninstaller's own file is the self-removal's to take.
         if (!bareMode && PathsEqual(workPath, modulePath))
             ReportItem(ITEM_NOTED, "file left to the self-removal", workPath);
-        else if (!(entry->flags & FILE_SHARED) && ScheduleAtRestart(workPath, 0))
+        else if (!(entry->flags & FILE_SHARED) &&
+                 ScheduleAtRestart(workPath, INVALID_HANDLE_VALUE, 0))
             ;
         else
             ReportItem(ITEM_LEFT, "file kept, in use", workPath);
@@ -423,7 +424,7 @@ static void RemoveNamedFile(DWORD index, const FileEntry *entry, HANDLE file) {
         UnregisterComServer(workPath);
     }
     DWORD error = DeleteEntryFile(workPath, entry->flags, file);
-    if (error != ERROR_SHARING_VIOLATION || !ScheduleAtRestart(workPath, 0))
+    if (error != ERROR_SHARING_VIOLATION || !ScheduleAtRestart(workPath, file, 0))
         RecordFileOutcome(workPath, error);
 }
 

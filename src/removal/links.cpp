@@ -8,6 +8,7 @@
 
 #define OBJECT_NAME_INFORMATION 1
 #define FILE_BASIC_INFORMATION 4
+#define FILE_RENAME_INFORMATION 10
 #define FILE_DISPOSITION_INFORMATION 13
 #define NAME_UNITS (MAX_PATH + 100) // a path and the longest device prefix before it
 
@@ -24,7 +25,7 @@ static int canCheck = -1; // the calls are there: 1 or 0, asked at the first nee
 // every path of a run shares. Kept for the run once allocated.
 static char *known;
 
-static int CanCheckNames() {
+int CanCheckNames() {
     if (canCheck < 0) {
         const char *name = nativeNames;
         canCheck = isNT;
@@ -150,6 +151,47 @@ DWORD GetHandleAttributes(HANDLE handle) {
                handle, status, &information, sizeof information, FILE_BASIC_INFORMATION)
                ? 0
                : information.attributes;
+}
+
+// Only the attributes change: times of 0 leave the times as they are.
+int SetHandleAttributes(HANDLE handle, DWORD attributes) {
+    ULONG_PTR status[2];
+    struct {
+        LARGE_INTEGER times[4];
+        ULONG attributes, padding;
+    } information;
+    FillBytes(&information, 0, sizeof information);
+    information.attributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    LONG result = NATIVE(SET_FILE_INFORMATION, FileInformationProc)(
+        handle, status, &information, sizeof information, FILE_BASIC_INFORMATION);
+    if (result)
+        SetLastError(NATIVE(STATUS_TO_ERROR, ULONG(WINAPI *)(LONG))(result));
+    return !result;
+}
+
+// The item the handle holds (opened with DELETE) gets the name given inside the folder the
+// second handle holds, on the same volume; an item of that name is never replaced.
+int MoveThroughHandle(HANDLE handle, HANDLE folder, const char *name) {
+    ULONG_PTR status[2];
+    struct {
+        BOOLEAN replace;
+        HANDLE root;
+        ULONG length;
+        WCHAR name[MAX_PATH];
+    } information;
+    FillBytes(&information, 0, sizeof information);
+    information.root = folder;
+    if (!Utf8ToWide(name, information.name, MAX_PATH, 1)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return 0;
+    }
+    while (information.name[information.length / 2])
+        information.length += 2;
+    LONG result = NATIVE(SET_FILE_INFORMATION, FileInformationProc)(
+        handle, status, &information, sizeof information, FILE_RENAME_INFORMATION);
+    if (result)
+        SetLastError(NATIVE(STATUS_TO_ERROR, ULONG(WINAPI *)(LONG))(result));
+    return !result;
 }
 
 int DeleteThroughHandle(HANDLE handle) {

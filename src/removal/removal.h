@@ -40,23 +40,44 @@ int MakeCanonical(char *path, int longNames);
 #define REACHED_THROUGH_LINK 0xFFFFFFFE // not a system error
 #define ANY_SHARING (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)
 HANDLE OpenByOwnName(const char *path, DWORD access, DWORD share, DWORD flags);
-DWORD GetHandleAttributes(HANDLE handle); // 0 when the system cannot say
-int DeleteThroughHandle(HANDLE handle);   // at its close; 0 with the last error set
+DWORD GetHandleAttributes(HANDLE handle);                 // 0 when the system cannot say
+int DeleteThroughHandle(HANDLE handle);                   // at its close; 0 with the last error set
+int SetHandleAttributes(HANDLE handle, DWORD attributes); // FILE_WRITE_ATTRIBUTES
+int MoveThroughHandle(HANDLE handle, HANDLE folder, const char *name); // DELETE
 int DeleteByOwnName(const char *path, int folder);
+int CanCheckNames(); // the system has links, and the calls that tell them: the NT family
+
+// Who may change a file or folder, from its owner and the access its descriptor grants. An
+// administrator's own account, LocalSystem and TrustedInstaller count as administrators; a
+// descriptor that cannot be read lets everyone in.
+#define RIGHTS_TO_REPLACE (DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL)
+#define RIGHTS_TO_REPLACE_CHILD (FILE_DELETE_CHILD | GENERIC_ALL)
+#define RIGHTS_TO_ADD (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | GENERIC_WRITE | GENERIC_ALL)
+int RunsAsAdministrator(); // the token holds the Administrators group, enabled
+int DescriptorLetsOthers(const BYTE *descriptor, DWORD size, DWORD rights);
+int NonAdministratorsMay(HANDLE object, DWORD rights);      // the handle has READ_CONTROL
+int PathHeldByAdministrators(const char *path);             // nothing on the way can be replaced
+int FolderHeldByAdministrators(const char *folder);         // and nothing can be added to it
+DWORD AdministratorsOnlySecurity(BYTE *buffer, DWORD size); // a descriptor; its size, or 0
 
 // Restart-pending removal (the options' OPTION_RESTART_DELETE): 1 when the item goes at the
 // next restart, counted and logged as such.
 void AllowRestartRemoval(); // as phase 1 starts: reads the options
-int ScheduleAtRestart(const char *path, int folder);
+// item: a handle of the item's own with DELETE access, or INVALID_HANDLE_VALUE.
+int ScheduleAtRestart(const char *path, HANDLE item, int folder);
 int ScheduleFolderAtRestart(const char *path); // when all it holds goes at restart too
 int IsScheduledAtRestart(const char *path);
+// Moves an item through its handle (DELETE access) into this run's folder for the restart,
+// which only administrators can write; moved (PATH_SIZE bytes) receives its new name.
+int MoveToPendingFolder(HANDLE item, const char *path, char *moved);
+void FinishRestartRemoval(); // the folder is scheduled after the items in it
 
 // The journal of shared counts this uninstaller has lowered, kept beside it.
 int GetJournalPath(char *buffer); // PATH_SIZE bytes
 void ReadJournal();
-int WasReleased(const char *name, DWORD count); // as the run found the journal
-int PlanRelease(const char *name, DWORD value);  // a line for the next WriteReleases
-int WriteReleases();                            // one write, one flush; 0 when it failed
+int WasReleased(const char *name, DWORD count);   // as the run found the journal
+int PlanRelease(const char *name, DWORD value);   // a line for the next WriteReleases
+int WriteReleases();                              // one write, one flush; 0 when it failed
 int RecordRelease(const char *name, DWORD value); // planned and written at once
 void CloseJournal();
 

@@ -3,12 +3,35 @@
 // them the item stays as before), on 95/98/Me by the [rename] section of WININIT.INI, which
 // deletes files only. The paths scheduled are kept for the run, so that a folder holding
 // nothing else can follow them.
+//
+// A name left for the restart is resolved again, as LocalSystem, when the system next
+// starts. A run with an administrator's rights therefore leaves no name that an account
+// without them could change before then: it moves the item, through the handle that proved
+// it, into a folder made for this run at the root of the item's volume that only
+// administrators can write, and leaves the name it has there. An item that cannot be moved
+// (its holder denies deleting, another volume) is left under its own name only when nothing
+// on its path can be replaced by an account that is no administrator, and otherwise stays. A
+// run without those rights leaves names as they are: nobody gains a right by them.
 #include "removal.h"
 #include "../data/data.h"
+
+#define PENDING_TRIES 8 // random names tried for the folder, and for each item in it
+#define PENDING_ACCESS                                                                             \
+    (FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_TRAVERSE |                 \
+     FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | READ_CONTROL | DELETE | SYNCHRONIZE)
 
 static char *scheduled; // the paths scheduled, one after another, each terminated
 static DWORD scheduledUsed, scheduledRoom;
 static int allowed; // the block's options allow it; read as phase 1 starts, kept for the run
+
+// The folder items wait in for the restart: made new by this run, held open so that nobody
+// can rename or remove it while the run moves items into it.
+static struct {
+    HANDLE handle; // null while there is none
+    DWORD moved;   // items moved into it
+    char *root;    // the volume root it is on, then its own path: PATH_SIZE bytes each
+    char *path;
+} pending;
 
 void AllowRestartRemoval() {
     allowed = (GetOptionFlags() & OPTION_RESTART_DELETE) != 0;
@@ -44,9 +67,123 @@ static int ScheduleInInitFile(const char *path) {
            AppendText(line, sizeof line, shortPath) && SysAddProfileLine(initFile, "rename", line);
 }
 
-int ScheduleAtRestart(const char *path, int folder) {
-    if (!allowed || (folder && !isNT) ||
-        !(isNT ? SysDeleteAtRestart(path) : ScheduleInInitFile(path)))
+static int AppendRandomName(char *path, const char *prefix) {
+    char name[16];
+    wsprintfA(name, "%s%08lX", prefix, RandomNumber());
+    return AppendText(path, PATH_SIZE, name);
+}
+
+// A folder no other process made: created under a random name with a descriptor that lets
+// only administrators in, then opened as itself and checked, hidden like the system's own.
+static int MakePendingFolder(const char *root) {
+    BYTE security[128];
+    if (!AdministratorsOnlySecurity(security, sizeof security) ||
+        (!pending.root && !AllocateMemory((void **)&pending.root, 2 * PATH_SIZE)))
+        return 0;
+    pending.path = pending.root + PATH_SIZE;
+    for (DWORD i = 0; i < PENDING_TRIES; i++) {
+        if (!CopyText(pending.path, PATH_SIZE, root) || !AppendRandomName(pending.path, "Vanish."))
+            return 0;
+        if (!SysCreateFolder(pending.path, security)) {
+            if (GetLastError() == ERROR_ALREADY_EXISTS)
+                continue;
+            return 0;
+        }
+        HANDLE folder =
+            SysCreateFile(pending.path, PENDING_ACCESS, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+        if (folder == INVALID_HANDLE_VALUE)
+            return 0;
+        DWORD attributes = GetHandleAttributes(folder);
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+            NonAdministratorsMay(folder, RIGHTS_TO_REPLACE | RIGHTS_TO_ADD)) {
+            CloseHandle(folder);
+            return 0;
+        }
+        SetHandleAttributes(folder, attributes | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        pending.handle = folder;
+        pending.moved = 0;
+        CopyText(pending.root, PATH_SIZE, root);
+        return 1;
+    }
+    return 0;
+}
+
+// The folder of this run ends with the items in it: scheduled after them, so that it is empty
+// when its turn comes; one nothing was moved into goes now.
+void FinishRestartRemoval() {
+    if (!pending.handle)
+        return;
+    if (pending.moved)
+        SysDeleteAtRestart(pending.path);
+    else
+        DeleteThroughHandle(pending.handle);
+    CloseHandle(pending.handle);
+    pending.handle = 0;
+}
+
+int MoveToPendingFolder(HANDLE item, const char *path, char *moved) {
+    char root[PATH_SIZE];
+    if (!CanCheckNames() || !RunsAsAdministrator() || !SysGetVolumeRoot(path, root))
+        return 0;
+    if (pending.handle && !PathsEqual(pending.root, root))
+        FinishRestartRemoval(); // another volume: a folder there
+    if (!pending.handle && !MakePendingFolder(root))
+        return 0;
+    for (DWORD i = 0; i < PENDING_TRIES; i++) {
+        char *name = moved + TextLength(pending.path) + 1;
+        if (!CopyText(moved, PATH_SIZE, pending.path) || !AddBackslash(moved, PATH_SIZE) ||
+            !AppendRandomName(moved, ""))
+            return 0;
+        if (MoveThroughHandle(item, pending.handle, name)) {
+            pending.moved++;
+            return 1;
+        }
+        DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
+            return 0;
+    }
+    return 0;
+}
+
+// The item moved away through a handle of its own, opened as itself, or through the one the
+// caller has open with DELETE.
+static int ScheduleMoved(const char *path, HANDLE item) {
+    char moved[PATH_SIZE];
+    HANDLE own = INVALID_HANDLE_VALUE;
+    if (item == INVALID_HANDLE_VALUE)
+        item = own =
+            OpenByOwnName(path, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, ANY_SHARING, 0);
+    int done = item != INVALID_HANDLE_VALUE && MoveToPendingFolder(item, path, moved);
+    if (own != INVALID_HANDLE_VALUE)
+        CloseHandle(own);
+    if (done && !SysDeleteAtRestart(moved)) {
+        ReportItemCode(ITEM_LEFT, "file moved for the restart but not scheduled, error",
+                       GetLastError(), moved);
+        return -1;
+    }
+    return done;
+}
+
+int ScheduleAtRestart(const char *path, HANDLE item, int folder) {
+    if (!allowed || (folder && !isNT))
+        return 0;
+    int done;
+    if (!isNT) {
+        done = ScheduleInInitFile(path);
+    } else if (!RunsAsAdministrator()) {
+        done = SysDeleteAtRestart(path);
+    } else {
+        done = folder ? 0 : ScheduleMoved(path, item);
+        if (done < 0)
+            return 1; // counted as left
+        if (!done && PathHeldByAdministrators(path))
+            done = SysDeleteAtRestart(path);
+        if (!done)
+            ReportItem(ITEM_NOTED, "not left for the restart, a name others could change", path);
+    }
+    if (!done)
         return 0;
     Remember(path);
     ReportItem(ITEM_AT_RESTART, folder ? "folder goes at restart" : "file goes at restart", path);
@@ -57,6 +194,8 @@ int ScheduleAtRestart(const char *path, int folder) {
 // uninstaller's own file that the self-removal takes.
 int ScheduleFolderAtRestart(const char *path) {
     char pattern[PATH_SIZE], child[PATH_SIZE], name[PATH_SIZE], shortName[SHORT_NAME_SIZE];
+    if (IsScheduledAtRestart(path))
+        return 1; // one phase has tried it before another
     if (!scheduledUsed || !CopyText(pattern, PATH_SIZE, path) ||
         !AddBackslash(pattern, PATH_SIZE) || !AppendText(pattern, PATH_SIZE, "*"))
         return 0;
@@ -72,5 +211,5 @@ int ScheduleFolderAtRestart(const char *path) {
                (IsScheduledAtRestart(child) || (!bareMode && PathsEqual(child, modulePath)));
     } while (only && SysFindNext(search, name, shortName));
     FindClose(search);
-    return only && ScheduleAtRestart(path, 1);
+    return only && ScheduleAtRestart(path, INVALID_HANDLE_VALUE, 1);
 }

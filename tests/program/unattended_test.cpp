@@ -11,6 +11,8 @@
 
 #include "unattended.h"
 
+#include <sddl.h>
+
 using namespace unattended;
 
 namespace {
@@ -649,6 +651,102 @@ TEST_F(Unattended, InUseFilesGoAtRestartWhenTheBlockAllows) {
             ASSERT_EQ(2u, run.boxes.size());
             EXPECT_EQ("Restart to finish removing Sample.", run.boxes[1].text);
         }
+        RemoveLogs();
+    }
+}
+
+// Runs the system's restart-time work as a restart would, and waits for it.
+bool RestartWork() {
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    std::string line = std::string(system) + "\\wineboot.exe -r";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return false;
+    bool ended = WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return ended;
+}
+
+// With an administrator's rights, a file in use is moved, through the handle that proved it,
+// into a folder the run makes for itself that only administrators can write, and only that
+// name is left for the restart: the application's folder, swapped for a link to another
+// before the restart, leads the restart nowhere. A file that cannot be moved (its holder
+// denies deleting) keeps its own name only where nothing on its path can be replaced by an
+// account that is no administrator; where its folder lets everyone write, it stays.
+TEST_F(Unattended, RestartDeletesOnlyWhatWasChecked) {
+    if (!NTFamily())
+        GTEST_SKIP() << "95/98/Me delete by name through WININIT.INI: no accounts to keep apart";
+    PendingSaved saved;
+    const std::string data = app_ + "\\data", held = data + "\\helper.dll";
+    const std::string victim = root_ + "\\victim", bait = victim + "\\helper.dll";
+    static const struct {
+        const char *name;
+        DWORD share;       // the holder's
+        bool openToOthers; // the folder lets everyone write
+        DWORD exitCode;
+        bool moved;
+    } rows[] = {
+        {"the holder lets it be renamed", FILE_SHARE_READ | FILE_SHARE_DELETE, false, 3010, true},
+        {"the holder denies it, held by administrators", FILE_SHARE_READ, false, 3010, false},
+        {"the holder denies it, everyone writes", FILE_SHARE_READ, true, 1, false},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        DeleteValue(HKEY_LOCAL_MACHINE, kSessionManager, kPending); // this run's alone
+        CreateDirectoryA(data.c_str(), nullptr);
+        CreateDirectoryA(victim.c_str(), nullptr);
+        ASSERT_TRUE(WriteFileText(held, "application"));
+        ASSERT_TRUE(WriteFileText(bait, "the victim's own"));
+        if (row.openToOthers) {
+            PSECURITY_DESCRIPTOR open = nullptr;
+            ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                "D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &open, nullptr));
+            ASSERT_TRUE(SetFileSecurityA(data.c_str(), DACL_SECURITY_INFORMATION, open));
+            LocalFree(open);
+        }
+        pack::Block block;
+        block.texts = Texts();
+        block.files = {{".\\data", "", 0}, {".\\data", "helper.dll", 0}};
+        block.optionFlags = pack::OPTION_RESTART_DELETE;
+        ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
+        HANDLE holder =
+            CreateFileA(held.c_str(), GENERIC_READ, row.share, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+        RunResult run = RunAndAnswer(exe_, "/S /X /L", {}, 30000, Action::Press(IDOK));
+        CloseHandle(holder);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(row.exitCode, run.exitCode) << Joined(Lines(ReadFileText(LogPath(0))));
+        std::vector<std::string> pending = PendingDeletions();
+        // Moved: the file and the folder it waits in. Left under its own name: the file and
+        // the folder that holds nothing else.
+        for (const std::string &path : pending)
+            EXPECT_TRUE(row.moved ? path.rfind("C:\\Vanish.", 0) == 0
+                                  : !lstrcmpiA(path.c_str(), held.c_str()) ||
+                                        !lstrcmpiA(path.c_str(), data.c_str()))
+                << path;
+        EXPECT_EQ(row.exitCode == 1 ? 0u : 2u, pending.size());
+        EXPECT_EQ(!row.moved, FileExists(held));
+        if (row.moved) {
+            EXPECT_FALSE(FileExists(data)) << "empty once the file was moved";
+            // Between the run and the restart, the folder becomes a link to another.
+            UnixLink link(data, victim);
+            ASSERT_TRUE(link.made());
+            ASSERT_TRUE(RestartWork());
+            EXPECT_TRUE(FileExists(bait)) << "the restart acts on what was checked alone";
+            for (const std::string &path : pending)
+                EXPECT_FALSE(FileExists(path)) << path;
+        }
+        if (row.exitCode == 1) {
+            EXPECT_TRUE(LogHas(Lines(ReadFileText(LogPath(0))),
+                               "not left for the restart, a name others could change: " + held));
+        }
+        DeleteFileA(held.c_str());
+        RemoveDirectoryA(data.c_str());
         RemoveLogs();
     }
 }

@@ -213,4 +213,62 @@ RunResult RunAndAnswerIn(const std::string &folder, const std::string &program,
     return result;
 }
 
+std::string UnixName(const std::string &path) {
+    typedef char *(CDECL * UnixNameProc)(LPCWSTR);
+    auto unixName = (UnixNameProc)(void (*)())GetProcAddress(GetModuleHandleA("kernel32.dll"),
+                                                             "wine_get_unix_file_name");
+    WCHAR wide[MAX_PATH];
+    if (!unixName || !MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH))
+        return "";
+    char *name = unixName(wide);
+    if (!name)
+        return "";
+    std::string result = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+// Starts a Unix program of the host; Wine runs it beside the prefix and gives no handle to
+// wait on, so callers wait for what it does.
+// Starts a program of the host system; Wine gives no handle to wait on, so callers wait for
+// what it does.
+bool RunUnix(const std::string &program, const std::string &arguments) {
+    std::string line = program + " " + arguments;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(WindowsPath(program).c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process))
+        return false;
+    // Wine starts a host program without a process handle and leaves the thread handle
+    // undefined: closing that could close another handle of this process.
+    if (process.hProcess) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    return true;
+}
+
+static bool Present(const std::string &path) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return true;
+}
+
+UnixLink::UnixLink(const std::string &link, const std::string &target) : link_(link) {
+    std::string from = UnixName(link), to = UnixName(target);
+    made_ = !from.empty() && !to.empty() &&
+            RunUnix("/bin/ln", "-sfn \"" + to + "\" \"" + from + "\"") &&
+            WaitUntil([&] { return Present(link); });
+}
+
+UnixLink::~UnixLink() {
+    std::string from = UnixName(link_);
+    if (!from.empty() && RunUnix("/bin/rm", "-f \"" + from + "\""))
+        WaitUntil([&] { return !Present(link_); });
+}
+
 } // namespace testing_support

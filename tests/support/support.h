@@ -178,6 +178,29 @@ class AsOrdinaryUser {
     HANDLE token_ = nullptr;
 };
 
+// The Unix name of a Windows path, from Wine's own export; empty elsewhere.
+std::string UnixName(const std::string &path);
+// Starts a program of the host system without waiting for it.
+bool RunUnix(const std::string &program, const std::string &arguments);
+
+// A Unix symbolic link in the prefix, which Wine reports as a junction or symbolic link: made
+// with the system's ln (Wine's CreateSymbolicLinkW makes nothing) and removed with rm when it
+// goes (Wine's own deletions follow a link). A stale link of an earlier run is replaced.
+class UnixLink {
+  public:
+    UnixLink(const std::string &link, const std::string &target);
+    ~UnixLink();
+    UnixLink(const UnixLink &) = delete;
+    UnixLink &operator=(const UnixLink &) = delete;
+    bool made() const {
+        return made_;
+    }
+
+  private:
+    std::string link_;
+    bool made_ = false;
+};
+
 } // namespace testing_support
 
 #endif
