@@ -275,19 +275,28 @@ DWORD SysGetFolder(int which, char *buffer, DWORD size) {
     return FromAnsi(name, n, MAX_PATH, buffer, size);
 }
 
+// The program's own file in its long form where the system has one: started by its short
+// (8.3) name, it still goes by its long one, and so do its journal, log and lock.
 DWORD SysGetModuleName(char *buffer, DWORD size) {
+    DWORD n;
     buffer[0] = 0;
     if (wide[0]) {
         WCHAR name[WIDE_PATH];
-        DWORD n = CALL(W_GET_MODULE_NAME, DWORD(WINAPI *)(HMODULE, LPWSTR, DWORD))(moduleHandle,
-                                                                                   name, WIDE_PATH);
+        n = CALL(W_GET_MODULE_NAME, DWORD(WINAPI *)(HMODULE, LPWSTR, DWORD))(moduleHandle, name,
+                                                                             WIDE_PATH);
         name[WIDE_PATH - 1] = 0; // older systems do not terminate a cut name
-        return FromWide(name, n, WIDE_PATH, buffer, size);
+        n = FromWide(name, n, WIDE_PATH, buffer, size);
+    } else {
+        char name[MAX_PATH];
+        n = GetModuleFileNameA(moduleHandle, name, MAX_PATH);
+        name[MAX_PATH - 1] = 0;
+        n = FromAnsi(name, n, MAX_PATH, buffer, size);
     }
-    char name[MAX_PATH];
-    DWORD n = GetModuleFileNameA(moduleHandle, name, MAX_PATH);
-    name[MAX_PATH - 1] = 0;
-    return FromAnsi(name, n, MAX_PATH, buffer, size);
+    char longName[PATH_SIZE];
+    DWORD m = n && n < size ? SysGetPathForm(buffer, longName, PATH_SIZE, 1) : 0;
+    if (m && m < size && CopyText(buffer, size, longName))
+        n = m;
+    return n;
 }
 
 DWORD SysGetFullPath(const char *path, char *buffer, DWORD size) {

@@ -55,6 +55,10 @@ enum {
     OPEN_READ = 0,
     OPEN_READ_WRITE = 1,
 };
+// The files the uninstaller keeps beside itself, named after it.
+#define JOURNAL_EXTENSION ".released" // the shared counts it lowered
+#define LOCK_EXTENSION ".lock"        // one copy at a time; it goes with the process
+int GetOwnFilePath(char *buffer, const char *extension); // PATH_SIZE bytes
 HANDLE OpenExistingFile(const char *name, int readWrite);
 HANDLE CreateNewFile(const char *name);
 int ReadExactly(HANDLE file, void *buffer, DWORD count); // 0 when every byte came

@@ -2,6 +2,20 @@
 // the in-use test and the self-removal.
 #include "data.h"
 
+// The uninstaller's own name with the extension given in place of its own: the files it
+// keeps beside itself, named after it (its journal, its lock).
+int GetOwnFilePath(char *buffer, const char *extension) {
+    if (!modulePath || !CopyText(buffer, PATH_SIZE, modulePath))
+        return 0;
+    char *dot = 0;
+    for (char *p = FindLastBackslash(buffer); p && *p; p++)
+        if (*p == '.')
+            dot = p;
+    if (dot)
+        *dot = 0;
+    return AppendText(buffer, PATH_SIZE, extension);
+}
+
 HANDLE OpenExistingFile(const char *name, int readWrite) {
     DWORD access = readWrite ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
     return SysCreateFile(name, access, FILE_SHARE_READ, OPEN_EXISTING);

@@ -20,6 +20,11 @@ extern const char mainWindowClass[];
 void MarkMainWindow(HWND window);
 void UnmarkMainWindow(HWND window);
 void ShowRunningCopy();
+// One copy at a time: COPY_RUNNING when another copy of this uninstaller runs; COPY_UNLOCKED,
+// with the reason in *error, when the lock could not be taken for another reason.
+enum { COPY_LOCKED, COPY_RUNNING, COPY_UNLOCKED };
+int LockOneCopy(DWORD *error);
+void ReleaseOneCopyLock();
 
 int RunProgram(const char *path, const char *arguments, int wait);
 void OpenDocument(const char *target, const char *extension);

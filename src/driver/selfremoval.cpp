@@ -57,19 +57,20 @@ static const char interpreter95[] = "\\COMMAND.COM\" /E:4096 /C ";
 static const char choice95[] = "\\COMMAND\\CHOICE.COM";
 
 // NT family. The paths reach cmd.exe through its environment, never through the command
-// text, so no character of a name can end a quote or start another command: "%", "&", "^"
-// and parentheses stay part of the name. /Q keeps the commands from being echoed, /D keeps
-// the AutoRun commands of the registry away, /V:OFF leaves "!" alone, /S takes the rest of
-// the line as it stands; ping, from the System folder by full path, waits about a second
-// between its two echoes. The loop is in parentheses of its own so that the folder's removal
-// follows it once, after the last attempt.
+// text, so no character of a name can end a quote or start another command. They are
+// expanded late (/V:ON and !NAME!), after the loop's own variable: "%", "!", "^", "&", a FOR
+// variable such as "%i" and parentheses stay part of the name. /Q keeps the commands from
+// being echoed, /D keeps the AutoRun commands of the registry away, /S takes the rest of the
+// line as it stands; ping, from the System folder by full path, waits about a second between
+// its two echoes. Nothing reaches the console the uninstaller was started from. The loop is
+// in parentheses of its own so that the folder's removal follows it once, after the last try.
 static const char commandNT[] =
-    "\\cmd.exe\" /Q /D /V:OFF /S /C \"(for /L %i in (1,1,60) do (if exist \"%VANISH_EXE%\" "
-    "(del /F /Q \"%VANISH_EXE%\" & \"%VANISH_SYSTEM%\\ping.exe\" -n 2 127.0.0.1 >nul)))";
+    "\\cmd.exe\" /Q /D /V:ON /S /C \"(for /L %i in (1,1,60) do (if exist \"!VANISH_EXE!\" "
+    "(del /F /Q \"!VANISH_EXE!\" 2>nul & \"!VANISH_SYSTEM!\\ping.exe\" -n 2 127.0.0.1 >nul)))";
 // The journal of released shared counts goes with the executable, and only then.
 static const char removeJournalNT[] =
-    " & (if not exist \"%VANISH_EXE%\" del /F /Q \"%VANISH_JOURNAL%\")";
-static const char removeFolderNT[] = " & rmdir \"%VANISH_FOLDER%\"";
+    " & (if not exist \"!VANISH_EXE!\" del /F /Q \"!VANISH_JOURNAL!\" 2>nul)";
+static const char removeFolderNT[] = " & rmdir \"!VANISH_FOLDER!\" 2>nul";
 static const char *const variablesNT[] = {"VANISH_EXE", "VANISH_FOLDER", "VANISH_SYSTEM",
                                           "VANISH_JOURNAL"};
 
@@ -218,16 +219,17 @@ static int ScheduleBatch(const char *exe, const char *folder, const char *window
     return started;
 }
 
-// NT family: the command line, with the paths in cmd.exe's environment.
+// NT family: the command line, with the paths in cmd.exe's environment. folder and journal
+// may be null: the executable alone.
 static int ScheduleCommand(const char *exe, const char *folder, const char *system,
                            const char *journal) {
     char command[TEXT_SIZE];
-    const char *values[] = {exe, folder, system, journal};
+    const char *values[] = {exe, folder ? folder : "", system, journal ? journal : ""};
     int ready = CopyText(command, TEXT_SIZE, "\"") && AppendText(command, TEXT_SIZE, system) &&
                 AppendText(command, TEXT_SIZE, commandNT) &&
-                AppendText(command, TEXT_SIZE, removeJournalNT);
+                (!journal || AppendText(command, TEXT_SIZE, removeJournalNT));
     // The folder goes only when empty, and never when protected.
-    if (ready && !IsProtectedFolder((char *)folder))
+    if (ready && folder && !IsProtectedFolder((char *)folder))
         ready = AppendText(command, TEXT_SIZE, removeFolderNT);
     ready = ready && AppendText(command, TEXT_SIZE, "\"");
     for (DWORD i = 0; i < 4 && ready; i++)
@@ -243,23 +245,79 @@ static int ScheduleCommand(const char *exe, const char *folder, const char *syst
     return 0;
 }
 
+// With an administrator's rights on the NT family nothing of the install folder is left to a
+// name that another account could change after the uninstaller has ended: the uninstaller's
+// own file (a running program's file can be renamed) moves, through a handle opened in its
+// folder as itself, into the run's folder for the restart, which only administrators write;
+// its journal is deleted through its handle; the install folder is removed through its
+// handle when it is empty and not protected. Left for cmd.exe, and for the restart should
+// cmd.exe not run, is the one path inside the folder for the restart. moved receives it.
+static int MoveOwnFiles(char *moved) {
+    char folder[PATH_SIZE], journal[PATH_SIZE];
+    if (!CopyText(folder, PATH_SIZE, installFolder) || !GetJournalPath(journal))
+        return 0;
+    RemoveBackslash(folder);
+    HANDLE holder = OpenByOwnName(folder, FILE_READ_ATTRIBUTES | FILE_TRAVERSE, ANY_SHARING,
+                                  FILE_FLAG_BACKUP_SEMANTICS);
+    if (holder == INVALID_HANDLE_VALUE)
+        return 0;
+    HANDLE own = OpenInFolder(holder, FindLastBackslash(workPath) + 1,
+                              DELETE | FILE_READ_ATTRIBUTES, ANY_SHARING, NT_OPEN, NT_FILE);
+    int done = own != INVALID_HANDLE_VALUE && MoveToPendingFolder(own, workPath, moved);
+    if (own != INVALID_HANDLE_VALUE)
+        CloseHandle(own);
+    if (done) {
+        ReportItem(ITEM_NOTED, "uninstaller moved for its removal", moved);
+        HANDLE file = OpenInFolder(holder, FindLastBackslash(journal) + 1,
+                                   DELETE | FILE_READ_ATTRIBUTES, ANY_SHARING, NT_OPEN, NT_FILE);
+        if (file != INVALID_HANDLE_VALUE && IsPlainFile(file, journal) && DeleteThroughHandle(file))
+            ReportItem(ITEM_NOTED, "journal deleted", journal);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+    CloseHandle(holder);
+    if (!done)
+        return 0;
+    // The lock goes with it, so that the folder can be empty now.
+    ReleaseOneCopyLock();
+    if (!IsProtectedFolder(folder) && DeleteByOwnName(folder, 1))
+        ReportItem(ITEM_NOTED, "install folder removed", folder);
+    return 1;
+}
+
 void ScheduleSelfRemoval() {
-    char system[PATH_SIZE], journal[PATH_SIZE];
+    char system[PATH_SIZE], journal[PATH_SIZE], moved[PATH_SIZE];
     RemoveBackslash(installFolder);
     DWORD n = SysGetModuleName(workPath, PATH_SIZE);
     DWORD m = SysGetFolder(isNT ? FOLDER_SYSTEM : FOLDER_WINDOWS, system, PATH_SIZE);
     if (n == 0 || n >= PATH_SIZE || m == 0 || m >= PATH_SIZE || !installFolder[0] ||
-        !GetJournalPath(journal)) {
+        !GetJournalPath(journal) || !FindLastBackslash(workPath)) {
         ReportItem(ITEM_NOTED, "self-removal skipped", 0);
         return; // a cut name would be another file
     }
-    // A read-only executable would defeat every attempt to delete it.
-    DWORD attributes = SysGetAttributes(workPath);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        SysSetAttributes(workPath, attributes & ~FILE_ATTRIBUTE_READONLY);
     // The interpreter inherits this directory, so that nothing holds the install folder.
     RemoveBackslash(system);
     SysSetCurrentFolder(system);
+    if (isNT && CanCheckNames() && RunsAsAdministrator()) {
+        if (MoveOwnFiles(moved)) {
+            SysDeleteAtRestart(
+                moved); // should cmd.exe not take it; only administrators write there
+            ScheduleCommand(moved, 0, system, 0);
+            return;
+        }
+        // A name is left only where no account but an administrator's can change it.
+        if (!PathHeldByAdministrators(workPath)) {
+            ReportItem(ITEM_NOTED, "self-removal not started, a name others could change",
+                       workPath);
+            return;
+        }
+    }
+    if (!isNT) {
+        // command.com's del cannot delete a read-only file.
+        DWORD attributes = SysGetAttributes(workPath);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+            SysSetAttributes(workPath, attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
     if (isNT ? ScheduleCommand(workPath, installFolder, system, journal)
              : ScheduleBatch(workPath, installFolder, system, journal))
         return;

@@ -140,23 +140,6 @@ static int Confirm() {
     return IDOK;
 }
 
-// One copy of an uninstaller at a time; a second one ends at once. The name holds a hash of
-// the uninstaller's path, in the namespace every session shares where the system has one,
-// so that copies of other users and services meet too. A name another account holds and
-// this one may not open counts as taken.
-static int IsAlreadyRunning(DWORD majorVersion) {
-    char name[48];
-    DWORD hash = 2166136261u;
-    if (!modulePath[0])
-        return 0; // no name to meet another copy by: the loader will fail on it too
-    for (const char *p = modulePath; *p; p++)
-        hash = (hash ^ (BYTE)(*p >= 'a' && *p <= 'z' ? *p - 32 : *p)) * 16777619u;
-    wsprintfA(name, "%sVanish uninstaller %08lX", isNT && majorVersion >= 5 ? "Global\\" : "",
-              hash);
-    HANDLE mutex = CreateMutexA(0, FALSE, name); // held until the process ends
-    return mutex ? GetLastError() == ERROR_ALREADY_EXISTS : GetLastError() == ERROR_ACCESS_DENIED;
-}
-
 // Only a silent run tells a partial removal by its exit code; callers of the other modes
 // rely on 0.
 static int ExitCode(int answer) {
@@ -177,13 +160,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
     if (!InitApplication(instance))
         return 0;
     ParseCommandLine(tail);
+    // The lock comes before anything the run decides: a second copy decides nothing.
+    DWORD lockError;
+    int copy = LockOneCopy(&lockError);
     // Nor does the system show its own boxes for a silent run: no "insert a disk" for a
     // path on an empty drive, no missing-file box when a COM server's DLL will not load.
     if (silentMode)
         SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     if (logMode && OpenRemovalLog())
         LogStartOfRun(&version);
-    if (IsAlreadyRunning(version.dwMajorVersion)) {
+    if (copy == COPY_UNLOCKED)
+        ReportItemCode(ITEM_NOTED,
+                       "one copy at a time not kept, the lock could not be taken, error", lockError,
+                       modulePath);
+    if (copy == COPY_RUNNING) {
         // A user who starts it again is looking for it; a silent or quiet caller is not.
         if (!quietMode)
             ShowRunningCopy();

@@ -13,54 +13,67 @@
 #define SEPARATOR '|'               // no file name holds it; the value follows the last one
 #define VALUE_TEXT_SIZE 12          // "|4294967295" and the terminator
 
-static const char journalExtension[] = ".released";
 static HANDLE journal = INVALID_HANDLE_VALUE;
 static char *released; // the journal as the run found it, terminated; null without one
 static char *pending;  // lines not yet written, terminated; null when there are none
 static DWORD pendingUsed, pendingRoom;
 
-// The uninstaller's name with the extension ".released" for its own.
 int GetJournalPath(char *buffer) {
-    if (!modulePath || !CopyText(buffer, PATH_SIZE, modulePath))
-        return 0;
-    char *dot = 0;
-    for (char *p = FindLastBackslash(buffer); p && *p; p++)
-        if (*p == '.')
-            dot = p;
-    if (dot)
-        *dot = 0;
-    return AppendText(buffer, PATH_SIZE, journalExtension);
+    return GetOwnFilePath(buffer, JOURNAL_EXTENSION);
 }
 
-// Only a plain file with one name is written: a link or a second name planted in its place
-// would make the uninstaller write somewhere else.
-static HANDLE OpenJournal(DWORD access, DWORD disposition) {
-    char path[PATH_SIZE];
-    BY_HANDLE_FILE_INFORMATION information;
-    HANDLE file = GetJournalPath(path)
-                      ? SysCreateFile(path, access, FILE_SHARE_READ, disposition,
-                                      isNT ? FILE_FLAG_OPEN_REPARSE_POINT : FILE_ATTRIBUTE_NORMAL)
-                      : INVALID_HANDLE_VALUE;
-    if (file != INVALID_HANDLE_VALUE &&
-        (!GetFileInformationByHandle(file, &information) || information.nNumberOfLinks != 1 ||
-         (information.dwFileAttributes &
-          (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
-         information.nFileSizeHigh || information.nFileSizeLow > JOURNAL_LIMIT)) {
+// A journal this run cannot trust lowers no count: a link, a second name, a folder, one that
+// cannot be read. It is said once, at the first count, and counts as left.
+static int unusable, told;
+
+// The journal by its own name: on the NT family the install folder is opened as itself,
+// every folder on its way checked as every removed item's is, and the journal is opened in
+// that folder by its name there, never found again from the root. Only a plain file with one
+// name is used. A journal that does not exist yet is no fault.
+static HANDLE OpenJournal(DWORD access, int create) {
+    char path[PATH_SIZE], folder[PATH_SIZE];
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (!GetJournalPath(path) || !CopyText(folder, PATH_SIZE, installFolder)) {
+        unusable = 1;
+        return file;
+    }
+    RemoveBackslash(folder);
+    if (CanCheckNames()) {
+        HANDLE holder = OpenByOwnName(folder, FILE_READ_ATTRIBUTES | FILE_TRAVERSE, ANY_SHARING,
+                                      FILE_FLAG_BACKUP_SEMANTICS);
+        if (holder != INVALID_HANDLE_VALUE) {
+            file = OpenInFolder(holder, FindLastBackslash(path) + 1, access, FILE_SHARE_READ,
+                                create ? NT_OPEN_IF : NT_OPEN, NT_FILE);
+            CloseHandle(holder);
+        }
+    } else {
+        file = SysCreateFile(path, access, FILE_SHARE_READ, create ? OPEN_ALWAYS : OPEN_EXISTING);
+    }
+    DWORD error = GetLastError();
+    if (file == INVALID_HANDLE_VALUE) {
+        if (create || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND))
+            unusable = 1;
+        return file;
+    }
+    if (!IsPlainFile(file, path) || GetFileLength(file) > JOURNAL_LIMIT) {
         CloseHandle(file);
-        file = INVALID_HANDLE_VALUE;
+        unusable = 1;
+        return INVALID_HANDLE_VALUE;
     }
     return file;
 }
 
 void ReadJournal() {
-    HANDLE file = OpenJournal(GENERIC_READ, OPEN_EXISTING);
+    unusable = told = 0;
+    HANDLE file = OpenJournal(GENERIC_READ, 0);
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD size = GetFileLength(file);
-    // A journal that cannot be read whole is not used: the counts stay as they are.
-    if (size != 0xFFFFFFFF && AllocateZeroed((void **)&released, size + 1) &&
-        ReadExactly(file, released, size) != 0)
+    if (size == 0xFFFFFFFF || !AllocateZeroed((void **)&released, size + 1) ||
+        ReadExactly(file, released, size) != 0) {
         ReleaseMemory((void **)&released);
+        unusable = 1;
+    }
     CloseFile(file);
 }
 
@@ -153,20 +166,28 @@ static void CloseJournalFile() {
 // are dropped either way.
 int WriteReleases() {
     DWORD written;
-    int done = 1;
     if (!pendingUsed)
         return 1;
     // Opened at the first write of the run, and written at its end from then on.
-    if (journal == INVALID_HANDLE_VALUE) {
-        journal = OpenJournal(GENERIC_WRITE, OPEN_ALWAYS);
+    if (journal == INVALID_HANDLE_VALUE && !unusable) {
+        journal = OpenJournal(GENERIC_WRITE, 1);
         if (journal != INVALID_HANDLE_VALUE &&
-            SetFilePointer(journal, 0, 0, FILE_END) == INVALID_SET_FILE_POINTER)
+            SetFilePointer(journal, 0, 0, FILE_END) == INVALID_SET_FILE_POINTER) {
             CloseJournalFile();
-        done = journal != INVALID_HANDLE_VALUE;
+            unusable = 1;
+        }
     }
-    done = done && WriteFile(journal, pending, pendingUsed, &written, 0) &&
-           written == pendingUsed && FlushFileBuffers(journal);
+    int done = journal != INVALID_HANDLE_VALUE &&
+               WriteFile(journal, pending, pendingUsed, &written, 0) && written == pendingUsed &&
+               FlushFileBuffers(journal);
     pendingUsed = 0;
+    if (!done && !told) {
+        char path[PATH_SIZE];
+        told = 1;
+        ReportItem(ITEM_LEFT, "shared counts not lowered: the journal cannot be used",
+                   GetJournalPath(path) ? path : 0);
+    }
+    unusable |= !done;
     return done;
 }
 

@@ -11,11 +11,20 @@
 #define FILE_RENAME_INFORMATION 10
 #define FILE_DISPOSITION_INFORMATION 13
 #define NAME_UNITS (MAX_PATH + 100) // a path and the longest device prefix before it
+// What a file opened relative to a folder is opened as: the item itself, synchronously.
+#define FILE_OPEN_AS_ITSELF (0x00200000 /* FILE_OPEN_REPARSE_POINT */ | 0x20 /* synchronous */)
 
 // ntdll's calls, which every NT system has; looked up at the first need.
-enum { QUERY_OBJECT, QUERY_FILE_INFORMATION, SET_FILE_INFORMATION, STATUS_TO_ERROR, NATIVE_COUNT };
-static const char nativeNames[] =
-    "NtQueryObject\0NtQueryInformationFile\0NtSetInformationFile\0RtlNtStatusToDosError\0";
+enum {
+    QUERY_OBJECT,
+    QUERY_FILE_INFORMATION,
+    SET_FILE_INFORMATION,
+    STATUS_TO_ERROR,
+    CREATE_FILE,
+    NATIVE_COUNT
+};
+static const char nativeNames[] = "NtQueryObject\0NtQueryInformationFile\0NtSetInformationFile\0"
+                                  "RtlNtStatusToDosError\0NtCreateFile\0";
 typedef LONG(WINAPI *FileInformationProc)(HANDLE, void *, void *, ULONG, int);
 static FARPROC native[NATIVE_COUNT];
 static int canCheck = -1; // the calls are there: 1 or 0, asked at the first need
@@ -194,6 +203,43 @@ int MoveThroughHandle(HANDLE handle, HANDLE folder, const char *name) {
     return !result;
 }
 
+// A file of the folder a handle holds, opened by its name there, never found again from the
+// root: what was proved of the folder holds for the file. The item itself, a link as the link.
+HANDLE OpenInFolder(HANDLE folder, const char *name, DWORD access, DWORD share, DWORD disposition,
+                    DWORD options) {
+    struct {
+        USHORT length, room;
+        WCHAR *text;
+    } unicodeName;
+    struct {
+        ULONG length;
+        HANDLE root;
+        void *name;
+        ULONG attributes, descriptor, quality;
+    } object = {sizeof object, folder, &unicodeName, 0x40 /* OBJ_CASE_INSENSITIVE */, 0, 0};
+    WCHAR text[MAX_PATH];
+    ULONG_PTR status[2];
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (!Utf8ToWide(name, text, MAX_PATH, 1)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    unicodeName.length = 0;
+    while (text[unicodeName.length / 2])
+        unicodeName.length += 2;
+    unicodeName.room = unicodeName.length;
+    unicodeName.text = text;
+    LONG result = NATIVE(CREATE_FILE, LONG(WINAPI *)(HANDLE *, DWORD, void *, void *, void *, ULONG,
+                                                     ULONG, ULONG, ULONG, void *, ULONG))(
+        &handle, access | SYNCHRONIZE, &object, status, 0, FILE_ATTRIBUTE_NORMAL, share,
+        disposition, options | FILE_OPEN_AS_ITSELF, 0, 0);
+    if (result) {
+        SetLastError(NATIVE(STATUS_TO_ERROR, ULONG(WINAPI *)(LONG))(result));
+        return INVALID_HANDLE_VALUE;
+    }
+    return handle;
+}
+
 int DeleteThroughHandle(HANDLE handle) {
     ULONG_PTR status[2];
     BOOLEAN yes = TRUE;
@@ -202,6 +248,17 @@ int DeleteThroughHandle(HANDLE handle) {
     if (result)
         SetLastError(NATIVE(STATUS_TO_ERROR, ULONG(WINAPI *)(LONG))(result));
     return !result;
+}
+
+// A file with one name that is neither a link nor a folder: one this program writes, and
+// only where it means to. Wine opens what a link leads to where asked for the link, so the
+// attributes are asked by name too.
+int IsPlainFile(HANDLE file, const char *path) {
+    BY_HANDLE_FILE_INFORMATION information;
+    DWORD byName = CanCheckNames() ? SysGetAttributes(path) : 0;
+    return GetFileInformationByHandle(file, &information) && information.nNumberOfLinks == 1 &&
+           !((information.dwFileAttributes | byName) &
+             (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
 }
 
 // A name of the other kind fails as the plain calls fail: a folder cannot be opened as a

@@ -49,19 +49,30 @@ int RemoveAndRecordFolder(const char *path, char *lastFailed) {
 #define HOLDS_UNINSTALLER 1 // the uninstaller's own file, and its journal
 #define HOLDS_OTHERS 2
 
+static const char *const ownExtensions[] = {JOURNAL_EXTENSION, LOCK_EXTENSION};
+
+static int IsOwnFile(const char *name, const char *shortName) {
+    char own[PATH_SIZE];
+    const char *self = FindLastBackslash(modulePath);
+    self = self ? self + 1 : modulePath;
+    if (PathsEqual(name, self) || PathsEqual(shortName, self))
+        return 1;
+    for (DWORD i = 0; i < sizeof ownExtensions / sizeof ownExtensions[0]; i++)
+        if (GetOwnFilePath(own, ownExtensions[i]) && PathsEqual(name, FindLastBackslash(own) + 1))
+            return 1;
+    return 0;
+}
+
 static int JudgeContents(const char *path) {
-    char folder[PATH_SIZE], journal[PATH_SIZE], name[PATH_SIZE], shortName[SHORT_NAME_SIZE];
+    char folder[PATH_SIZE], install[PATH_SIZE], name[PATH_SIZE], shortName[SHORT_NAME_SIZE];
     if (!CopyText(folder, PATH_SIZE, path))
         return HOLDS_OTHERS;
     RemoveBackslash(folder);
-    CopyText(journal, PATH_SIZE, installFolder); // one path buffer in another
-    RemoveBackslash(journal);
-    int own = PathsEqual(folder, journal) && GetJournalPath(journal);
+    CopyText(install, PATH_SIZE, installFolder); // one path buffer in another
+    RemoveBackslash(install);
+    int own = PathsEqual(folder, install);
     if (!AddBackslash(folder, PATH_SIZE) || !AppendText(folder, PATH_SIZE, anyName))
         return HOLDS_OTHERS;
-    const char *self = FindLastBackslash(modulePath);
-    const char *journalName = own ? FindLastBackslash(journal) + 1 : 0;
-    self = self ? self + 1 : modulePath;
     HANDLE search = SysFindFirst(folder, name, shortName);
     if (search == INVALID_HANDLE_VALUE)
         return HOLDS_OTHERS;
@@ -69,11 +80,7 @@ static int JudgeContents(const char *path) {
     do {
         if (IsDotName(name))
             continue;
-        if (own && (PathsEqual(name, self) || PathsEqual(shortName, self) ||
-                    PathsEqual(name, journalName)))
-            holds = HOLDS_UNINSTALLER;
-        else
-            holds = HOLDS_OTHERS;
+        holds = own && IsOwnFile(name, shortName) ? HOLDS_UNINSTALLER : HOLDS_OTHERS;
     } while (holds != HOLDS_OTHERS && SysFindNext(search, name, shortName));
     FindClose(search);
     return holds;

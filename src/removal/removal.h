@@ -43,9 +43,19 @@ HANDLE OpenByOwnName(const char *path, DWORD access, DWORD share, DWORD flags);
 DWORD GetHandleAttributes(HANDLE handle);                 // 0 when the system cannot say
 int DeleteThroughHandle(HANDLE handle);                   // at its close; 0 with the last error set
 int SetHandleAttributes(HANDLE handle, DWORD attributes); // FILE_WRITE_ATTRIBUTES
+// A file of the folder a handle holds, by its name there; the system's dispositions
+// (NT_OPEN, NT_CREATE, NT_OPEN_IF) and options (NT_FILE, NT_DELETE_ON_CLOSE).
+#define NT_OPEN 1
+#define NT_CREATE 2
+#define NT_OPEN_IF 3
+#define NT_FILE 0x00000040            // FILE_NON_DIRECTORY_FILE
+#define NT_DELETE_ON_CLOSE 0x00001000 // FILE_DELETE_ON_CLOSE
+HANDLE OpenInFolder(HANDLE folder, const char *name, DWORD access, DWORD share, DWORD disposition,
+                    DWORD options);
 int MoveThroughHandle(HANDLE handle, HANDLE folder, const char *name); // DELETE
 int DeleteByOwnName(const char *path, int folder);
 int CanCheckNames(); // the system has links, and the calls that tell them: the NT family
+int IsPlainFile(HANDLE file, const char *path); // one name, no link, no folder
 
 // Who may change a file or folder, from its owner and the access its descriptor grants. An
 // administrator's own account, LocalSystem and TrustedInstaller count as administrators; a

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <sddl.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 
@@ -287,6 +288,78 @@ size_t NewInterpreters(const std::set<DWORD> &before) {
     for (DWORD id : Interpreters())
         count += before.count(id) == 0;
     return count;
+}
+
+// Nothing is left to a name another account could change once the uninstaller has ended.
+// With an administrator's rights (Wine's every program's) the uninstaller is moved before it
+// ends into a folder of the run's own that only administrators write, and its install folder
+// is removed at once: a link put in the install folder's place once the uninstaller has ended
+// leads cmd.exe nowhere. An uninstaller that cannot be moved (held without delete sharing) is
+// left to its name only where no account but an administrator's could swap its folder; here
+// everyone may, so no interpreter starts. Elevated or not, a FOR variable in the folder's
+// name ("%i") never turns into the loop's count.
+TEST_F(SelfRemoval, NothingIsLeftToANameOthersCouldChange) {
+    if (Family() == "win98")
+        GTEST_SKIP() << "95/98/Me have no accounts to keep apart";
+    const std::string file = "uninstall-" + Family() + ".exe";
+    const std::string journal = "uninstall-" + Family() + ".released";
+    const std::string victim = apps_ + "\\victim";
+    ASSERT_TRUE(CreateDirectoryA(victim.c_str(), nullptr));
+    for (const std::string &name : {file, journal})
+        ASSERT_TRUE(WriteFileText(victim + "\\" + name, "the victim's own"));
+    for (int held = 0; held < 2; held++) {
+        SCOPED_TRACE(held ? "held, in a folder everyone may change" : "moved");
+        Install(held ? "Held" : "Moved");
+        HANDLE holder = INVALID_HANDLE_VALUE;
+        if (held) {
+            PSECURITY_DESCRIPTOR open = nullptr;
+            ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                "D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &open, nullptr));
+            ASSERT_TRUE(SetFileSecurityA(folder_.c_str(), DACL_SECURITY_INFORMATION, open));
+            LocalFree(open);
+            holder = CreateFileA(exe_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+        }
+        std::set<DWORD> before = Interpreters();
+        RunQuiet();
+        EXPECT_EQ(held != 0, FileExists(folder_)) << "removed before the uninstaller ended";
+        // The swap, the moment the uninstaller has ended.
+        std::string away = folder_ + ".away";
+        if (FileExists(folder_)) {
+            ASSERT_TRUE(MoveFileA(folder_.c_str(), away.c_str()));
+        }
+        {
+            UnixLink link(folder_, victim);
+            ASSERT_TRUE(link.made());
+            if (holder != INVALID_HANDLE_VALUE)
+                CloseHandle(holder);
+            EXPECT_TRUE(WaitFor([&] { return NewInterpreters(before) == 0; }, 180000))
+                << "cmd.exe never ended";
+        }
+        EXPECT_EQ((std::vector<std::string>{file, journal}), ListFolder(victim))
+            << "the victim's files were deleted through the link";
+        EXPECT_EQ(held != 0, FileExists(away + "\\" + file));
+    }
+    // "%i" in the install folder, beside a folder named as the loop would spell it.
+    const std::string named = apps_ + "\\Acme1";
+    ASSERT_TRUE(CreateDirectoryA(named.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileText(named + "\\" + file, "another application's"));
+    for (int ordinary = 0; ordinary < 2; ordinary++) {
+        SCOPED_TRACE(ordinary ? "as an ordinary user" : "elevated");
+        std::unique_ptr<AsOrdinaryUser> user;
+        if (ordinary) {
+            user.reset(new AsOrdinaryUser);
+            if (!user->active())
+                GTEST_SKIP() << "this process's token has no limited token linked";
+        }
+        std::set<DWORD> before = Interpreters();
+        Install("Acme%i");
+        RunQuiet();
+        EXPECT_TRUE(WaitFor([&] { return !FileExists(folder_); })) << "the folder stays";
+        EXPECT_TRUE(WaitFor([&] { return NewInterpreters(before) == 0; })) << "cmd.exe runs on";
+        EXPECT_TRUE(FileExists(named + "\\" + file)) << "Acme1's file was deleted";
+    }
 }
 
 // An uninstaller that cannot be deleted does not keep the interpreter alive: it gives up
