@@ -12,9 +12,8 @@ namespace {
 class Text : public ::testing::Test {
   protected:
     void SetUp() override {
-        OSVERSIONINFOA version = {sizeof version};
-        GetVersionExA(&version);
-        isNT = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+        OSVERSIONINFOA version;
+        DetectSystemFamily(&version); // as WinMain does
         InitSystemLayer();
     }
 };
