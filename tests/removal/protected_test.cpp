@@ -108,70 +108,75 @@ std::string ProfilesDirectory() {
 struct Row {
     const char *name;
     std::string folder;
-    bool ntOnly;
 };
 
-// Every row, resolved here through other calls than the program's own.
+bool HasKnownFolders() {
+    return GetProcAddress(GetModuleHandleA("shell32.dll"), "SHGetKnownFolderPath") != nullptr;
+}
+
+// Every row, resolved here through other calls than the program's own. Each is protected
+// whatever family the system reports: a compatibility layer can make the NT family report
+// 95/98/Me, and the all-users folders, the known folders and the profiles are still there.
 std::vector<Row> ResolvedRows() {
     char windows[MAX_PATH] = "", system[MAX_PATH] = "";
     GetWindowsDirectoryA(windows, MAX_PATH);
     GetSystemDirectoryA(system, MAX_PATH);
     std::string appData = ShellFolder(0x1A), commonAppData = ShellFolder(0x23);
     std::vector<Row> rows = {
-        {"Windows", windows, false},
-        {"System", system, false},
-        {"desktop", ShellFolder(0x00), false},
-        {"desktop folder", ShellFolder(0x10), false},
-        {"all users' desktop", ShellFolder(0x19), true},
-        {"fonts", ShellFolder(0x14), false},
-        {"programs", ShellFolder(0x02), false},
-        {"all users' programs", ShellFolder(0x17), true},
-        {"start menu", ShellFolder(0x0B), false},
-        {"all users' start menu", ShellFolder(0x16), true},
-        {"startup", ShellFolder(0x07), false},
-        {"all users' startup", ShellFolder(0x18), true},
-        {"application data", appData, false},
-        {"Quick Launch", appData.empty() ? "" : WithoutBackslash(appData) + kQuickLaunch, false},
-        {"all users' application data", commonAppData, false},
+        {"Windows", windows},
+        {"System", system},
+        {"desktop", ShellFolder(0x00)},
+        {"desktop folder", ShellFolder(0x10)},
+        {"all users' desktop", ShellFolder(0x19)},
+        {"fonts", ShellFolder(0x14)},
+        {"programs", ShellFolder(0x02)},
+        {"all users' programs", ShellFolder(0x17)},
+        {"start menu", ShellFolder(0x0B)},
+        {"all users' start menu", ShellFolder(0x16)},
+        {"startup", ShellFolder(0x07)},
+        {"all users' startup", ShellFolder(0x18)},
+        {"application data", appData},
+        {"Quick Launch", appData.empty() ? "" : WithoutBackslash(appData) + kQuickLaunch},
+        {"all users' application data", commonAppData},
         {"all users' Quick Launch",
-         commonAppData.empty() ? "" : WithoutBackslash(commonAppData) + kQuickLaunch, false},
-        {"My Documents", ShellFolder(0x05), false},
-        {"favorites", ShellFolder(0x06), false},
-        {"recent", ShellFolder(0x08), false},
-        {"send to", ShellFolder(0x09), false},
-        {"My Music", ShellFolder(0x0D), false},
-        {"My Videos", ShellFolder(0x0E), false},
-        {"network shortcuts", ShellFolder(0x13), false},
-        {"templates", ShellFolder(0x15), false},
-        {"printer shortcuts", ShellFolder(0x1B), false},
-        {"local application data", ShellFolder(0x1C), false},
-        {"internet cache", ShellFolder(0x20), false},
-        {"cookies", ShellFolder(0x21), false},
-        {"history", ShellFolder(0x22), false},
-        {"Windows, as the shell names it", ShellFolder(0x24), false},
-        {"System, as the shell names it", ShellFolder(0x25), false},
-        {"program files, as the shell names it", ShellFolder(0x26), false},
-        {"My Pictures", ShellFolder(0x27), false},
-        {"profile", ShellFolder(0x28), false},
-        {"System of 32-bit programs", ShellFolder(0x29), false},
-        {"program files of 32-bit programs", ShellFolder(0x2A), false},
-        {"common files, as the shell names it", ShellFolder(0x2B), false},
-        {"common files of 32-bit programs", ShellFolder(0x2C), false},
-        {"administrative tools", ShellFolder(0x30), false},
-        {"all users' favorites", ShellFolder(0x1F), true},
-        {"all users' templates", ShellFolder(0x2D), true},
-        {"all users' documents", ShellFolder(0x2E), true},
-        {"all users' administrative tools", ShellFolder(0x2F), true},
-        {"Program Files", RegistryFolder("ProgramFilesDir"), false},
-        {"Common Files", RegistryFolder("CommonFilesDir"), false},
+         commonAppData.empty() ? "" : WithoutBackslash(commonAppData) + kQuickLaunch},
+        {"My Documents", ShellFolder(0x05)},
+        {"favorites", ShellFolder(0x06)},
+        {"recent", ShellFolder(0x08)},
+        {"send to", ShellFolder(0x09)},
+        {"My Music", ShellFolder(0x0D)},
+        {"My Videos", ShellFolder(0x0E)},
+        {"network shortcuts", ShellFolder(0x13)},
+        {"templates", ShellFolder(0x15)},
+        {"printer shortcuts", ShellFolder(0x1B)},
+        {"local application data", ShellFolder(0x1C)},
+        {"internet cache", ShellFolder(0x20)},
+        {"cookies", ShellFolder(0x21)},
+        {"history", ShellFolder(0x22)},
+        {"Windows, as the shell names it", ShellFolder(0x24)},
+        {"System, as the shell names it", ShellFolder(0x25)},
+        {"program files, as the shell names it", ShellFolder(0x26)},
+        {"My Pictures", ShellFolder(0x27)},
+        {"profile", ShellFolder(0x28)},
+        {"System of 32-bit programs", ShellFolder(0x29)},
+        {"program files of 32-bit programs", ShellFolder(0x2A)},
+        {"common files, as the shell names it", ShellFolder(0x2B)},
+        {"common files of 32-bit programs", ShellFolder(0x2C)},
+        {"administrative tools", ShellFolder(0x30)},
+        {"all users' favorites", ShellFolder(0x1F)},
+        {"all users' templates", ShellFolder(0x2D)},
+        {"all users' documents", ShellFolder(0x2E)},
+        {"all users' administrative tools", ShellFolder(0x2F)},
+        {"Program Files", RegistryFolder("ProgramFilesDir")},
+        {"Common Files", RegistryFolder("CommonFilesDir")},
     };
-    // The NT family's own: the folder that holds the profiles and the known folders. A
-    // system of the 95/98/Me family has neither.
-    if (!isNT)
-        return rows;
-    rows.push_back({"profiles", ProfilesDirectory(), true});
-    for (const auto &known : kKnownFolders)
-        rows.push_back({known.name, KnownFolder(known.id), true});
+    // Where the system keeps a list of profiles and knows folders by their own identifiers
+    // (a real 95/98/Me has neither; Wine has both for either family).
+    if (!ProfilesDirectory().empty())
+        rows.push_back({"profiles", ProfilesDirectory()});
+    if (HasKnownFolders())
+        for (const auto &known : kKnownFolders)
+            rows.push_back({known.name, KnownFolder(known.id)});
     return rows;
 }
 
@@ -188,29 +193,17 @@ class HeldFolders {
 };
 
 void CheckEveryRow() {
-    std::vector<Row> rows = ResolvedRows();
-    for (const Row &row : rows) {
+    for (const Row &row : ResolvedRows()) {
         SCOPED_TRACE(std::string(row.name) + ": " + row.folder);
         if (row.folder.empty()) {
             ADD_FAILURE() << "the system did not resolve this folder";
             continue;
         }
-        int expected = !row.ntOnly || isNT;
-        if (!expected) {
-            // Not tested here; it must not be protected through another row either.
-            bool elsewhere = false;
-            for (const Row &other : rows)
-                if (!other.ntOnly && lstrcmpiA(WithoutBackslash(other.folder).c_str(),
-                                               WithoutBackslash(row.folder).c_str()) == 0)
-                    elsewhere = true;
-            if (elsewhere)
-                continue;
-        }
         std::string folder = WithoutBackslash(row.folder);
-        EXPECT_TRUE(Protection(folder, expected));
-        EXPECT_TRUE(Protection(folder + "\\", expected));
-        EXPECT_TRUE(Protection(Upper(folder), expected));
-        EXPECT_TRUE(Protection(Upper(folder) + "\\", expected));
+        EXPECT_TRUE(Protection(folder, 1));
+        EXPECT_TRUE(Protection(folder + "\\", 1));
+        EXPECT_TRUE(Protection(Upper(folder), 1));
+        EXPECT_TRUE(Protection(Upper(folder) + "\\", 1));
         // Nothing inside a folder is protected.
         EXPECT_TRUE(Protection(folder + "\\Vanish Group", 0));
     }
@@ -381,11 +374,12 @@ std::vector<NamedFolder> EmptyProtectedFolders() {
     add("templates", ShellFolder(0x15));
     add("startup", ShellFolder(0x07));
     add("My Music", ShellFolder(0x0D));
-    if (isNT) {
-        add("all users' desktop", ShellFolder(0x19));
+    add("all users' desktop", ShellFolder(0x19));
+    add("all users' startup", ShellFolder(0x18));
+    add("all users' templates", ShellFolder(0x2D));
+    if (HasKnownFolders())
         for (const auto &known : kKnownFolders)
             add(known.name, KnownFolder(known.id));
-    }
     return found;
 }
 
@@ -513,11 +507,10 @@ TEST(ProtectedFolders, RegistryFoldersByTheirOneName) {
     EXPECT_TRUE(Protection(windows, 1));
 }
 
-// The NT family's profiles as its registry lists them: the folder that holds them, with its
-// variables expanded, and each profile's own folder; not what lies inside or above them.
+// The profiles as the NT family's registry lists them, whatever family the system reports:
+// the folder that holds them, with its variables expanded, and each profile's own folder;
+// not what lies inside or above them.
 TEST(ProtectedFolders, ProfilesFromTheRegistry) {
-    if (!isNT)
-        GTEST_SKIP() << "95/98/Me keep no list of profiles";
     RootRedirect machine(HKEY_LOCAL_MACHINE);
     if (!machine.active())
         GTEST_SKIP() << "HKEY_LOCAL_MACHINE cannot be redirected here";
@@ -665,6 +658,52 @@ TEST(ProtectedFolders, FileEntriesNamingShellFoldersLeaveThem) {
     EXPECT_FALSE(FileExists(application)) << "an ordinary empty folder goes";
     for (const auto &folder : folders)
         EXPECT_TRUE(FileExists(base + "\\" + folder.value)) << folder.value;
+}
+
+// Runs a block on a copy of the uninstaller that Wine runs as this program's family, from
+// its install folder, as an installer starts it.
+RunResult RunAsThisFamily(const pack::Block &block, const std::string &name,
+                          const std::string &switches) {
+    std::string app = ScratchFolder(name);
+    std::string base = name + "-" + (Family().empty() ? std::string("any") : Family());
+    std::string exe = app + "\\" + base + ".exe";
+    if ((!Family().empty() && !SetFamilyOf(base + ".exe", Family())) ||
+        !WriteStampedUninstaller(pack::EncodeBlock(block), exe))
+        return {};
+    CurrentFolder current(app);
+    return current.set() ? RunAndAnswer(exe, switches, {}, 120000) : RunResult();
+}
+
+// An installer's own block, with folder tokens, names a shortcut on every user's desktop and
+// in every user's Startup group. The shortcuts go; the folders, empty after them, stay on
+// both families: the 95/98/Me setting on an NT system still has them.
+TEST(ProtectedFolders, AllUsersFoldersStayWhenTheirLastShortcutGoes) {
+    static const struct {
+        const char *token;
+        int identifier;
+    } places[] = {{"{commondesktop}", 0x19}, {"{commonstartup}", 0x18}};
+    pack::Block block;
+    block.texts = kTexts;
+    block.optionFlags = pack::OPTION_FOLDER_TOKENS;
+    std::vector<std::string> folders;
+    for (const auto &place : places) {
+        std::string folder = WithoutBackslash(ShellFolder(place.identifier));
+        SCOPED_TRACE(std::string(place.token) + ": " + folder);
+        ASSERT_TRUE(FileExists(folder));
+        ASSERT_TRUE(ListFolder(folder).empty()) << "only an empty folder shows the fault";
+        ASSERT_TRUE(WriteFileText(folder + "\\Vanish App.lnk", "a shortcut"));
+        block.files.push_back({place.token, "Vanish App.lnk", 0});
+        folders.push_back(folder);
+    }
+    RunResult run = RunAsThisFamily(block, "all-users", "/S /X");
+    for (const std::string &folder : folders) {
+        EXPECT_FALSE(FileExists(folder + "\\Vanish App.lnk")) << folder;
+        EXPECT_TRUE(FileExists(folder)) << folder;
+        DeleteFileA((folder + "\\Vanish App.lnk").c_str());
+        CreateDirectoryA(folder.c_str(), nullptr); // the prefix as it was, whatever
+    }
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode) << "the shortcuts are gone; the folders a walk tries do not count";
 }
 
 TEST(ProtectedFolders, SpecialFolderLookup) {
