@@ -706,6 +706,64 @@ TEST(ProtectedFolders, AllUsersFoldersStayWhenTheirLastShortcutGoes) {
     EXPECT_EQ(0u, run.exitCode) << "the shortcuts are gone; the folders a walk tries do not count";
 }
 
+std::string Encoded(const std::wstring &text, UINT page) {
+    char bytes[4 * MAX_PATH] = "";
+    WideCharToMultiByte(page, 0, text.c_str(), -1, bytes, sizeof bytes, nullptr, nullptr);
+    return bytes;
+}
+
+// 95/98/Me compare names with their code page's case rules, as their own calls do. My
+// Documents redirected to a Cyrillic folder and named in small letters stays, as a folder
+// entry and as a file entry without a name; an ordinary folder named so goes.
+TEST(ProtectedFolders, CyrillicDocumentsNamedInSmallLettersStay) {
+    if (GetACP() != 1251)
+        GTEST_SKIP() << "runs where the ANSI code page is 1251 (LANG=ru_RU.UTF-8), not "
+                     << GetACP();
+    const std::wstring documents = L"C:\\\u041c\u043e\u0438 \u0434\u043e\u043a\u0443\u043c\u0435"
+                                   L"\u043d\u0442\u044b"; // C:\Мои документы
+    const std::wstring named = L"C:\\\u043c\u043e\u0438 \u0434\u043e\u043a\u0443\u043c\u0435"
+                               L"\u043d\u0442\u044b"; // C:\мои документы
+    const std::string scratch = ScratchFolder("cyrillic-folder");
+    const std::wstring ordinary =
+        std::wstring(scratch.begin(), scratch.end()) + L"\\\u041f\u0430\u043f\u043a\u0430"; // Папка
+    const std::wstring ordinaryNamed =
+        std::wstring(scratch.begin(), scratch.end()) + L"\\\u043f\u0410\u041f\u041a\u0410"; // пАПКА
+    struct Folders {
+        std::vector<std::wstring> made;
+        ~Folders() {
+            for (const std::wstring &folder : made)
+                RemoveDirectoryW(folder.c_str());
+        }
+    } folders;
+    for (const std::wstring *folder : {&documents, &ordinary}) {
+        ASSERT_TRUE(CreateDirectoryW(folder->c_str(), nullptr) ||
+                    GetLastError() == ERROR_ALREADY_EXISTS);
+        folders.made.push_back(*folder);
+    }
+    const std::string explorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer";
+    std::vector<std::unique_ptr<SavedUserValue>> saved;
+    for (const char *key : {"\\User Shell Folders", "\\Shell Folders"}) {
+        saved.emplace_back(new SavedUserValue(explorer + key, "Personal"));
+        ASSERT_TRUE(WriteValue(HKEY_CURRENT_USER, explorer + key, "Personal",
+                               TextValue(Encoded(documents, CP_ACP))));
+    }
+    if (ShellFolder(0x05) != Encoded(documents, CP_ACP))
+        GTEST_SKIP() << "the shell here does not take My Documents from the user's registry";
+    pack::Block block;
+    block.texts = kTexts;
+    block.optionFlags = pack::OPTION_UTF8;
+    for (const std::wstring *folder : {&named, &ordinaryNamed}) {
+        block.files.push_back({Encoded(*folder, CP_UTF8), "", 0});
+        block.folders.push_back({0, Encoded(*folder, CP_UTF8), ""});
+    }
+    RunResult run = RunAsThisFamily(block, "cyrillic", "/S /X");
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(documents.c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(ordinary.c_str()))
+        << "an ordinary folder named in other letters goes";
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(1u, run.exitCode) << "what stays counts as left";
+}
+
 TEST(ProtectedFolders, SpecialFolderLookup) {
     char buffer[PATH_SIZE];
     FillMemory(buffer, sizeof buffer, 'x');
