@@ -1,8 +1,7 @@
-// The system family, told by the system itself. A compatibility layer on the NT family
-// (Windows' own modes for older programs, or a setting that names a version for one
-// program) reports 95/98/Me through GetVersion and GetVersionEx, but not through ntdll's
-// RtlGetVersion, which 95/98/Me do not have: taken for 95/98/Me, the program would use the
-// narrow calls and lose what only the NT family opens and compares.
+// The system family, told by the system itself. A compatibility mode on the NT family makes
+// GetVersion and GetVersionEx report 95/98/Me to the program it is applied to, but not
+// ntdll's RtlGetVersion, which 95/98/Me do not have: taken for 95/98/Me, the program would
+// use the narrow calls and lose what only the NT family can open and compare.
 #include "common.h"
 
 void DetectSystemFamily(OSVERSIONINFOA *version) {
