@@ -66,7 +66,7 @@ struct UninstallLocator {
 #pragma pack(pop)
 
 extern HINSTANCE moduleHandle;  // instance handle passed to WinMain
-extern int isNT;                // 1 on the NT family, 0 on 95/98/Me
+extern int isNT;                // 1 on the NT family, 0 on 95/98/Me (DetectSystemFamily)
 extern int quietMode;           // /Q: no confirmation, progress or completion boxes
 extern int bareMode;            // /X: quiet, and no program, document or self-removal
 extern int silentMode;          // /S: quiet, no box or dialog at all, fixed answers
@@ -184,6 +184,10 @@ LONG SysRegDeleteKey(HKEY key, const char *name);
 LONG SysRegQueryValue(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD *size);
 LONG SysRegSetValue(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size);
 LONG SysRegEnumKey(HKEY key, DWORD index, char *name, DWORD size);
+
+// The version numbers as the system itself gives them, not as a compatibility layer
+// reports them, and isNT set from them.
+void DetectSystemFamily(OSVERSIONINFOA *version);
 
 // Libraries loaded at run time.
 FARPROC FindSystemFunction(const char *library, const char *name);

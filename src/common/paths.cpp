@@ -43,13 +43,13 @@ void RemoveBackslash(char *path) {
         path[n - 1] = 0;
 }
 
-// Case is ignored as names compare (beyond A to Z on the NT family); no short names, no
-// "." or "..".
 // "." or "..", which a folder listing holds besides the folder's own names.
 int IsDotName(const char *name) {
     return name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]));
 }
 
+// Case is ignored as names compare (beyond A to Z by the system's case rules, see
+// TakeFolded); no short names, no "." or "..".
 int PathsEqual(const char *a, const char *b) {
     return NamesEqual(a, b);
 }

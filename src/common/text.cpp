@@ -146,10 +146,27 @@ int AnsiToUtf8(const char *text, char *buffer, DWORD size, int strict) {
     return n > 0 && WideToUtf8(wide, buffer, size);
 }
 
-// One character's case, as names compare: A to Z always, and beyond ASCII on the NT family
-// through the system's own upper-case mapping. Takes the character at *text and moves past
-// it; 0 at the terminator. A byte that is not UTF-8 gives a value no character has, so it
-// matches only the same byte.
+// A character beyond ASCII in the case of the ANSI code page, as the narrow calls of 95/98/Me
+// compare names: written in the code page, upper-cased there and read back. A character the
+// code page cannot hold keeps its own value, as does one whose capital it cannot hold: read
+// back through a best fit, that would be another letter (the micro sign's capital as "M").
+static long FoldInCodePage(long c) {
+    WCHAR wide = (WCHAR)c, back = 0;
+    char ansi[4];
+    int n = WideCharToMultiByte(CP_ACP, 0, &wide, 1, ansi, 3, 0, 0);
+    if (n <= 0 || MultiByteToWideChar(CP_ACP, 0, ansi, n, &back, 1) != 1 || back != wide)
+        return c;
+    ansi[n] = 0;
+    CharUpperA(ansi);
+    if (MultiByteToWideChar(CP_ACP, 0, ansi, n, &back, 1) != 1 || back < 0x80)
+        return c;
+    return back;
+}
+
+// One character's case, as names compare: A to Z without a call, and beyond ASCII through
+// the system's own upper-case mapping where the wide calls are in use (the NT family), else
+// the code page's. Takes the character at *text and moves past it; 0 at the terminator. A
+// byte that is not UTF-8 gives a value no character has, so it matches only the same byte.
 long TakeFolded(const char **text) {
     const BYTE *p = (const BYTE *)*text;
     long c = NextCharacter(&p);
@@ -157,8 +174,9 @@ long TakeFolded(const char **text) {
         c = 0x110000 + *(const BYTE *)*text;
     else if (c >= 'a' && c <= 'z')
         c -= 'a' - 'A';
-    else if (c >= 0x80 && c < 0x10000 && wideCharUpper)
-        c = (long)(WORD)(DWORD_PTR)wideCharUpper((LPWSTR)(DWORD_PTR)c);
+    else if (c >= 0x80 && c < 0x10000)
+        c = wideCharUpper ? (long)(WORD)(DWORD_PTR)wideCharUpper((LPWSTR)(DWORD_PTR)c)
+                          : FoldInCodePage(c);
     *text = (const char *)p;
     return c;
 }

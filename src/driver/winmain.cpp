@@ -152,10 +152,7 @@ static int ExitCode(int answer) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
     OSVERSIONINFOA version;
-    FillBytes(&version, 0, sizeof version);
-    version.dwOSVersionInfoSize = sizeof version;
-    GetVersionExA(&version);
-    isNT = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    DetectSystemFamily(&version);
 
     if (!InitApplication(instance))
         return 0;

@@ -8,55 +8,57 @@
 
 struct ProtectedRow {
     signed char source; // a shell folder identifier, or one of the two FROM_ values
-    BYTE ntOnly;        // the all-users folders exist on the NT family only
     BYTE quickLaunch;   // the Quick Launch folder below this one is protected as well
 };
 
-// In the order of testing; the numbers are the shell's folder identifiers.
+// In the order of testing; the numbers are the shell's folder identifiers. Every row is
+// asked of the system whatever family it reports: a compatibility layer can make the NT
+// family report 95/98/Me, and its all-users folders are there all the same. A folder the
+// system cannot name is no match.
 static const ProtectedRow protectedRows[] = {
-    {FROM_WINDOWS_DIRECTORY, 0, 0},
-    {FROM_SYSTEM_DIRECTORY, 0, 0},
-    {0x00, 0, 0}, // desktop
-    {0x10, 0, 0}, // desktop folder
-    {0x19, 1, 0}, // all users' desktop folder
-    {0x14, 0, 0}, // fonts
-    {0x02, 0, 0}, // programs
-    {0x17, 1, 0}, // all users' programs
-    {0x0B, 0, 0}, // start menu
-    {0x16, 1, 0}, // all users' start menu
-    {0x07, 0, 0}, // startup
-    {0x18, 1, 0}, // all users' startup
-    {0x1A, 0, 1}, // application data
-    {0x23, 0, 1}, // all users' application data, on every system
+    {FROM_WINDOWS_DIRECTORY, 0},
+    {FROM_SYSTEM_DIRECTORY, 0},
+    {0x00, 0}, // desktop
+    {0x10, 0}, // desktop folder
+    {0x19, 0}, // all users' desktop folder
+    {0x14, 0}, // fonts
+    {0x02, 0}, // programs
+    {0x17, 0}, // all users' programs
+    {0x0B, 0}, // start menu
+    {0x16, 0}, // all users' start menu
+    {0x07, 0}, // startup
+    {0x18, 0}, // all users' startup
+    {0x1A, 1}, // application data
+    {0x23, 1}, // all users' application data
     // The other folders the shell owns: an installer may name them, damaged data may name
     // them, and an empty one must not go with an application's folder.
-    {0x05, 0, 0}, // My Documents
-    {0x06, 0, 0}, // favorites
-    {0x08, 0, 0}, // recent documents
-    {0x09, 0, 0}, // send to
-    {0x0D, 0, 0}, // My Music
-    {0x0E, 0, 0}, // My Videos
-    {0x13, 0, 0}, // network neighbourhood shortcuts
-    {0x15, 0, 0}, // templates
-    {0x1B, 0, 0}, // printer shortcuts
-    {0x1C, 0, 0}, // local application data
-    {0x20, 0, 0}, // internet cache
-    {0x21, 0, 0}, // cookies
-    {0x22, 0, 0}, // history
-    {0x24, 0, 0}, // the Windows folder, as the shell names it
-    {0x25, 0, 0}, // the System folder, as the shell names it
-    {0x26, 0, 0}, // program files
-    {0x27, 0, 0}, // My Pictures
-    {0x28, 0, 0}, // the user's profile
-    {0x29, 0, 0}, // the System folder of 32-bit programs
-    {0x2A, 0, 0}, // program files of 32-bit programs
-    {0x2B, 0, 0}, // common files
-    {0x2C, 0, 0}, // common files of 32-bit programs
-    {0x30, 0, 0}, // administrative tools
-    {0x1F, 1, 0}, // all users' favorites
-    {0x2D, 1, 0}, // all users' templates
-    {0x2E, 1, 0}, // all users' documents
-    {0x2F, 1, 0}, // all users' administrative tools
+    {0x05, 0}, // My Documents
+    {0x06, 0}, // favorites
+    {0x08, 0}, // recent documents
+    {0x09, 0}, // send to
+    {0x0D, 0}, // My Music
+    {0x0E, 0}, // My Videos
+    {0x13, 0}, // network neighbourhood shortcuts
+    {0x15, 0}, // templates
+    {0x1B, 0}, // printer shortcuts
+    {0x1C, 0}, // local application data
+    {0x20, 0}, // internet cache
+    {0x21, 0}, // cookies
+    {0x22, 0}, // history
+    {0x24, 0}, // the Windows folder, as the shell names it
+    {0x25, 0}, // the System folder, as the shell names it
+    {0x26, 0}, // program files
+    {0x27, 0}, // My Pictures
+    {0x28, 0}, // the user's profile
+    {0x29, 0}, // the System folder of 32-bit programs
+    {0x2A, 0}, // program files of 32-bit programs
+    {0x2B, 0}, // common files
+    {0x2C, 0}, // common files of 32-bit programs
+    {0x30, 0}, // administrative tools
+    {0x1F, 0}, // all users' favorites
+    {0x2D, 0}, // all users' templates
+    {0x2E, 0}, // all users' documents
+    {0x2F, 0}, // all users' administrative tools
 };
 
 static const char quickLaunchFolder[] = "Microsoft\\Internet Explorer\\Quick Launch";
@@ -184,7 +186,7 @@ static void KeepShellAndSystemFolders() {
     char folder[PATH_SIZE];
     for (DWORD i = 0; i < sizeof protectedRows / sizeof protectedRows[0]; i++) {
         const ProtectedRow *row = &protectedRows[i];
-        if ((row->ntOnly && !isNT) || !GetSystemFolder(row->source, folder))
+        if (!GetSystemFolder(row->source, folder))
             continue;
         Keep(folder);
         if (row->quickLaunch && AddBackslash(folder, PATH_SIZE) &&
@@ -193,14 +195,15 @@ static void KeepShellAndSystemFolders() {
     }
 }
 
-// Every folder the shell knows by an identifier of its own (Vista on): Downloads, Links,
-// Saved Games, the public folders and those that programs register. A system that has the
-// known folders but cannot list them leaves the list incomplete, which protects everything.
+// Every folder the shell knows by an identifier of its own (Vista on), wherever the shell has
+// them: Downloads, Links, Saved Games, the public folders and those that programs register.
+// A system that has the known folders but cannot list them leaves the list incomplete,
+// which protects everything.
 static void KeepKnownFolders() {
     typedef HRESULT(WINAPI * KnownFolderPath)(const GUID &, DWORD, HANDLE, WCHAR **);
     KnownFolderPath pathOf =
         (KnownFolderPath)(void (*)())FindSystemFunction("shell32.dll", "SHGetKnownFolderPath");
-    if (!isNT || !pathOf)
+    if (!pathOf)
         return;
     HRESULT com = CoInitialize(0); // the caller's thread may not have it
     KnownFolderManager *manager = 0;
@@ -224,12 +227,12 @@ static void KeepKnownFolders() {
         CoUninitialize();
 }
 
-// The profiles of the NT family: the folder that holds them and each profile's own folder.
+// The profiles wherever the NT family's list of them opens: the folder that holds them and
+// each profile's own folder.
 static void KeepProfiles() {
     char folder[PATH_SIZE], name[PATH_SIZE];
     HKEY list, profile;
-    if (!isNT ||
-        SysRegOpenKey(HKEY_LOCAL_MACHINE, profileListKey, KEY_READ, &list) != ERROR_SUCCESS)
+    if (SysRegOpenKey(HKEY_LOCAL_MACHINE, profileListKey, KEY_READ, &list) != ERROR_SUCCESS)
         return;
     for (DWORD i = 0; i < sizeof profileFolders / sizeof profileFolders[0]; i++)
         if (ReadFolder(list, profileFolders[i], folder) && FindLastBackslash(folder))

@@ -12,9 +12,8 @@ namespace {
 class Text : public ::testing::Test {
   protected:
     void SetUp() override {
-        OSVERSIONINFOA version = {sizeof version};
-        GetVersionExA(&version);
-        isNT = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+        OSVERSIONINFOA version;
+        DetectSystemFamily(&version); // as WinMain does
         InitSystemLayer();
     }
 };
@@ -109,29 +108,38 @@ TEST_F(Text, AnsiConversionIsExactOrRefused) {
     }
 }
 
-// Names compare as the file system and the registry compare them: A to Z always, every
-// other letter's case on the NT family, where the system's case mapping is at hand.
+// Names compare as the file system and the registry compare them: A to Z always; beyond
+// ASCII by the system's case mapping on the NT family, and by the case rules of the ANSI
+// code page (1252 here) on 95/98/Me, where a character the code page cannot hold keeps its
+// own value and no best-fit conversion makes a letter beyond ASCII equal one of A to Z.
 TEST_F(Text, NamesCompareIgnoringCase) {
+    ASSERT_EQ(1252u, GetACP());
     struct Row {
-        const char *a, *b;
+        const char *what, *a, *b;
         bool equal, equalOnNT;
     } const rows[] = {
-        {"C:\\Program Files\\App", "c:\\PROGRAM FILES\\app", true, true},
-        {"C:\\Donn\xC3\xA9"
+        {"ASCII", "C:\\Program Files\\App", "c:\\PROGRAM FILES\\app", true, true},
+        {"Latin-1 letters",
+         "C:\\Donn\xC3\xA9"
          "es",
          "C:\\DONN\xC3\x89"
          "ES",
-         false, true},
-        {"\xD0\x96\xD1\x83\xD1\x80", "\xD0\x96\xD0\xA3\xD0\xA0", false, true}, // Жур, ЖУР
-        {"C:\\App", "C:\\App\\", false, false},
-        {"C:\\App", "C:\\Apq", false, false},
-        {"C:\\\xE6\xA9\x9F", "C:\\\xE6\xA9\x9E", false, false}, // two CJK characters
-        {"a\xC1", "a\xC1", true, true}, // the same bytes, even when they are not UTF-8
-        {"a\xC1", "a\xC2", false, false},
+         true, true},
+        {"an upper case beyond Latin-1 that 1252 holds", "\xC3\xBF", "\xC5\xB8", true, true}, // ÿ Ÿ
+        {"Cyrillic, which 1252 cannot hold", "\xD0\x96\xD1\x83\xD1\x80", "\xD0\x96\xD0\xA3\xD0\xA0",
+         false, true}, // Жур, ЖУР
+        {"a with macron, which 1252 cannot hold", "\xC4\x81", "\xC4\x80", false, true}, // ā Ā
+        {"a with macron is no a, though its best fit is", "\xC4\x81", "A", false, false},
+        {"a micro sign is no M: its capital, Greek Mu, is beyond 1252", "\xC2\xB5", "m", false,
+         false},
+        {"a trailing backslash", "C:\\App", "C:\\App\\", false, false},
+        {"another letter", "C:\\App", "C:\\Apq", false, false},
+        {"two CJK characters", "C:\\\xE6\xA9\x9F", "C:\\\xE6\xA9\x9E", false, false},
+        {"the same bytes, not UTF-8", "a\xC1", "a\xC1", true, true},
+        {"other bytes, not UTF-8", "a\xC1", "a\xC2", false, false},
     };
     for (const Row &row : rows)
-        EXPECT_EQ(isNT ? row.equalOnNT : row.equal, NamesEqual(row.a, row.b) != 0)
-            << row.a << " | " << row.b;
+        EXPECT_EQ(isNT ? row.equalOnNT : row.equal, NamesEqual(row.a, row.b) != 0) << row.what;
 }
 
 } // namespace

@@ -235,6 +235,38 @@ TEST_F(Names, LegacyDoubleByteBlockNamesTheListedFilesNotTheirLookAlikes) {
     EXPECT_TRUE(ValueExists(valueKey, L"w"));
 }
 
+// The uninstaller's own file, listed in its block in other letters, is the self-removal's
+// to take on both families: 95/98/Me compare names with their code page's case rules, as
+// their own calls do. Ωmega and ωMEGA are one name where the ANSI code page is 1253.
+TEST_F(Names, OwnFileNamedInOtherLettersIsLeftToTheSelfRemoval) {
+    if (GetACP() != 1253)
+        GTEST_SKIP() << "runs where the ANSI code page is 1253 (LANG=el_GR.UTF-8), not "
+                     << GetACP();
+    std::wstring family = Wide(Family().empty() ? "any" : Family());
+    base_ = Utf8(L"\u03a9mega-" + family); // Ωmega-win98: the log is named after it too
+    if (!Family().empty()) {
+        ASSERT_TRUE(SetFamilyOf(Narrow(Wide(base_) + L".exe", CP_ACP), Family()));
+    }
+    std::wstring listed = L"\u03c9MEGA-" + family + L".exe"; // ωMEGA-win98.exe
+    CharUpperBuffW(&listed[6], (DWORD)family.size());
+    pack::Block block;
+    block.texts = Texts();
+    block.files = {{".", Utf8(listed), 0}, {".", "", 0}};
+    block.optionFlags = pack::OPTION_UTF8;
+    std::wstring install = root_ + L"\\app";
+    ASSERT_TRUE(MakeFolder(install));
+    std::wstring exe = Stamp(install, block);
+    DeleteFileW(LogPath().c_str());
+
+    EXPECT_EQ(0u, RunWide(exe, L"/S /L"));
+    std::string log = ReadLog();
+    EXPECT_NE(std::string::npos,
+              log.find("file left to the self-removal: " + Utf8(install + L"\\" + listed) + "\r\n"))
+        << log;
+    EXPECT_EQ(std::string::npos, log.find("in use")) << log;
+    DeleteFileW(LogPath().c_str());
+}
+
 // Cyrillic, CJK, a character beyond the Basic Multilingual Plane and accented Latin in one
 // block, on a system whose ANSI code page is 1252.
 struct WorldApplication {

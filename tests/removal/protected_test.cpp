@@ -108,70 +108,75 @@ std::string ProfilesDirectory() {
 struct Row {
     const char *name;
     std::string folder;
-    bool ntOnly;
 };
 
-// Every row, resolved here through other calls than the program's own.
+bool HasKnownFolders() {
+    return GetProcAddress(GetModuleHandleA("shell32.dll"), "SHGetKnownFolderPath") != nullptr;
+}
+
+// Every row, resolved here through other calls than the program's own. Each is protected
+// whatever family the system reports: a compatibility layer can make the NT family report
+// 95/98/Me, and the all-users folders, the known folders and the profiles are still there.
 std::vector<Row> ResolvedRows() {
     char windows[MAX_PATH] = "", system[MAX_PATH] = "";
     GetWindowsDirectoryA(windows, MAX_PATH);
     GetSystemDirectoryA(system, MAX_PATH);
     std::string appData = ShellFolder(0x1A), commonAppData = ShellFolder(0x23);
     std::vector<Row> rows = {
-        {"Windows", windows, false},
-        {"System", system, false},
-        {"desktop", ShellFolder(0x00), false},
-        {"desktop folder", ShellFolder(0x10), false},
-        {"all users' desktop", ShellFolder(0x19), true},
-        {"fonts", ShellFolder(0x14), false},
-        {"programs", ShellFolder(0x02), false},
-        {"all users' programs", ShellFolder(0x17), true},
-        {"start menu", ShellFolder(0x0B), false},
-        {"all users' start menu", ShellFolder(0x16), true},
-        {"startup", ShellFolder(0x07), false},
-        {"all users' startup", ShellFolder(0x18), true},
-        {"application data", appData, false},
-        {"Quick Launch", appData.empty() ? "" : WithoutBackslash(appData) + kQuickLaunch, false},
-        {"all users' application data", commonAppData, false},
+        {"Windows", windows},
+        {"System", system},
+        {"desktop", ShellFolder(0x00)},
+        {"desktop folder", ShellFolder(0x10)},
+        {"all users' desktop", ShellFolder(0x19)},
+        {"fonts", ShellFolder(0x14)},
+        {"programs", ShellFolder(0x02)},
+        {"all users' programs", ShellFolder(0x17)},
+        {"start menu", ShellFolder(0x0B)},
+        {"all users' start menu", ShellFolder(0x16)},
+        {"startup", ShellFolder(0x07)},
+        {"all users' startup", ShellFolder(0x18)},
+        {"application data", appData},
+        {"Quick Launch", appData.empty() ? "" : WithoutBackslash(appData) + kQuickLaunch},
+        {"all users' application data", commonAppData},
         {"all users' Quick Launch",
-         commonAppData.empty() ? "" : WithoutBackslash(commonAppData) + kQuickLaunch, false},
-        {"My Documents", ShellFolder(0x05), false},
-        {"favorites", ShellFolder(0x06), false},
-        {"recent", ShellFolder(0x08), false},
-        {"send to", ShellFolder(0x09), false},
-        {"My Music", ShellFolder(0x0D), false},
-        {"My Videos", ShellFolder(0x0E), false},
-        {"network shortcuts", ShellFolder(0x13), false},
-        {"templates", ShellFolder(0x15), false},
-        {"printer shortcuts", ShellFolder(0x1B), false},
-        {"local application data", ShellFolder(0x1C), false},
-        {"internet cache", ShellFolder(0x20), false},
-        {"cookies", ShellFolder(0x21), false},
-        {"history", ShellFolder(0x22), false},
-        {"Windows, as the shell names it", ShellFolder(0x24), false},
-        {"System, as the shell names it", ShellFolder(0x25), false},
-        {"program files, as the shell names it", ShellFolder(0x26), false},
-        {"My Pictures", ShellFolder(0x27), false},
-        {"profile", ShellFolder(0x28), false},
-        {"System of 32-bit programs", ShellFolder(0x29), false},
-        {"program files of 32-bit programs", ShellFolder(0x2A), false},
-        {"common files, as the shell names it", ShellFolder(0x2B), false},
-        {"common files of 32-bit programs", ShellFolder(0x2C), false},
-        {"administrative tools", ShellFolder(0x30), false},
-        {"all users' favorites", ShellFolder(0x1F), true},
-        {"all users' templates", ShellFolder(0x2D), true},
-        {"all users' documents", ShellFolder(0x2E), true},
-        {"all users' administrative tools", ShellFolder(0x2F), true},
-        {"Program Files", RegistryFolder("ProgramFilesDir"), false},
-        {"Common Files", RegistryFolder("CommonFilesDir"), false},
+         commonAppData.empty() ? "" : WithoutBackslash(commonAppData) + kQuickLaunch},
+        {"My Documents", ShellFolder(0x05)},
+        {"favorites", ShellFolder(0x06)},
+        {"recent", ShellFolder(0x08)},
+        {"send to", ShellFolder(0x09)},
+        {"My Music", ShellFolder(0x0D)},
+        {"My Videos", ShellFolder(0x0E)},
+        {"network shortcuts", ShellFolder(0x13)},
+        {"templates", ShellFolder(0x15)},
+        {"printer shortcuts", ShellFolder(0x1B)},
+        {"local application data", ShellFolder(0x1C)},
+        {"internet cache", ShellFolder(0x20)},
+        {"cookies", ShellFolder(0x21)},
+        {"history", ShellFolder(0x22)},
+        {"Windows, as the shell names it", ShellFolder(0x24)},
+        {"System, as the shell names it", ShellFolder(0x25)},
+        {"program files, as the shell names it", ShellFolder(0x26)},
+        {"My Pictures", ShellFolder(0x27)},
+        {"profile", ShellFolder(0x28)},
+        {"System of 32-bit programs", ShellFolder(0x29)},
+        {"program files of 32-bit programs", ShellFolder(0x2A)},
+        {"common files, as the shell names it", ShellFolder(0x2B)},
+        {"common files of 32-bit programs", ShellFolder(0x2C)},
+        {"administrative tools", ShellFolder(0x30)},
+        {"all users' favorites", ShellFolder(0x1F)},
+        {"all users' templates", ShellFolder(0x2D)},
+        {"all users' documents", ShellFolder(0x2E)},
+        {"all users' administrative tools", ShellFolder(0x2F)},
+        {"Program Files", RegistryFolder("ProgramFilesDir")},
+        {"Common Files", RegistryFolder("CommonFilesDir")},
     };
-    // The NT family's own: the folder that holds the profiles and the known folders. A
-    // system of the 95/98/Me family has neither.
-    if (!isNT)
-        return rows;
-    rows.push_back({"profiles", ProfilesDirectory(), true});
-    for (const auto &known : kKnownFolders)
-        rows.push_back({known.name, KnownFolder(known.id), true});
+    // Where the system keeps a list of profiles and knows folders by their own identifiers
+    // (a real 95/98/Me has neither; Wine has both for either family).
+    if (!ProfilesDirectory().empty())
+        rows.push_back({"profiles", ProfilesDirectory()});
+    if (HasKnownFolders())
+        for (const auto &known : kKnownFolders)
+            rows.push_back({known.name, KnownFolder(known.id)});
     return rows;
 }
 
@@ -188,29 +193,17 @@ class HeldFolders {
 };
 
 void CheckEveryRow() {
-    std::vector<Row> rows = ResolvedRows();
-    for (const Row &row : rows) {
+    for (const Row &row : ResolvedRows()) {
         SCOPED_TRACE(std::string(row.name) + ": " + row.folder);
         if (row.folder.empty()) {
             ADD_FAILURE() << "the system did not resolve this folder";
             continue;
         }
-        int expected = !row.ntOnly || isNT;
-        if (!expected) {
-            // Not tested here; it must not be protected through another row either.
-            bool elsewhere = false;
-            for (const Row &other : rows)
-                if (!other.ntOnly && lstrcmpiA(WithoutBackslash(other.folder).c_str(),
-                                               WithoutBackslash(row.folder).c_str()) == 0)
-                    elsewhere = true;
-            if (elsewhere)
-                continue;
-        }
         std::string folder = WithoutBackslash(row.folder);
-        EXPECT_TRUE(Protection(folder, expected));
-        EXPECT_TRUE(Protection(folder + "\\", expected));
-        EXPECT_TRUE(Protection(Upper(folder), expected));
-        EXPECT_TRUE(Protection(Upper(folder) + "\\", expected));
+        EXPECT_TRUE(Protection(folder, 1));
+        EXPECT_TRUE(Protection(folder + "\\", 1));
+        EXPECT_TRUE(Protection(Upper(folder), 1));
+        EXPECT_TRUE(Protection(Upper(folder) + "\\", 1));
         // Nothing inside a folder is protected.
         EXPECT_TRUE(Protection(folder + "\\Vanish Group", 0));
     }
@@ -381,11 +374,12 @@ std::vector<NamedFolder> EmptyProtectedFolders() {
     add("templates", ShellFolder(0x15));
     add("startup", ShellFolder(0x07));
     add("My Music", ShellFolder(0x0D));
-    if (isNT) {
-        add("all users' desktop", ShellFolder(0x19));
+    add("all users' desktop", ShellFolder(0x19));
+    add("all users' startup", ShellFolder(0x18));
+    add("all users' templates", ShellFolder(0x2D));
+    if (HasKnownFolders())
         for (const auto &known : kKnownFolders)
             add(known.name, KnownFolder(known.id));
-    }
     return found;
 }
 
@@ -513,11 +507,10 @@ TEST(ProtectedFolders, RegistryFoldersByTheirOneName) {
     EXPECT_TRUE(Protection(windows, 1));
 }
 
-// The NT family's profiles as its registry lists them: the folder that holds them, with its
-// variables expanded, and each profile's own folder; not what lies inside or above them.
+// The profiles as the NT family's registry lists them, whatever family the system reports:
+// the folder that holds them, with its variables expanded, and each profile's own folder;
+// not what lies inside or above them.
 TEST(ProtectedFolders, ProfilesFromTheRegistry) {
-    if (!isNT)
-        GTEST_SKIP() << "95/98/Me keep no list of profiles";
     RootRedirect machine(HKEY_LOCAL_MACHINE);
     if (!machine.active())
         GTEST_SKIP() << "HKEY_LOCAL_MACHINE cannot be redirected here";
@@ -667,6 +660,110 @@ TEST(ProtectedFolders, FileEntriesNamingShellFoldersLeaveThem) {
         EXPECT_TRUE(FileExists(base + "\\" + folder.value)) << folder.value;
 }
 
+// Runs a block on a copy of the uninstaller that Wine runs as this program's family, from
+// its install folder, as an installer starts it.
+RunResult RunAsThisFamily(const pack::Block &block, const std::string &name,
+                          const std::string &switches) {
+    std::string app = ScratchFolder(name);
+    std::string base = name + "-" + (Family().empty() ? std::string("any") : Family());
+    std::string exe = app + "\\" + base + ".exe";
+    if ((!Family().empty() && !SetFamilyOf(base + ".exe", Family())) ||
+        !WriteStampedUninstaller(pack::EncodeBlock(block), exe))
+        return {};
+    CurrentFolder current(app);
+    return current.set() ? RunAndAnswer(exe, switches, {}, 120000) : RunResult();
+}
+
+// An installer's own block, with folder tokens, names a shortcut on every user's desktop and
+// in every user's Startup group. The shortcuts go; the folders, empty after them, stay on
+// both families: the 95/98/Me setting on an NT system still has them.
+TEST(ProtectedFolders, AllUsersFoldersStayWhenTheirLastShortcutGoes) {
+    static const struct {
+        const char *token;
+        int identifier;
+    } places[] = {{"{commondesktop}", 0x19}, {"{commonstartup}", 0x18}};
+    pack::Block block;
+    block.texts = kTexts;
+    block.optionFlags = pack::OPTION_FOLDER_TOKENS;
+    std::vector<std::string> folders;
+    for (const auto &place : places) {
+        std::string folder = WithoutBackslash(ShellFolder(place.identifier));
+        SCOPED_TRACE(std::string(place.token) + ": " + folder);
+        ASSERT_TRUE(FileExists(folder));
+        ASSERT_TRUE(ListFolder(folder).empty()) << "only an empty folder shows the fault";
+        ASSERT_TRUE(WriteFileText(folder + "\\Vanish App.lnk", "a shortcut"));
+        block.files.push_back({place.token, "Vanish App.lnk", 0});
+        folders.push_back(folder);
+    }
+    RunResult run = RunAsThisFamily(block, "all-users", "/S /X");
+    for (const std::string &folder : folders) {
+        EXPECT_FALSE(FileExists(folder + "\\Vanish App.lnk")) << folder;
+        EXPECT_TRUE(FileExists(folder)) << folder;
+        DeleteFileA((folder + "\\Vanish App.lnk").c_str());
+        CreateDirectoryA(folder.c_str(), nullptr); // the prefix as it was, whatever
+    }
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode) << "the shortcuts are gone; the folders a walk tries do not count";
+}
+
+std::string Encoded(const std::wstring &text, UINT page) {
+    char bytes[4 * MAX_PATH] = "";
+    WideCharToMultiByte(page, 0, text.c_str(), -1, bytes, sizeof bytes, nullptr, nullptr);
+    return bytes;
+}
+
+// 95/98/Me compare names with their code page's case rules, as their own calls do. My
+// Documents redirected to a Cyrillic folder and named in small letters stays, as a folder
+// entry and as a file entry without a name; an ordinary folder named so goes.
+TEST(ProtectedFolders, CyrillicDocumentsNamedInSmallLettersStay) {
+    if (GetACP() != 1251)
+        GTEST_SKIP() << "runs where the ANSI code page is 1251 (LANG=ru_RU.UTF-8), not "
+                     << GetACP();
+    const std::wstring documents = L"C:\\\u041c\u043e\u0438 \u0434\u043e\u043a\u0443\u043c\u0435"
+                                   L"\u043d\u0442\u044b"; // C:\Мои документы
+    const std::wstring named = L"C:\\\u043c\u043e\u0438 \u0434\u043e\u043a\u0443\u043c\u0435"
+                               L"\u043d\u0442\u044b"; // C:\мои документы
+    const std::string scratch = ScratchFolder("cyrillic-folder");
+    const std::wstring ordinary =
+        std::wstring(scratch.begin(), scratch.end()) + L"\\\u041f\u0430\u043f\u043a\u0430"; // Папка
+    const std::wstring ordinaryNamed =
+        std::wstring(scratch.begin(), scratch.end()) + L"\\\u043f\u0410\u041f\u041a\u0410"; // пАПКА
+    struct Folders {
+        std::vector<std::wstring> made;
+        ~Folders() {
+            for (const std::wstring &folder : made)
+                RemoveDirectoryW(folder.c_str());
+        }
+    } folders;
+    for (const std::wstring *folder : {&documents, &ordinary}) {
+        ASSERT_TRUE(CreateDirectoryW(folder->c_str(), nullptr) ||
+                    GetLastError() == ERROR_ALREADY_EXISTS);
+        folders.made.push_back(*folder);
+    }
+    const std::string explorer = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer";
+    std::vector<std::unique_ptr<SavedUserValue>> saved;
+    for (const char *key : {"\\User Shell Folders", "\\Shell Folders"}) {
+        saved.emplace_back(new SavedUserValue(explorer + key, "Personal"));
+        ASSERT_TRUE(WriteValue(HKEY_CURRENT_USER, explorer + key, "Personal",
+                               TextValue(Encoded(documents, CP_ACP))));
+    }
+    if (ShellFolder(0x05) != Encoded(documents, CP_ACP))
+        GTEST_SKIP() << "the shell here does not take My Documents from the user's registry";
+    pack::Block block;
+    block.texts = kTexts;
+    block.optionFlags = pack::OPTION_UTF8;
+    for (const std::wstring *folder : {&named, &ordinaryNamed}) {
+        block.files.push_back({Encoded(*folder, CP_UTF8), "", 0});
+        block.folders.push_back({0, Encoded(*folder, CP_UTF8), ""});
+    }
+    RunResult run = RunAsThisFamily(block, "cyrillic", "/S /X");
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(documents.c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(ordinary.c_str()))
+        << "an ordinary folder named in other letters goes";
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(1u, run.exitCode) << "what stays counts as left";
+}
+
 TEST(ProtectedFolders, SpecialFolderLookup) {
     char buffer[PATH_SIZE];
     FillMemory(buffer, sizeof buffer, 'x');
@@ -682,15 +779,22 @@ TEST(ProtectedFolders, SpecialFolderLookup) {
 
 namespace {
 
-// The rig runs each program as one family; the program must see it as WinMain would.
+// The rig runs each program as one family, which Wine reports through every version call;
+// the program must see it, and the numbers its log gives, as WinMain does.
 TEST(Family, AsTheRigReportsIt) {
-    std::string name = ProgramName();
-    if (name.size() > 6 && name.substr(name.size() - 6) == "_win98")
+    OSVERSIONINFOA version;
+    DetectSystemFamily(&version);
+    if (Family() == "win98") {
         EXPECT_EQ(isNT, 0);
-    else if (name.size() > 6 && name.substr(name.size() - 6) == "_win10")
+        EXPECT_EQ(4u, version.dwMajorVersion);
+        EXPECT_EQ(10u, version.dwMinorVersion);
+    } else if (Family() == "win10") {
         EXPECT_EQ(isNT, 1);
-    else
+        EXPECT_EQ(10u, version.dwMajorVersion);
+        EXPECT_EQ(0u, version.dwMinorVersion);
+    } else {
         GTEST_SKIP() << "not started by the rig";
+    }
 }
 
 } // namespace

@@ -12,10 +12,8 @@ namespace {
 class FamilyEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
-        OSVERSIONINFOA version = {};
-        version.dwOSVersionInfoSize = sizeof version;
-        GetVersionExA(&version);
-        isNT = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+        OSVERSIONINFOA version;
+        DetectSystemFamily(&version);
     }
 };
 ::testing::Environment *const family = ::testing::AddGlobalTestEnvironment(new FamilyEnvironment);
