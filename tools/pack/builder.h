@@ -37,9 +37,31 @@ struct Role {
 };
 const std::vector<Role> &Roles();
 
+// The languages whose texts vanish-pack ships, English (the roles' defaults) first.
+struct ShippedLanguage {
+    const char *tag;       // BCP-47, as a manifest names it: "de", "pt-BR", "zh-TW"
+    uint16_t id;           // the Windows language identifier (LANGID)
+    int ansiCodePage;      // the ANSI code page of systems in that language
+    const char *name;      // in English, for messages
+    const char *otherTags; // further tags for the same identifier, separated by spaces
+    const char *texts[17]; // one per role, "{name}" for the application's name; English's
+                           // are null: its texts are the roles' defaults
+};
+const std::vector<ShippedLanguage> &ShippedLanguages();
+const ShippedLanguage *FindShippedLanguage(uint16_t id); // null when not shipped
+// A shipped language's text of a role, "{name}" unfilled.
+const char *ShippedText(const ShippedLanguage &language, size_t role);
+// A language as a manifest names it: a shipped language's tag or one of its other tags, in
+// any case ("de", "DE-de", "zh-Hant"), or a number, a LANGID or an LCID (whose sort order is
+// set aside): 1031, "1031" or "0x0407". False with error saying what is accepted.
+bool ParseLanguage(const std::string &text, uint16_t *id, std::string *error);
+bool LanguageFromNumber(long long value, uint16_t *id, std::string *error);
+// How a manifest names a language: the shipped tag, or the identifier as "0x041D".
+std::string LanguageTag(uint16_t id);
+
 struct Diagnostic {
     enum Kind { Error, Warning } kind = Error;
-    int number = 0;   // warnings: W1 to W12; errors: 0
+    int number = 0;   // warnings: W1 to W13; errors: 0
     std::string path; // JSON path such as files[2].flags[0]; empty: the whole manifest
     std::string message;
 };
@@ -205,9 +227,13 @@ bool WriteFileAtomically(const std::string &path, const Bytes &data, std::string
 bool ScanTree(const std::string &root, std::vector<FileEntry> *entries, std::string *error,
               const std::string &uninstaller = "uninstall.exe", const std::string &under = ".");
 
+// The code page a legacy block's texts are shown in: the one given (--codepage), else the
+// one its code page record names, else 1252.
+int ShownCodePage(const Block &block, int given);
 // The readable report of inspect: which kind of block it is, and its texts as UTF-8 when
-// it has OPTION_UTF8, in codePage otherwise.
-std::string DescribeReading(const BlockReading &reading, int codePage);
+// it has OPTION_UTF8, in ShownCodePage(block, given) otherwise; every table of texts under
+// its language.
+std::string DescribeReading(const BlockReading &reading, int given);
 
 } // namespace pack
 

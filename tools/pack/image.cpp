@@ -326,13 +326,25 @@ std::string Hex(uint32_t value) {
 
 } // namespace
 
-std::string DescribeReading(const BlockReading &reading, int codePage) {
+int ShownCodePage(const Block &block, int given) {
+    if (given)
+        return given;
+    if (block.codePage && int(block.codePage) != CODEPAGE_UTF8 &&
+        IsSupportedCodePage(int(block.codePage)))
+        return int(block.codePage);
+    return 1252;
+}
+
+std::string DescribeReading(const BlockReading &reading, int given) {
     static const char *const roots[] = {"HKCR", "HKCU", "HKLM", "HKU", "0x80000004", "HKCC"};
     std::string out;
     const Block &b = reading.block;
     const bool utf8 = (b.optionFlags & OPTION_UTF8) != 0;
+    const int codePage = ShownCodePage(b, given);
     const int page = utf8 ? CODEPAGE_UTF8 : codePage;
-    const std::string shownIn = "shown in code page " + std::to_string(codePage) + " (--codepage)";
+    const bool fromRecord = !given && codePage == int(b.codePage);
+    const std::string shownIn = "shown in code page " + std::to_string(codePage) +
+                                (fromRecord ? ", as its code page record says" : " (--codepage)");
     if (utf8)
         out += "texts: UTF-8 (options flag 0x04)\n";
     else if (!reading.damage.empty() && !reading.hasOptions)
@@ -341,8 +353,14 @@ std::string DescribeReading(const BlockReading &reading, int codePage) {
                "UTF-8\n";
     else
         out += "texts: legacy, in the ANSI code page of the system that runs the program (no "
-               "UTF-8 flag); " +
-               shownIn + "\n";
+               "UTF-8 flag)" +
+               (b.codePage ? ", written in code page " + std::to_string(b.codePage) +
+                                 " by its code page record"
+                           : std::string()) +
+               "; " + shownIn + "\n";
+    if (!utf8 && b.codePage && !IsSupportedCodePage(int(b.codePage)))
+        out += "note: the code page record names " + std::to_string(b.codePage) +
+               ", which vanish-pack cannot show; --codepage names another\n";
     // Texts a UTF-8 block holds that are not UTF-8, with where they are.
     std::vector<std::string> illFormed;
     auto show = [&](const std::string &where, const std::string &bytes) {
@@ -359,13 +377,36 @@ std::string DescribeReading(const BlockReading &reading, int codePage) {
                       r.offset, unsigned(r.tag), RecordName(r.tag), unsigned(r.length));
         out += line;
     }
-    out += "texts (" + std::to_string(b.texts.size()) + "):\n";
+    // One table as before languages; several, each under its language.
+    std::vector<const std::vector<std::string> *> tables = {&b.texts};
+    for (const auto &table : b.furtherTexts)
+        tables.push_back(&table);
     const auto &roles = Roles();
-    for (size_t n = 0; n < b.texts.size(); n++) {
-        char head[48];
-        std::snprintf(head, sizeof head, "  %2zu %-18s ", n,
-                      n < roles.size() ? roles[n].name : "(unused)");
-        out += head + show("text " + std::to_string(n), b.texts[n]) + "\n";
+    for (size_t t = 0; t < tables.size(); t++) {
+        const std::vector<std::string> &texts = *tables[t];
+        std::string which;
+        if (tables.size() == 1) {
+            out += "texts (" + std::to_string(texts.size()) + "):\n";
+        } else {
+            which = "table " + std::to_string(t) + " ";
+            std::string language = "no language";
+            if (t < b.languages.size()) {
+                char id[8];
+                std::snprintf(id, sizeof id, "0x%04X", unsigned(b.languages[t]));
+                const ShippedLanguage *shipped = FindShippedLanguage(b.languages[t]);
+                language = "language " +
+                           (shipped ? std::string(shipped->tag) + ", " + id + ", " + shipped->name
+                                    : std::string(id));
+            }
+            out += "texts, table " + std::to_string(t) + ", " + language +
+                   (t == 0 ? ", the default" : "") + " (" + std::to_string(texts.size()) + "):\n";
+        }
+        for (size_t n = 0; n < texts.size(); n++) {
+            char head[48];
+            std::snprintf(head, sizeof head, "  %2zu %-18s ", n,
+                          n < roles.size() ? roles[n].name : "(unused)");
+            out += head + show(which + "text " + std::to_string(n), texts[n]) + "\n";
+        }
     }
     out += "files (" + std::to_string(b.files.size()) + "; removed from the last to the first):\n";
     for (size_t i = 0; i < b.files.size(); i++) {

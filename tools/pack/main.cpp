@@ -148,9 +148,12 @@ int Build(const std::string &manifest, const std::string &stubPath, const std::s
     const pack::Block &b = result.block;
     std::string version =
         result.program.hasVersion ? ", version " + result.program.versionText : "";
-    std::printf("vanish-pack: built %s: %s, %s, %s, %s; runs as %s%s; block %s bytes, file %s "
+    std::string languages = b.furtherTexts.empty()
+                                ? ""
+                                : " in " + std::to_string(1 + b.furtherTexts.size()) + " languages";
+    std::printf("vanish-pack: built %s: %s%s, %s, %s, %s; runs as %s%s; block %s bytes, file %s "
                 "bytes\n",
-                outPath.c_str(), Count(b.texts.size(), "text", "texts").c_str(),
+                outPath.c_str(), Count(b.texts.size(), "text", "texts").c_str(), languages.c_str(),
                 Count(b.files.size(), "file entry", "file entries").c_str(),
                 Count(b.folders.size(), "folder entry", "folder entries").c_str(),
                 Count(b.registry.size(), "registry entry", "registry entries").c_str(),
@@ -204,8 +207,9 @@ std::string DescribeProgram(const pack::Bytes &image, const pack::StubInfo &info
     return out;
 }
 
+// codePage: the one --codepage gives, or 0 for the block's own (its record, else 1252).
 int Inspect(const std::string &path, int codePage, bool asJson) {
-    if (!pack::IsSupportedCodePage(codePage))
+    if (codePage && !pack::IsSupportedCodePage(codePage))
         return Fail("code page " + std::to_string(codePage) + " is not supported; use one of " +
                     pack::SupportedCodePages());
     pack::Bytes image;
@@ -239,12 +243,20 @@ int Inspect(const std::string &path, int codePage, bool asJson) {
         std::vector<std::string> notes = reading.notes;
         pack::ProgramInfo program;
         pack::ReadProgramInfo(image, &program, &notes);
-        if (!pack::WriteManifest(reading.block, codePage, &json, &error, &notes, &program))
+        const int page = pack::ShownCodePage(reading.block, codePage);
+        if (!pack::WriteManifest(reading.block, page, &json, &error, &notes, &program))
             return Fail(path + ": " + error);
-        if (!(reading.block.optionFlags & pack::OPTION_UTF8))
+        if (!(reading.block.optionFlags & pack::OPTION_UTF8)) {
             notes.push_back("a legacy block (no UTF-8 flag), read in code page " +
-                            std::to_string(codePage) + "; build this manifest with --codepage " +
-                            std::to_string(codePage) + " to get the same bytes");
+                            std::to_string(page) + "; build this manifest with --codepage " +
+                            std::to_string(page) + " to get the same bytes");
+            if (reading.block.codePage != uint32_t(page))
+                notes.push_back("its code page record names " +
+                                (reading.block.codePage ? std::to_string(reading.block.codePage)
+                                                        : std::string("nothing (it has none)")) +
+                                "; a build with --codepage " + std::to_string(page) +
+                                " writes one that names " + std::to_string(page));
+        }
         for (const auto &note : notes)
             std::fprintf(stderr, "vanish-pack: note: %s\n", note.c_str());
         if (pack::EncodeBlock(reading.block) !=
@@ -385,7 +397,7 @@ int main(int argc, char **argv) {
                          "right only where the system's ANSI code page is that one (" +
                              pack::SupportedCodePages() + ")"
                        : "the code page a legacy block (one without the UTF-8 flag) is shown in "
-                         "(default 1252; " +
+                         "(default: the one its code page record names, else 1252; " +
                              pack::SupportedCodePages() + "); a UTF-8 block is read as UTF-8")
             ->check(writes ? writtenIn : shownIn);
     };
@@ -480,8 +492,9 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "vanish-pack: %s; see '%s --help'\n", what.c_str(), command.c_str());
         return USAGE;
     }
-    // Without --codepage, build and lint write UTF-8; inspect shows a legacy block in 1252.
-    int codePage = inspect->parsed() ? 1252 : pack::CODEPAGE_UTF8;
+    // Without --codepage, build and lint write UTF-8; inspect shows a legacy block in the code
+    // page its record names, else 1252.
+    int codePage = inspect->parsed() ? 0 : pack::CODEPAGE_UTF8;
     if (!codePageText.empty())
         ParseCodePage(codePageText, &codePage);
     if (build->parsed())

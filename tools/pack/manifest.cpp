@@ -1,10 +1,12 @@
 // The manifest's vocabulary, shared by reading, checking and writing: the message roles and
-// their English defaults, the folder tokens, the names of flags and roots, the path helpers,
-// and how a diagnostic is written. Calls nothing of the other manifest files.
+// their English defaults, the languages and how they are named, the folder tokens, the names
+// of flags and roots, the path helpers, and how a diagnostic is written. Calls the table of
+// shipped translations and nothing of the other manifest files.
 #include "manifest.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 namespace pack {
 
@@ -106,11 +108,11 @@ bool SplitValue(const std::string &path, std::string *key, std::string *value) {
     return true;
 }
 
-std::vector<std::string> Split(const std::string &path) {
+std::vector<std::string> Split(const std::string &path, char separator) {
     std::vector<std::string> parts;
     size_t start = 0;
     for (;;) {
-        size_t bar = path.find('\\', start);
+        size_t bar = path.find(separator, start);
         parts.push_back(path.substr(start, bar - start));
         if (bar == std::string::npos)
             return parts;
@@ -169,6 +171,72 @@ TokenForm ReadFolderToken(const std::string &path, std::string *why) {
         return TokenForm::Unknown;
     }
     return TokenForm::Known;
+}
+
+const ShippedLanguage *FindShippedLanguage(uint16_t id) {
+    for (const ShippedLanguage &language : ShippedLanguages())
+        if (language.id == id)
+            return &language;
+    return nullptr;
+}
+
+const char *ShippedText(const ShippedLanguage &language, size_t role) {
+    return language.texts[0] ? language.texts[role] : roles[role].defaultText;
+}
+
+bool LanguageFromNumber(long long value, uint16_t *id, std::string *error) {
+    // An LCID holds a sort order above the LANGID's 16 bits; the program matches languages.
+    if (value < 0 || value > 0xFFFFF || (value & 0x3FF) == 0) {
+        *error = std::to_string(value) +
+                 " is not a Windows language identifier: give a LANGID such as 1031 (0x0407, "
+                 "German) or an LCID, whose primary language is not 0";
+        return false;
+    }
+    *id = uint16_t(value & 0xFFFF);
+    return true;
+}
+
+bool ParseLanguage(const std::string &text, uint16_t *id, std::string *error) {
+    std::string folded = Fold(text);
+    std::replace(folded.begin(), folded.end(), '_', '-');
+    for (const ShippedLanguage &language : ShippedLanguages()) {
+        std::string tags = Fold(std::string(language.tag) + " " + language.otherTags);
+        for (const std::string &tag : Split(tags, ' '))
+            if (!tag.empty() && tag == folded) {
+                *id = language.id;
+                return true;
+            }
+    }
+    bool decimal =
+        !folded.empty() && folded.size() <= 7 &&
+        std::all_of(folded.begin(), folded.end(), [](char c) { return c >= '0' && c <= '9'; });
+    bool hex = folded.size() > 2 && folded.size() <= 7 && folded.compare(0, 2, "0x") == 0 &&
+               std::all_of(folded.begin() + 2, folded.end(),
+                           [](char c) { return std::isxdigit((unsigned char)c) != 0; });
+    if (decimal || hex)
+        return LanguageFromNumber(std::stoll(folded, nullptr, hex ? 16 : 10), id, error);
+    std::string tags;
+    for (const ShippedLanguage &language : ShippedLanguages())
+        tags += (tags.empty() ? "" : ", ") + std::string(language.tag);
+    std::string hint;
+    if (folded == "pt")
+        hint = " (\"pt\" alone is not enough: \"pt-BR\" is Brazil's, and Portugal's is 0x0816)";
+    else if (folded == "zh")
+        hint = " (\"zh\" alone is not enough: \"zh-CN\" is Simplified Chinese, \"zh-TW\" "
+               "Traditional)";
+    *error = "\"" + text + "\" is not a language vanish-pack knows by name" + hint +
+             "; give one of " + tags +
+             ", or the language's Windows identifier (LANGID) as a number, such as 1053 or "
+             "\"0x041D\" for Swedish";
+    return false;
+}
+
+std::string LanguageTag(uint16_t id) {
+    if (const ShippedLanguage *language = FindShippedLanguage(id))
+        return language->tag;
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", unsigned(id));
+    return text;
 }
 
 size_t ManifestResult::Errors() const {

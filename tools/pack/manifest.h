@@ -45,7 +45,7 @@ std::string ShortestExpansion(const std::string &path);
 bool UsesFolderTokens(const Block &block);
 // A registry path "Key\\Value" names a value: two backslashes before its last part.
 bool SplitValue(const std::string &path, std::string *key, std::string *value);
-std::vector<std::string> Split(const std::string &path);
+std::vector<std::string> Split(const std::string &path, char separator = '\\');
 bool IsAbsolute(const std::string &folder);
 
 } // namespace pack::manifest

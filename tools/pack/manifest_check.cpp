@@ -1,6 +1,6 @@
-// Checking a block as the program will read it: the warnings W1 to W12 and the errors of
-// folder tokens the program cannot read, each named by its JSON path. May call the
-// vocabulary (manifest.h); never the reader or the writer.
+// Checking a block as the program will read it: the warnings W1 to W13 and the errors of
+// folder tokens the program cannot read and of tables without their language, each named by its
+// JSON path. May call the vocabulary (manifest.h); never the reader or the writer.
 #include "manifest.h"
 
 #include <algorithm>
@@ -216,22 +216,61 @@ void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out,
         Warn(out, 1, "options.program",
              "the program's path cannot fit 259 characters with the install folder");
 
-    // W2 to W4: texts.
-    for (size_t n = 0; n < block.texts.size() && n < roles.size(); n++) {
-        std::string path = std::string("texts.") + roles[n].name;
-        const std::string &text = block.texts[n];
-        if (text.size() > 1023)
-            Warn(out, 2, path,
-                 std::to_string(text.size()) +
-                     " bytes; the program shows at most 1,023 and cuts the rest");
-        if (roles[n].formatted && !FormatsCleanly(text))
-            Warn(out, 3, path,
-                 "holds a \"%\" other than one \"%s\" or \"%%\"; the program then shows the text "
-                 "unformatted, so the path never appears in it (write \"%%\" for a percent sign, "
-                 "next to one \"%s\")");
-        if (n <= 2 && text.empty())
-            Warn(out, 4, path,
-                 "empty; the box shows no " + std::string(n == 0 ? "caption" : "text"));
+    // W2 to W4 and W13: texts, in every table. A text's path names its language when the
+    // block has several, as a manifest with texts by language does.
+    std::vector<const std::vector<std::string> *> tables = {&block.texts};
+    for (const auto &table : block.furtherTexts)
+        tables.push_back(&table);
+    auto textPath = [&](size_t table, size_t n) {
+        if (tables.size() == 1 || table >= block.languages.size())
+            return std::string("texts.") + roles[n].name;
+        return "texts." + LanguageTag(block.languages[table]) + "." + roles[n].name;
+    };
+    if (tables.size() > 1 && block.languages.size() != tables.size()) {
+        Diagnostic d;
+        d.path = "texts";
+        d.message = std::to_string(tables.size()) + " tables of texts but " +
+                    std::to_string(block.languages.size()) +
+                    " languages; give one language per table, the default's first";
+        out->push_back(d);
+    }
+    for (size_t i = 0; i < block.languages.size(); i++)
+        for (size_t j = 0; j < i; j++)
+            if (block.languages[i] == block.languages[j]) {
+                Diagnostic d;
+                d.path = "texts";
+                d.message = "tables " + std::to_string(j) + " and " + std::to_string(i) +
+                            " have the same language, " + LanguageTag(block.languages[i]);
+                out->push_back(d);
+                break;
+            }
+    for (size_t t = 0; t < tables.size(); t++) {
+        const std::vector<std::string> &texts = *tables[t];
+        for (size_t n = 0; n < texts.size() && n < roles.size(); n++) {
+            std::string path = textPath(t, n);
+            const std::string &text = texts[n];
+            if (text.size() > 1023)
+                Warn(out, 2, path,
+                     std::to_string(text.size()) +
+                         " bytes; the program shows at most 1,023 and cuts the rest");
+            if (roles[n].formatted && !FormatsCleanly(text))
+                Warn(out, 3, path,
+                     "holds a \"%\" other than one \"%s\" or \"%%\"; the program then shows the "
+                     "text unformatted, so the path never appears in it (write \"%%\" for a "
+                     "percent sign, next to one \"%s\")");
+            if (t == 0 && n <= 2 && text.empty())
+                Warn(out, 4, path,
+                     "empty; the box shows no " + std::string(n == 0 ? "caption" : "text"));
+        }
+        // W13: a text the default table has that this one lacks or leaves empty.
+        for (size_t n = 0; t > 0 && n < block.texts.size() && n < roles.size(); n++)
+            if (!block.texts[n].empty() && (n >= texts.size() || texts[n].empty()))
+                Warn(out, 13, textPath(t, n),
+                     "language " +
+                         (t < block.languages.size() ? LanguageTag(block.languages[t])
+                                                     : "of table " + std::to_string(t)) +
+                         (n >= texts.size() ? " lacks the text " : " leaves empty the text ") +
+                         roles[n].name + ", which the default language has");
     }
 
     // Folder tokens: with the flag the program reads a folder that begins with "{" as a
@@ -422,8 +461,9 @@ void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out,
                      std::to_string(codePage) +
                      " (without --codepage the block is UTF-8 and reads right everywhere)");
     };
-    for (size_t n = 0; n < block.texts.size() && n < roles.size(); n++)
-        legacy(std::string("texts.") + roles[n].name, block.texts[n]);
+    for (size_t t = 0; t < tables.size(); t++)
+        for (size_t n = 0; n < tables[t]->size() && n < roles.size(); n++)
+            legacy(textPath(t, n), (*tables[t])[n]);
     for (size_t i = 0; i < block.files.size(); i++) {
         std::string path = "files[" + std::to_string(i) + "]";
         legacy(path + ".folder", block.files[i].folder);

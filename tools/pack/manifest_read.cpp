@@ -11,7 +11,8 @@
 
 namespace pack {
 
-using nlohmann::json;
+// Objects keep the order they are written in: the tables of texts follow it.
+using json = nlohmann::ordered_json;
 using namespace manifest;
 
 namespace {
@@ -98,6 +99,19 @@ class Reader {
         out_->push_back(d);
     }
 
+    void Warning(int number, const std::string &path, const std::string &message) {
+        Diagnostic d;
+        d.kind = Diagnostic::Warning;
+        d.number = number;
+        d.path = path;
+        d.message = message;
+        out_->push_back(d);
+    }
+
+    int Page() const {
+        return page_;
+    }
+
     // An object with only the allowed keys.
     bool Object(const json &value, const std::string &path,
                 const std::vector<std::string> &allowed) {
@@ -162,21 +176,117 @@ std::string FillName(std::string text, const std::string &name) {
     return text;
 }
 
+// A language given as a tag, a number in a string, or a number.
+bool ReadLanguage(Reader &r, const json &value, const std::string &where, uint16_t *id) {
+    std::string error;
+    if (value.is_number_integer() && LanguageFromNumber(value.get<long long>(), id, &error))
+        return true;
+    if (value.is_string() && ParseLanguage(value.get<std::string>(), id, &error))
+        return true;
+    if (!value.is_number_integer() && !value.is_string())
+        error =
+            "expected a language such as \"de\" or a LANGID such as 1031, found " + TypeName(value);
+    r.Error(where, error);
+    return false;
+}
+
+// One table of texts as the manifest gives it: its language, where that is named, and the
+// author's texts for it, if any.
+struct TableSource {
+    uint16_t id = 0;
+    std::string origin;    // "language", "languages[1]" or "texts.de"
+    std::string textsPath; // "texts" (by role, for the default language) or "texts.de"
+    const json *texts = nullptr;
+};
+
+// The tables: the default language ("language", English unless given), then those of
+// "languages" in their order, then those that only "texts" names, in the order written.
+std::vector<TableSource> ReadTableSources(Reader &r, const json &doc) {
+    std::vector<TableSource> tables(1);
+    tables[0].id = 0x0409;
+    tables[0].origin = "language";
+    if (doc.contains("language"))
+        ReadLanguage(r, doc.at("language"), "language", &tables[0].id);
+    auto find = [&](uint16_t id) -> TableSource * {
+        for (TableSource &t : tables)
+            if (t.id == id)
+                return &t;
+        return nullptr;
+    };
+    if (doc.contains("languages")) {
+        const json &list = doc.at("languages");
+        if (!list.is_array())
+            r.Error("languages", "expected a list of languages such as [\"de\", \"fr\"], found " +
+                                     TypeName(list));
+        for (size_t i = 0; list.is_array() && i < list.size(); i++) {
+            std::string where = "languages[" + std::to_string(i) + "]";
+            uint16_t id;
+            if (!ReadLanguage(r, list[i], where, &id))
+                continue;
+            if (const TableSource *t = find(id)) {
+                r.Error(where, t == &tables[0] ? "is the default language (\"language\", English "
+                                                 "unless given); list only the further ones"
+                                               : "names the same language as " + t->origin);
+                continue;
+            }
+            tables.push_back({id, where, "", nullptr});
+        }
+    }
+    if (!doc.contains("texts"))
+        return tables;
+    const json &texts = doc.at("texts");
+    if (!texts.is_object()) {
+        r.Error("texts", "expected an object of texts by role, found " + TypeName(texts));
+        return tables;
+    }
+    size_t objects = size_t(
+        std::count_if(texts.begin(), texts.end(), [](const json &v) { return v.is_object(); }));
+    if (objects == 0) {
+        tables[0].texts = &texts;
+        tables[0].textsPath = "texts";
+        return tables;
+    }
+    if (objects < texts.size()) {
+        r.Error("texts", "mixes texts by role with texts by language; give the default "
+                         "language's texts by role, or an object of texts by role for each "
+                         "language, such as {\"en\": {...}, \"de\": {...}}");
+        return tables;
+    }
+    for (auto it = texts.begin(); it != texts.end(); ++it) {
+        std::string where = "texts." + it.key();
+        uint16_t id;
+        if (!ReadLanguage(r, json(it.key()), where, &id))
+            continue;
+        TableSource *t = find(id);
+        if (t && t->texts) {
+            r.Error(where, "names the same language as " + t->textsPath);
+            continue;
+        }
+        if (!t) {
+            tables.push_back({id, where, "", nullptr});
+            t = &tables.back();
+        }
+        t->texts = &it.value();
+        t->textsPath = where;
+    }
+    return tables;
+}
+
+// Every table's texts: the author's, else the ones vanish-pack ships for its language, else,
+// in a further table, the default table's, with a warning (W13) naming the language and the
+// text.
 void ReadTexts(Reader &r, const json &doc, Block *block) {
     std::vector<std::string> roleNames;
     for (const auto &role : roles)
         roleNames.push_back(role.name);
-    json texts = json::object();
-    if (doc.contains("texts")) {
-        if (!doc.at("texts").is_object()) {
-            r.Error("texts",
-                    "expected an object of texts by role, found " + TypeName(doc.at("texts")));
-        } else {
-            texts = doc.at("texts");
-            for (auto it = texts.begin(); it != texts.end(); ++it)
-                if (std::find(roleNames.begin(), roleNames.end(), it.key()) == roleNames.end())
-                    r.Error("texts." + it.key(), "unknown role; the roles are " + List(roleNames));
-        }
+    std::vector<TableSource> tables = ReadTableSources(r, doc);
+    for (const TableSource &table : tables) {
+        if (!table.texts)
+            continue;
+        for (auto it = table.texts->begin(); it != table.texts->end(); ++it)
+            if (std::find(roleNames.begin(), roleNames.end(), it.key()) == roleNames.end())
+                r.Error(table.textsPath + "." + it.key(),
+                        "unknown role; the roles are " + List(roleNames));
     }
     std::string name;
     bool haveName = false;
@@ -187,24 +297,69 @@ void ReadTexts(Reader &r, const json &doc, Block *block) {
             haveName = false;
         }
     }
+    // The shipped texts are filled in before they are encoded, so that an error counts its
+    // characters in the text as shown.
+    const std::string nameUtf8 = haveName ? doc.at("name").get<std::string>() : "";
     std::vector<std::string> needName;
-    block->texts.clear();
-    for (const auto &role : roles) {
-        std::string bytes;
-        if (texts.contains(role.name)) {
-            r.Text(texts, "texts", role.name, true, &bytes);
-        } else {
-            std::string text = role.defaultText;
-            if (text.find("{name}") != std::string::npos && !haveName)
-                needName.push_back(role.name);
-            else
-                bytes = FillName(text, name); // the defaults are ASCII apart from the name
+    std::vector<std::vector<std::string>> encoded(tables.size());
+    for (size_t t = 0; t < tables.size(); t++) {
+        const TableSource &table = tables[t];
+        const ShippedLanguage *shipped = FindShippedLanguage(table.id);
+        const std::string tag = LanguageTag(table.id);
+        if (t > 0 && !shipped && !table.texts) {
+            r.Error(table.origin, "vanish-pack ships no texts in language " + tag +
+                                      "; give them under texts." + tag);
+            continue;
         }
-        block->texts.push_back(bytes);
+        std::vector<std::string> missing;
+        std::string unencodable; // the first shipped text the code page cannot hold
+        for (size_t n = 0; n < roles.size(); n++) {
+            const char *role = roles[n].name;
+            std::string bytes;
+            if (table.texts && table.texts->contains(role)) {
+                r.Text(*table.texts, table.textsPath, role, true, &bytes);
+            } else if (shipped) {
+                std::string text = ShippedText(*shipped, n), error;
+                if (text.find("{name}") != std::string::npos && !haveName) {
+                    if (std::find(needName.begin(), needName.end(), role) == needName.end())
+                        needName.push_back(role);
+                } else if (!EncodeText(FillName(text, nameUtf8), r.Page(), &bytes, &error)) {
+                    if (unencodable.empty())
+                        unencodable = std::string(role) + ": " + error;
+                }
+            } else if (t == 0) {
+                missing.push_back(role);
+            } else {
+                bytes = encoded[0][n];
+                if (!bytes.empty())
+                    r.Warning(13, table.textsPath + "." + role,
+                              "language " + tag + " lacks the text " + role +
+                                  ", which the default language has; vanish-pack writes the "
+                                  "default language's text there");
+            }
+            encoded[t].push_back(bytes);
+        }
+        if (!unencodable.empty())
+            r.Error(table.origin, "the shipped " + std::string(shipped->name) +
+                                      " texts cannot be written in code page " +
+                                      std::to_string(r.Page()) + " (" + unencodable +
+                                      "); give them under texts." + tag +
+                                      ", or build a UTF-8 block (no --codepage)");
+        if (!missing.empty())
+            r.Error(table.textsPath.empty() ? table.origin : table.textsPath,
+                    "vanish-pack ships no texts in language " + tag +
+                        ", the default language; give all of its texts (missing: " + List(missing) +
+                        ")");
     }
     if (!needName.empty() && !doc.contains("name"))
         r.Error("name", "missing; the default texts of " + List(needName) +
                             " need the application's name (or give those texts under \"texts\")");
+    block->texts = encoded[0];
+    block->furtherTexts.assign(encoded.begin() + 1, encoded.end());
+    block->languages.clear();
+    if (tables.size() > 1)
+        for (const TableSource &table : tables)
+            block->languages.push_back(table.id);
 }
 
 void ReadFiles(Reader &r, const json &doc, Block *block) {
@@ -513,8 +668,8 @@ ManifestResult ReadManifest(const std::string &input, int codePage,
         return result;
     }
     if (!r.Object(doc, "",
-                  {"name", "executionLevel", "version", "publisher", "icon", "texts", "files",
-                   "folders", "registry", "options"}))
+                  {"name", "executionLevel", "version", "publisher", "icon", "language",
+                   "languages", "texts", "files", "folders", "registry", "options"}))
         if (!doc.is_object())
             return result;
     for (const auto &d : finder.duplicates)
@@ -528,6 +683,8 @@ ManifestResult ReadManifest(const std::string &input, int codePage,
     ReadProgram(r, doc, &result.program);
     if (codePage == CODEPAGE_UTF8)
         result.block.optionFlags |= OPTION_UTF8;
+    else
+        result.block.codePage = uint32_t(codePage);
     if (UsesFolderTokens(result.block))
         result.block.optionFlags |= OPTION_FOLDER_TOKENS;
     if (result.Errors() == 0)

@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+
 namespace pack {
 
 using nlohmann::ordered_json;
@@ -30,21 +32,32 @@ std::string Inline(const ordered_json &value) {
     return value.dump();
 }
 
+// An object of texts by role, one text a line; texts by language nest one level more.
+std::string TextsLayout(const ordered_json &texts, const std::string &indent) {
+    std::string out = "{";
+    size_t i = 0;
+    for (auto it = texts.begin(); it != texts.end(); ++it, ++i)
+        out +=
+            std::string(i ? "," : "") + "\n" + indent + "  " + ordered_json(it.key()).dump() +
+            ": " +
+            (it.value().is_object() ? TextsLayout(it.value(), indent + "  ") : Inline(it.value()));
+    return out + "\n" + indent + "}";
+}
+
 std::string Layout(const ordered_json &doc) {
     std::string out = "{";
     bool first = true;
     for (auto it = doc.begin(); it != doc.end(); ++it, first = false) {
         out += std::string(first ? "" : ",") + "\n  " + ordered_json(it.key()).dump() + ": ";
         const ordered_json &value = it.value();
-        if (value.is_array() || (value.is_object() && it.key() == "texts")) {
-            bool array = value.is_array();
-            out += array ? "[" : "{";
+        if (value.is_object() && it.key() == "texts") {
+            out += TextsLayout(value, "  ");
+        } else if (value.is_array()) {
+            out += "[";
             size_t i = 0;
             for (auto inner = value.begin(); inner != value.end(); ++inner, ++i)
-                out += std::string(i ? "," : "") + "\n    " +
-                       (array ? "" : ordered_json(inner.key()).dump() + ": ") +
-                       Inline(inner.value());
-            out += std::string("\n  ") + (array ? "]" : "}");
+                out += std::string(i ? "," : "") + "\n    " + Inline(inner.value());
+            out += "\n  ]";
         } else {
             out += Inline(value);
         }
@@ -86,22 +99,65 @@ bool WriteManifest(const Block &block, int codePage, std::string *out, std::stri
         }
         return true;
     };
+    // One table: its texts by role, as a manifest gives them. Several: the default's
+    // language and an object of texts by role for each language, in the order of the tables.
+    std::vector<const std::vector<std::string> *> tables = {&block.texts};
+    for (const auto &table : block.furtherTexts)
+        tables.push_back(&table);
+    size_t written = 1;
+    if (tables.size() > 1 && block.languages.empty())
+        notes->push_back(std::to_string(tables.size() - 1) +
+                         (tables.size() == 2 ? " further table" : " further tables") +
+                         " of texts without a languages record, which the program skips; the "
+                         "manifest gives the first table only");
+    else if (tables.size() > 1)
+        written = std::min(tables.size(), block.languages.size());
+    if (written > 1 && written < tables.size())
+        notes->push_back("the languages record names " + std::to_string(block.languages.size()) +
+                         " languages for " + std::to_string(tables.size()) +
+                         " tables of texts; the manifest gives the first " +
+                         std::to_string(written));
+    auto tableTexts = [&](size_t t, const std::string &path, ordered_json *texts) {
+        const std::vector<std::string> &table = *tables[t];
+        for (size_t n = 0; n < roles.size(); n++) {
+            std::string utf8;
+            if (n < table.size() && !decode(path + "." + roles[n].name, table[n], &utf8))
+                return false;
+            (*texts)[roles[n].name] = utf8;
+        }
+        std::string which = written > 1 ? path + ": the table" : "the block";
+        if (table.size() < roles.size())
+            notes->push_back(which + " holds " + std::to_string(table.size()) +
+                             " texts; the manifest gives the missing ones as empty texts, as "
+                             "the program reads them");
+        if (table.size() > roles.size())
+            notes->push_back(which + " holds " + std::to_string(table.size()) +
+                             " texts; the program uses only the first " +
+                             std::to_string(roles.size()) +
+                             ", and the manifest leaves the rest out");
+        return true;
+    };
     ordered_json texts = ordered_json::object();
-    for (size_t n = 0; n < roles.size(); n++) {
-        std::string utf8;
-        if (n < block.texts.size() &&
-            !decode(std::string("texts.") + roles[n].name, block.texts[n], &utf8))
+    if (written == 1) {
+        if (!tableTexts(0, "texts", &texts))
             return false;
-        texts[roles[n].name] = utf8;
+    } else {
+        doc["language"] = LanguageTag(block.languages[0]);
+        for (size_t t = 0; t < written; t++) {
+            std::string tag = LanguageTag(block.languages[t]), why;
+            uint16_t id;
+            if (!ParseLanguage(tag, &id, &why) || texts.contains(tag)) {
+                notes->push_back("table " + std::to_string(t) + ": language " + tag +
+                                 (texts.contains(tag) ? " again" : ", which names no language") +
+                                 "; the manifest leaves the table out");
+                continue;
+            }
+            ordered_json table = ordered_json::object();
+            if (!tableTexts(t, "texts." + tag, &table))
+                return false;
+            texts[tag] = table;
+        }
     }
-    if (block.texts.size() < roles.size())
-        notes->push_back("the block holds " + std::to_string(block.texts.size()) +
-                         " texts; the manifest gives the missing ones as empty texts, as the "
-                         "program reads them");
-    if (block.texts.size() > roles.size())
-        notes->push_back("the block holds " + std::to_string(block.texts.size()) +
-                         " texts; the program uses only the first " + std::to_string(roles.size()) +
-                         ", and the manifest leaves the rest out");
     doc["texts"] = texts;
     ordered_json files = ordered_json::array();
     for (size_t i = 0; i < block.files.size(); i++) {

@@ -20,6 +20,13 @@ constexpr uint16_t TAG_FOLDERS = 0x1236;
 constexpr uint16_t TAG_REGISTRY = 0x1237;
 constexpr uint16_t TAG_OPTIONS = 0x123A;
 constexpr uint16_t TAG_END = 0x7F7F;
+// Records an older program skips by their length.
+// The language of each table of the string-table record: a count, then one Windows language
+// identifier (LANGID) per table, table 0's first. Written only when there are several tables;
+// table 0 is the default, the one an older program shows.
+constexpr uint16_t TAG_LANGUAGES = 0x1240;
+// The code page a legacy block's texts are written in (32 bits); never in a UTF-8 block.
+constexpr uint16_t TAG_CODEPAGE = 0x1241;
 
 constexpr uint8_t FILE_SHARED = 0x01;
 constexpr uint8_t FILE_FONT = 0x02;
@@ -84,15 +91,22 @@ Bytes FileEntriesPayload(const std::vector<FileEntry> &entries);
 Bytes FolderEntriesPayload(const std::vector<FolderEntry> &entries);
 Bytes RegistryEntriesPayload(const std::vector<RegistryEntry> &entries);
 Bytes OptionsPayload(uint32_t flags, const std::string &program, const std::string &document);
+Bytes LanguagesPayload(const std::vector<uint16_t> &languages);
+Bytes CodePagePayload(uint32_t codePage);
 
 // Records and whole blocks.
 Record MakeRecord(uint16_t tag, Bytes payload);
 Bytes EncodeRecord(const Record &record);
 Bytes EncodeRecords(const std::vector<Record> &records); // no end record is added
 
-// A well-formed block: strings, files, folders, registry, options, end.
+// A well-formed block: strings, languages and code page (when they have content), files,
+// folders, registry, options, end.
 struct Block {
-    std::vector<std::string> texts;
+    std::vector<std::string> texts;                     // table 0: the default language's
+    std::vector<std::vector<std::string>> furtherTexts; // tables 1 and on, one per language
+    std::vector<uint16_t> languages; // one LANGID per table, table 0's first; written only
+                                     // with further tables
+    uint32_t codePage = 0;           // a legacy block's code page; 0: no record
     std::vector<FileEntry> files;
     std::vector<FolderEntry> folders;
     std::vector<RegistryEntry> registry;
@@ -118,8 +132,8 @@ struct RecordInfo {
     uint32_t length = 0;
 };
 struct BlockReading {
-    Block block;             // the texts of the first table, the entries in order, the options
-    bool hasOptions = false; // a complete options record (12 bytes or more) was read
+    Block block;                     // the texts of every table, the entries in order, the options
+    bool hasOptions = false;         // a complete options record (12 bytes or more) was read
     std::vector<RecordInfo> records; // every header read, in order
     std::vector<std::string>
         notes;           // where the program reads it otherwise than a plain rebuild would
