@@ -224,6 +224,16 @@ bool WriteFileAtomically(const std::string &path, const Bytes &data, std::string
 // folder has an entry of its own unless it is the install folder, which the self-removal
 // takes. The uninstaller's own file in the top folder is left out: the program cannot
 // delete it while it runs, and its self-removal takes it afterwards.
+struct ScanOptions {
+    std::string uninstaller = "uninstall.exe"; // left out of the top folder
+    std::string under = ".";                   // the folder the tree is installed to
+    // A name in the tree must be well-formed UTF-8, or it is refused by name; with a code page
+    // here, such a name is read in it instead. Windows hands names over as UTF-16.
+    int nameCodePage = 0;
+};
+// notes receives a line for each name read in nameCodePage.
+bool ScanTree(const std::string &root, const ScanOptions &options, std::vector<FileEntry> *entries,
+              std::vector<std::string> *notes, std::string *error);
 bool ScanTree(const std::string &root, std::vector<FileEntry> *entries, std::string *error,
               const std::string &uninstaller = "uninstall.exe", const std::string &under = ".");
 

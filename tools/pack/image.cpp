@@ -1,5 +1,4 @@
-// Stamping a copy of the program, writing files safely, scanning a staged tree and the
-// readable report of a block.
+// Stamping a copy of the program, writing files safely and the readable report of a block.
 #include "builder.h"
 
 #include <algorithm>
@@ -180,103 +179,6 @@ bool WriteFileAtomically(const std::string &path, const Bytes &data, std::string
         return false;
     }
     return true;
-}
-
-namespace {
-
-std::string Windowsish(const fs::path &relative) {
-    std::string out;
-    for (const auto &part : relative) {
-        if (!out.empty())
-            out += "\\";
-        out += part.u8string();
-    }
-    return out;
-}
-
-// Names compared as the system compares them, ignoring the case of ASCII letters.
-bool SameName(std::string a, std::string b) {
-    auto fold = [](std::string &text) {
-        for (char &c : text)
-            if (c >= 'A' && c <= 'Z')
-                c = char(c - 'A' + 'a');
-    };
-    fold(a);
-    fold(b);
-    return a == b;
-}
-
-bool ScanFolder(const fs::path &root, const fs::path &relative, std::vector<FileEntry> *entries,
-                std::string *error, const std::string &uninstaller, const std::string &under) {
-    std::vector<fs::path> files, folders;
-    std::error_code code;
-    for (fs::directory_iterator it(root / relative, code), end; !code && it != end;
-         it.increment(code)) {
-        std::string name = it->path().filename().u8string();
-        if (name.find('\\') != std::string::npos) {
-            *error = (relative / name).u8string() +
-                     ": a name with a backslash cannot be written as a Windows path";
-            return false;
-        }
-        if (it->is_symlink(code))
-            continue; // a link is not part of what the installer places
-        if (it->is_directory(code))
-            folders.push_back(relative / it->path().filename());
-        else if (!relative.empty() || !SameName(name, uninstaller))
-            files.push_back(relative / it->path().filename());
-    }
-    if (code) {
-        *error = "cannot read the folder " + (root / relative).u8string() + ": " + code.message();
-        return false;
-    }
-    std::sort(files.begin(), files.end());
-    std::sort(folders.begin(), folders.end());
-    std::string folder = under;
-    if (!relative.empty())
-        folder += (folder.back() == '\\' ? "" : "\\") + Windowsish(relative);
-    if (!relative.empty() || under != ".")
-        entries->push_back({folder, "", 0});
-    for (const auto &f : files)
-        entries->push_back({folder, f.filename().u8string(), 0});
-    for (const auto &f : folders)
-        if (!ScanFolder(root, f, entries, error, uninstaller, under))
-            return false;
-    return true;
-}
-
-} // namespace
-
-bool ScanTree(const std::string &root, std::vector<FileEntry> *entries, std::string *error,
-              const std::string &uninstaller, const std::string &under) {
-    // The folder as the program reads a file entry's: ".", ".\sub", a full path or a token.
-    std::string top = under;
-    std::replace(top.begin(), top.end(), '/', '\\');
-    while (top.size() > 1 && top.back() == '\\' && !(top.size() == 3 && top[1] == ':'))
-        top.pop_back();
-    std::string why;
-    TokenForm token = ReadFolderToken(top, &why);
-    bool drive =
-        top.size() >= 3 && std::isalpha((unsigned char)top[0]) && top[1] == ':' && top[2] == '\\';
-    bool relative = top == "." || (top.rfind(".\\", 0) == 0 && top.size() > 2);
-    if (token == TokenForm::Malformed || token == TokenForm::Unknown) {
-        *error = "--as: " + why;
-        return false;
-    }
-    if (token == TokenForm::None && !drive && !relative && top.rfind("\\\\", 0) != 0) {
-        *error = "--as: \"" + under +
-                 "\" is not a folder the program can name: give \".\\sub\" below the install "
-                 "folder, a full path such as \"C:\\Acme\", or one that begins with a folder "
-                 "token such as \"{programfiles}\\Acme\"";
-        return false;
-    }
-    std::error_code code;
-    fs::path base = fs::u8path(root);
-    if (!fs::is_directory(base, code)) {
-        *error = root + " is not a folder; give the folder that holds the staged install";
-        return false;
-    }
-    entries->clear();
-    return ScanFolder(base, fs::path(), entries, error, uninstaller, top);
 }
 
 namespace {

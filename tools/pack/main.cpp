@@ -3,6 +3,7 @@
 #include "builder.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cctype>
@@ -283,22 +284,19 @@ int Inspect(const std::string &path, int codePage, bool asJson) {
 }
 
 int Scan(const std::string &folder, const std::string &outPath, const std::string &name,
-         const std::string &uninstaller, const std::string &under) {
+         const pack::ScanOptions &options) {
     std::vector<pack::FileEntry> entries;
-    std::string error;
-    if (!pack::ScanTree(folder, &entries, &error, uninstaller, under))
+    std::vector<std::string> notes;
+    std::string error, utf8;
+    // The manifest is UTF-8 throughout, the application's name included.
+    if (!pack::DecodeText(name, pack::CODEPAGE_UTF8, &utf8, &error))
+        return Fail("--name: not UTF-8 (" + error + ")");
+    if (!pack::ScanTree(folder, options, &entries, &notes, &error))
         return Fail(error);
-    // The entries are UTF-8 already; the manifest keeps them so.
+    for (const std::string &note : notes)
+        std::fprintf(stderr, "vanish-pack: scan: %s\n", note.c_str());
+    auto quote = [](const std::string &text) { return nlohmann::json(text).dump(); };
     std::string text = "{\n";
-    auto quote = [](const std::string &s) {
-        std::string out = "\"";
-        for (char c : s) {
-            if (c == '"' || c == '\\')
-                out += '\\';
-            out += c;
-        }
-        return out + "\"";
-    };
     if (!name.empty())
         text += "  \"name\": " + quote(name) + ",\n";
     text += "  \"files\": [";
@@ -362,7 +360,7 @@ int main(int argc, char **argv) {
                  "vanish-pack"};
     app.require_subcommand(1);
     app.footer("See docs/manifest.md for the manifest and docs/format.md for the block.");
-    std::string codePageText;
+    std::string codePageText, nameCodePageText;
     std::string manifest, stub, out, exe, folder, name, under = ".";
     bool strict = false, asJson = false;
     BuildChoices choices;
@@ -439,6 +437,11 @@ int main(int argc, char **argv) {
     scan->add_option("--name", name, "the application's name for the manifest");
     scan->add_option("--stub", uninstaller,
                      std::string(ownFile) + ", left out of the list: the program removes itself");
+    scan->add_option("--name-codepage", nameCodePageText,
+                     "read a file name that is not UTF-8 in this single-byte code page (" +
+                         pack::SupportedCodePages() +
+                         ") instead of refusing it; names on Windows are always Unicode")
+        ->check(writtenIn);
     scan->add_option("--as", under,
                      "the folder the tree is installed to, written before every path: \".\" "
                      "(the default, the install folder), \".\\sub\", a full path, or one that "
@@ -503,7 +506,13 @@ int main(int argc, char **argv) {
         return Inspect(exe, codePage, asJson);
     if (lint->parsed())
         return Lint(manifest, codePage, strict, FileName(uninstaller));
-    if (scan->parsed())
-        return Scan(folder, out, name, FileName(uninstaller), under);
+    if (scan->parsed()) {
+        pack::ScanOptions options;
+        options.uninstaller = FileName(uninstaller);
+        options.under = under;
+        if (!nameCodePageText.empty())
+            ParseCodePage(nameCodePageText, &options.nameCodePage);
+        return Scan(folder, out, name, options);
+    }
     return Finalize(exe);
 }
