@@ -408,6 +408,11 @@ const RoundTrip kRoundTrips[] = {
     {"several languages, legacy", 1252,
      R"({"name": "Acme", "language": "fr", "languages": ["de", "es", "nl"]})"},
     {"one table in another language", pack::CODEPAGE_UTF8, R"({"name": "Acme", "language": "ru"})"},
+    {"keys removed only when empty, and the silent shared-file choice, legacy", 1252,
+     R"({"name": "A", "registry": [{"root": "HKCU", "key": "Software\\Café"},
+         {"root": "HKCU", "key": "Software\\Café\\Notes", "ifEmpty": true, "levels": 1},
+         {"root": 2147483650, "key": "Software\\Café", "ifEmpty": true}],
+         "options": {"silentShared": "remove"}})"},
 };
 
 TEST(Manifest, InspectAsJsonBuildsTheSameBlockAgain) {
@@ -967,8 +972,9 @@ TEST(Manifest, InspectAsJsonTellsWhereARebuildSetsTheFlagsOtherwise) {
         {"a token without the flag", pack::OPTION_UTF8 | pack::OPTION_RESTART_DELETE,
          "{programfiles}\\A", "",
          "a build from this manifest sets the flag and reads it as a token"},
-        {"an unknown bit", pack::OPTION_UTF8 | pack::OPTION_RESTART_DELETE | 0x20, ".", "",
-         "flag bits beyond wait, keepTheme, UTF-8, restartDelete and folder tokens"},
+        {"an unknown bit", pack::OPTION_UTF8 | pack::OPTION_RESTART_DELETE | 0x40, ".", "",
+         "flag bits beyond wait, keepTheme, UTF-8, restartDelete, folder tokens and "
+         "silentShared"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -1602,7 +1608,7 @@ TEST_F(Scratch, BuildWritesOneSummaryLineAndInspectReadsItBack) {
         << run.out;
     EXPECT_NE(std::string::npos,
               run.out.find("\noptions: wait no, keepTheme no, restartDelete yes, folder tokens "
-                           "no, program none, document none\n"))
+                           "no, silentShared keep, program none, document none\n"))
         << run.out;
     run = Tool("inspect --json out.exe");
     ASSERT_EQ(0, run.code) << run.err;
@@ -1926,10 +1932,10 @@ TEST_F(Scratch, ScanWritesEveryPathUnderTheFolderGivenWithAs) {
         {"{ProgramFiles}/Acme/",
          {"{ProgramFiles}\\Acme|", "{ProgramFiles}\\Acme|a.txt", "{ProgramFiles}\\Acme\\sub|",
           "{ProgramFiles}\\Acme\\sub|b.txt"}},
+        // A folder the program never removes gets no entry of its own.
         {"{commonfiles}",
-         {"{commonfiles}|", "{commonfiles}|a.txt", "{commonfiles}\\sub|",
-          "{commonfiles}\\sub|b.txt"}},
-        {"D:\\", {"D:\\|", "D:\\|a.txt", "D:\\sub|", "D:\\sub|b.txt"}},
+         {"{commonfiles}|a.txt", "{commonfiles}\\sub|", "{commonfiles}\\sub|b.txt"}},
+        {"D:\\", {"D:\\|a.txt", "D:\\sub|", "D:\\sub|b.txt"}},
         {"\\\\server\\apps\\Acme",
          {"\\\\server\\apps\\Acme|", "\\\\server\\apps\\Acme|a.txt", "\\\\server\\apps\\Acme\\sub|",
           "\\\\server\\apps\\Acme\\sub|b.txt"}},

@@ -84,6 +84,12 @@ enum class TokenForm {
 // What a path begins with; why says what is wrong with a malformed or unknown token.
 TokenForm ReadFolderToken(const std::string &path, std::string *why = nullptr);
 
+// Folders the program protects on every machine, recognised by their shape since the tool
+// cannot know the target machine: drive roots, every folder token alone, the Windows and
+// Program Files trees' top folders, user profiles, and the shell folders by their usual last
+// names. why says which.
+bool IsProtectedFolderShape(const std::string &path, std::string *why);
+
 // What the manifest says about the program itself.
 enum class ExecutionLevel { Admin, User, Highest };
 const char *ExecutionLevelName(ExecutionLevel level); // "admin", "user", "highest"
@@ -133,6 +139,7 @@ struct PeSection {
 };
 struct PeFile {
     size_t optionalHeader = 0, sectionTable = 0; // file offsets
+    uint16_t characteristics = 0;                // of the file header: 0x2000 a DLL
     uint32_t fileAlignment = 0, sectionAlignment = 0, sizeOfImage = 0, sizeOfHeaders = 0,
              checksum = 0;
     std::vector<std::pair<uint32_t, uint32_t>> directories; // 16 of (address, size)
@@ -141,6 +148,10 @@ struct PeFile {
 };
 bool ReadPe(const Bytes &image, PeFile *pe, std::string *error);
 int PeSectionOf(const PeFile &pe, uint32_t rva); // index, or -1
+// The names a 32-bit PE file exports by name, from its export directory (none when it has
+// none); false with error when a part of the directory lies outside the file.
+bool ReadPeExports(const Bytes &image, const PeFile &pe, std::vector<std::string> *names,
+                   std::string *error);
 uint32_t PeChecksum(const Bytes &image, const PeFile &pe);
 void WritePeChecksum(Bytes &image, const PeFile &pe);
 // What is wrong with a file's layout: sections that leave gaps or overlap, the image size,
@@ -230,8 +241,15 @@ struct ScanOptions {
     // A name in the tree must be well-formed UTF-8, or it is refused by name; with a code page
     // here, such a name is read in it instead. Windows hands names over as UTF-16.
     int nameCodePage = 0;
+    // Flags from what each file is: font for .ttf, .otf, .fon and .ttc; comServer for a
+    // program file that exports DllUnregisterServer; shared, only with confirmShared, for a DLL
+    // in a tree installed under {system} or {commonfiles}.
+    bool inferFlags = true;
+    bool confirmShared = false;
 };
-// notes receives a line for each name read in nameCodePage.
+// notes receives a line for each name read in nameCodePage, each flag inferred (and each
+// shared flag left for confirmShared), and a top folder given no entry since the program
+// protects it.
 bool ScanTree(const std::string &root, const ScanOptions &options, std::vector<FileEntry> *entries,
               std::vector<std::string> *notes, std::string *error);
 bool ScanTree(const std::string &root, std::vector<FileEntry> *entries, std::string *error,

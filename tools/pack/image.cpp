@@ -332,22 +332,34 @@ std::string DescribeReading(const BlockReading &reading, int given) {
                (e.file.empty() ? "" : " file " + show(at + "'s file", e.file)) + " levels " +
                std::to_string(e.levels) + "\n";
     }
+    auto rootName = [](uint32_t root) {
+        return root >= 0x80000000u && root <= 0x80000005u ? std::string(roots[root - 0x80000000u])
+                                                          : Hex(root);
+    };
     out += "registry (" + std::to_string(b.registry.size()) + "):\n";
     for (size_t i = 0; i < b.registry.size(); i++) {
         const RegistryEntry &e = b.registry[i];
-        std::string root = e.root >= 0x80000000u && e.root <= 0x80000005u
-                               ? roots[e.root - 0x80000000u]
-                               : Hex(e.root);
+        std::string root = rootName(e.root);
         size_t last = e.path.rfind('\\');
         bool value = last != std::string::npos && last > 0 && e.path[last - 1] == '\\';
         out += "  [" + std::to_string(i) + "] " + root + " " +
                show("registry entry " + std::to_string(i) + "'s path", e.path) +
                (value ? " (a value)" : " (a key and its subkeys)") + "\n";
     }
+    if (!b.emptyKeys.empty())
+        out += "registry keys removed only when empty (" + std::to_string(b.emptyKeys.size()) +
+               "; each with no subkeys and no values left, then up to levels of its parents):\n";
+    for (size_t i = 0; i < b.emptyKeys.size(); i++) {
+        const EmptyKeyEntry &e = b.emptyKeys[i];
+        out += "  [" + std::to_string(i) + "] " + rootName(e.root) + " " +
+               show("empty key entry " + std::to_string(i) + "'s path", e.path) + " levels " +
+               std::to_string(e.levels) + "\n";
+    }
     auto yes = [&](uint32_t bit) { return b.optionFlags & bit ? "yes" : "no"; };
     out += std::string("options: wait ") + yes(OPTION_WAIT) + ", keepTheme " +
            yes(OPTION_KEEPTHEME) + ", restartDelete " + yes(OPTION_RESTART_DELETE) +
-           ", folder tokens " + yes(OPTION_FOLDER_TOKENS) + ", program " +
+           ", folder tokens " + yes(OPTION_FOLDER_TOKENS) + ", silentShared " +
+           (b.optionFlags & OPTION_SILENT_SHARED ? "remove" : "keep") + ", program " +
            (b.program.empty() ? "none" : show("the program", b.program)) + ", document " +
            (b.document.empty() ? "none" : show("the document", b.document)) + "\n";
     for (const auto &note : reading.notes)

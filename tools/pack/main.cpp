@@ -283,26 +283,53 @@ int Inspect(const std::string &path, int codePage, bool asJson) {
     return DONE;
 }
 
-int Scan(const std::string &folder, const std::string &outPath, const std::string &name,
-         const pack::ScanOptions &options) {
+// One tree of a scan and the folder it is installed to.
+struct Tree {
+    std::string folder, under;
+};
+
+int Scan(const std::vector<Tree> &trees, const std::string &outPath, const std::string &name,
+         pack::ScanOptions options) {
     std::vector<pack::FileEntry> entries;
     std::vector<std::string> notes;
     std::string error, utf8;
     // The manifest is UTF-8 throughout, the application's name included.
     if (!pack::DecodeText(name, pack::CODEPAGE_UTF8, &utf8, &error))
         return Fail("--name: not UTF-8 (" + error + ")");
-    if (!pack::ScanTree(folder, options, &entries, &notes, &error))
-        return Fail(error);
+    for (const Tree &tree : trees) {
+        std::vector<pack::FileEntry> more;
+        options.under = tree.under;
+        if (!pack::ScanTree(tree.folder, options, &more, &notes, &error))
+            return Fail(error);
+        entries.insert(entries.end(), more.begin(), more.end());
+    }
+    // The summary: every name read in a code page and every flag inferred, so that the
+    // author can veto it.
     for (const std::string &note : notes)
         std::fprintf(stderr, "vanish-pack: scan: %s\n", note.c_str());
+    if (std::any_of(entries.begin(), entries.end(),
+                    [](const pack::FileEntry &e) { return e.flags != 0; }))
+        std::fprintf(stderr, "vanish-pack: scan: the flags above come from what the files are; "
+                             "take out any that is wrong, or scan with --no-infer\n");
     auto quote = [](const std::string &text) { return nlohmann::json(text).dump(); };
+    static const std::pair<uint8_t, const char *> flagNames[] = {
+        {pack::FILE_SHARED, "shared"},
+        {pack::FILE_FONT, "font"},
+        {pack::FILE_COMSERVER, "comServer"},
+        {pack::FILE_CHECKINUSE, "checkInUse"}};
     std::string text = "{\n";
     if (!name.empty())
         text += "  \"name\": " + quote(name) + ",\n";
     text += "  \"files\": [";
-    for (size_t i = 0; i < entries.size(); i++)
+    for (size_t i = 0; i < entries.size(); i++) {
+        std::string flags;
+        for (const auto &[bit, flagName] : flagNames)
+            if (entries[i].flags & bit)
+                flags += std::string(flags.empty() ? "" : ", ") + quote(flagName);
         text += std::string(i ? "," : "") + "\n    {\"folder\": " + quote(entries[i].folder) +
-                ", \"name\": " + quote(entries[i].name) + "}";
+                ", \"name\": " + quote(entries[i].name) +
+                (flags.empty() ? "" : ", \"flags\": [" + flags + "]") + "}";
+    }
     text += entries.empty() ? "]\n}\n" : "\n  ]\n}\n";
     if (outPath.empty() || outPath == "-") {
         std::fwrite(text.data(), 1, text.size(), stdout);
@@ -313,6 +340,42 @@ int Scan(const std::string &folder, const std::string &outPath, const std::strin
     std::printf("vanish-pack: wrote %s: %s\n", outPath.c_str(),
                 Count(entries.size(), "file entry", "file entries").c_str());
     return DONE;
+}
+
+// Pairs each --as with the tree named before it (one given before every tree goes with the
+// first); false with error for a tree given two.
+bool PairTrees(const CLI::App *scan, const CLI::Option *folderOption, const CLI::Option *asOption,
+               const std::vector<std::string> &folders, const std::vector<std::string> &unders,
+               std::vector<Tree> *trees, std::string *error) {
+    size_t nextFolder = 0, nextUnder = 0;
+    std::vector<bool> given; // whether each tree has its --as
+    std::string pending;     // an --as before the first tree
+    bool havePending = false;
+    for (const CLI::Option *option : scan->parse_order()) {
+        if (option == folderOption && nextFolder < folders.size()) {
+            trees->push_back({folders[nextFolder++], havePending ? pending : "."});
+            given.push_back(havePending);
+            havePending = false;
+        } else if (option == asOption && nextUnder < unders.size()) {
+            const std::string &under = unders[nextUnder++];
+            if ((trees->empty() && havePending) || (!trees->empty() && given.back())) {
+                *error = "--as \"" + under + "\": " +
+                         (trees->empty()
+                              ? std::string("a second --as before the first tree")
+                              : "the tree " + trees->back().folder + " has its --as already") +
+                         "; give one --as after each tree";
+                return false;
+            }
+            if (trees->empty()) {
+                pending = under;
+                havePending = true;
+            } else {
+                trees->back().under = under;
+                given.back() = true;
+            }
+        }
+    }
+    return true;
 }
 
 int Finalize(const std::string &path) {
@@ -361,7 +424,7 @@ int main(int argc, char **argv) {
     app.require_subcommand(1);
     app.footer("See docs/manifest.md for the manifest and docs/format.md for the block.");
     std::string codePageText, nameCodePageText;
-    std::string manifest, stub, out, exe, folder, name, under = ".";
+    std::string manifest, stub, out, exe, name;
     bool strict = false, asJson = false;
     BuildChoices choices;
     std::string uninstaller = "uninstall.exe";
@@ -432,7 +495,12 @@ int main(int argc, char **argv) {
 
     CLI::App *scan = app.add_subcommand(
         "scan", "Write the file entries of a staged install folder as a manifest");
-    scan->add_option("DIR", folder, "the staged install folder")->required();
+    std::vector<std::string> scanFolders, scanUnders;
+    CLI::Option *folderOption =
+        scan->add_option("DIR", scanFolders,
+                         "a staged tree; give several, each followed by its --as, to list them "
+                         "in one manifest")
+            ->required();
     scan->add_option("-o,--output", out, "the manifest to write (default: standard output)");
     scan->add_option("--name", name, "the application's name for the manifest");
     scan->add_option("--stub", uninstaller,
@@ -442,11 +510,21 @@ int main(int argc, char **argv) {
                          pack::SupportedCodePages() +
                          ") instead of refusing it; names on Windows are always Unicode")
         ->check(writtenIn);
-    scan->add_option("--as", under,
-                     "the folder the tree is installed to, written before every path: \".\" "
-                     "(the default, the install folder), \".\\sub\", a full path, or one that "
-                     "begins with a folder token such as {programfiles}\\Acme (see "
-                     "docs/manifest.md)");
+    // One value each time, so that each --as stays with the tree before it.
+    CLI::Option *asOption =
+        scan->add_option("--as", scanUnders,
+                         "the folder the tree before it is installed to, written before every "
+                         "path: \".\" (the default, the install folder), \".\\sub\", a full "
+                         "path, or one that begins with a folder token such as "
+                         "{programfiles}\\Acme (see docs/manifest.md)")
+            ->allow_extra_args(false)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    bool noInfer = false, confirmShared = false;
+    scan->add_flag("--no-infer", noInfer,
+                   "write no flags: by default .ttf, .otf, .fon and .ttc files are fonts and "
+                   "program files that export DllUnregisterServer COM servers");
+    scan->add_flag("--shared", confirmShared,
+                   "mark the DLLs of a tree installed under {system} or {commonfiles} shared");
 
     // The build's post-link step; not for authors.
     CLI::App *finalize = app.add_subcommand("finalize", "");
@@ -509,10 +587,17 @@ int main(int argc, char **argv) {
     if (scan->parsed()) {
         pack::ScanOptions options;
         options.uninstaller = FileName(uninstaller);
-        options.under = under;
+        options.inferFlags = !noInfer;
+        options.confirmShared = confirmShared;
         if (!nameCodePageText.empty())
             ParseCodePage(nameCodePageText, &options.nameCodePage);
-        return Scan(folder, out, name, options);
+        std::vector<Tree> trees;
+        std::string error;
+        if (!PairTrees(scan, folderOption, asOption, scanFolders, scanUnders, &trees, &error)) {
+            std::fprintf(stderr, "vanish-pack: %s; see 'vanish-pack scan --help'\n", error.c_str());
+            return USAGE;
+        }
+        return Scan(trees, out, name, options);
     }
     return Finalize(exe);
 }

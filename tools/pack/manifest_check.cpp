@@ -4,6 +4,7 @@
 #include "manifest.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 namespace pack {
@@ -56,10 +57,96 @@ bool IsProtectedKey(uint32_t root, const std::string &key) {
     return false;
 }
 
+// The full path a file entry gives, with the shortest install folder ("C:\") for the
+// relative forms: what cannot fit then never fits.
+std::string ShortestFullPath(const FileEntry &e) {
+    std::string path;
+    if (!e.folder.empty() && e.folder[0] == '.')
+        path = "C:\\" + (e.folder.size() > 2 && e.folder[1] == '\\' ? e.folder.substr(2) : "");
+    else
+        path = ShortestExpansion(e.folder);
+    if (!e.name.empty()) {
+        if (!path.empty() && path.back() != '\\')
+            path += "\\";
+        path += e.name;
+    }
+    return path;
+}
+
+// A text is formatted with one path only when its one conversion is "%s" ("%%" gives "%").
+bool FormatsCleanly(const std::string &text) {
+    int conversions = 0;
+    bool other = false;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] != '%')
+            continue;
+        if (i + 1 < text.size() && text[i + 1] == '%') {
+            i++;
+            continue;
+        }
+        if (i + 1 < text.size() && text[i + 1] == 's')
+            conversions++;
+        else
+            other = true;
+        i++;
+    }
+    return !other && conversions <= 1 && !(conversions == 0 && text.find('%') != std::string::npos);
+}
+
+// A file or folder as the system resolves its path, as far as the tool can tell two
+// spellings of one apart: ASCII case, "/" for "\\", runs of separators, a trailing one, "."
+// parts (so "." and ".\\" are one), ".." after a part, and the dots and spaces the system
+// drops from the end of each part. A token stays as it is spelled, case aside.
+std::string ResolvedPath(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    std::string prefix = path.rfind("\\\\", 0) == 0 ? "\\\\" : "";
+    std::vector<std::string> parts;
+    for (std::string part : Split(path.substr(prefix.size()))) {
+        if (part == "." && (!parts.empty() || !prefix.empty()))
+            continue;
+        if (part.empty())
+            continue;
+        if (part == ".." && parts.size() > 1) {
+            parts.pop_back();
+            continue;
+        }
+        size_t kept = part.find_last_not_of(". ");
+        if (part != "." && part != ".." && kept != std::string::npos)
+            part.erase(kept + 1);
+        parts.push_back(part);
+    }
+    std::string out = prefix;
+    for (const std::string &part : parts)
+        out += (out.size() > prefix.size() ? "\\" : "") + part;
+    return Fold(out);
+}
+
+// A registry key as the registry reads it: ASCII case, runs of backslashes as one, none at
+// either end.
+std::string ResolvedKey(const std::string &key) {
+    std::string out;
+    for (const std::string &part : Split(Fold(key)))
+        if (!part.empty())
+            out += (out.empty() ? "" : "\\") + part;
+    return out;
+}
+
+void Warn(std::vector<Diagnostic> *out, int number, const std::string &path,
+          const std::string &message) {
+    Diagnostic d;
+    d.kind = Diagnostic::Warning;
+    d.number = number;
+    d.path = path;
+    d.message = message;
+    out->push_back(d);
+}
+
+} // namespace
+
 // Folders the program protects on every machine, recognised by their shape since the
 // tool cannot know the target machine: drive roots, the Windows and Program Files trees'
 // top folders, user profiles, and the shell folders by their usual last names.
-bool IsProtectedFolderPattern(const std::string &path, std::string *why) {
+bool IsProtectedFolderShape(const std::string &path, std::string *why) {
     std::string p = DropOneBackslash(path);
     if (ReadFolderToken(p) == TokenForm::Known && p.find('}') + 1 == p.size()) {
         *why = "a folder the program protects on every system";
@@ -117,54 +204,6 @@ bool IsProtectedFolderPattern(const std::string &path, std::string *why) {
     return false;
 }
 
-// The full path a file entry gives, with the shortest install folder ("C:\") for the
-// relative forms: what cannot fit then never fits.
-std::string ShortestFullPath(const FileEntry &e) {
-    std::string path;
-    if (!e.folder.empty() && e.folder[0] == '.')
-        path = "C:\\" + (e.folder.size() > 2 && e.folder[1] == '\\' ? e.folder.substr(2) : "");
-    else
-        path = ShortestExpansion(e.folder);
-    if (!e.name.empty()) {
-        if (!path.empty() && path.back() != '\\')
-            path += "\\";
-        path += e.name;
-    }
-    return path;
-}
-
-// A text is formatted with one path only when its one conversion is "%s" ("%%" gives "%").
-bool FormatsCleanly(const std::string &text) {
-    int conversions = 0;
-    bool other = false;
-    for (size_t i = 0; i < text.size(); i++) {
-        if (text[i] != '%')
-            continue;
-        if (i + 1 < text.size() && text[i + 1] == '%') {
-            i++;
-            continue;
-        }
-        if (i + 1 < text.size() && text[i + 1] == 's')
-            conversions++;
-        else
-            other = true;
-        i++;
-    }
-    return !other && conversions <= 1 && !(conversions == 0 && text.find('%') != std::string::npos);
-}
-
-void Warn(std::vector<Diagnostic> *out, int number, const std::string &path,
-          const std::string &message) {
-    Diagnostic d;
-    d.kind = Diagnostic::Warning;
-    d.number = number;
-    d.path = path;
-    d.message = message;
-    out->push_back(d);
-}
-
-} // namespace
-
 void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out,
                 const std::string &uninstaller) {
     // W1: paths longer than the 259 characters the system takes, counted as it counts them:
@@ -210,6 +249,12 @@ void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out,
         if (block.registry[i].path.size() + 1 > ENTRY_TEXT_BYTES)
             Warn(out, 1, "registry[" + std::to_string(i) + "]",
                  "the key path is " + std::to_string(block.registry[i].path.size()) +
+                     " bytes, more than the " + std::to_string(ENTRY_TEXT_BYTES - 1) +
+                     " the program reads; it drops this entry");
+    for (size_t i = 0; i < block.emptyKeys.size(); i++)
+        if (block.emptyKeys[i].path.size() + 1 > ENTRY_TEXT_BYTES)
+            Warn(out, 1, "emptyKeys[" + std::to_string(i) + "]",
+                 "the key path is " + std::to_string(block.emptyKeys[i].path.size()) +
                      " bytes, more than the " + std::to_string(ENTRY_TEXT_BYTES - 1) +
                      " the program reads; it drops this entry");
     if (tooLong("C:\\" + block.program))
@@ -336,6 +381,19 @@ void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out,
                                       "name the application's own key below it");
     }
 
+    // W6 for keys removed only when empty: the program stops at a protected key, so a walk
+    // that reaches one is what it should be; an entry that starts at one does nothing.
+    for (size_t i = 0; i < block.emptyKeys.size(); i++) {
+        const EmptyKeyEntry &e = block.emptyKeys[i];
+        if (IsProtectedKey(e.root, e.path))
+            Warn(out, 6, "emptyKeys[" + std::to_string(i) + "].key",
+                 (ResolvedKey(e.path).empty()
+                      ? std::string("names a whole root")
+                      : "\"" + e.path + "\" is a key the program protects") +
+                     ", which it never removes, empty or not, so this entry does nothing; name "
+                     "the application's own key, with levels for the parents it may take");
+    }
+
     // W7: folder walks that reach a drive root or a protected folder.
     auto fullFolder = [&](const std::string &folder) {
         return IsAbsolute(folder) ||
@@ -347,7 +405,7 @@ void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out,
             continue;
         std::string folder = e.folder, why;
         for (unsigned step = 0; step <= e.levels; step++) {
-            if (IsProtectedFolderPattern(folder, &why)) {
+            if (IsProtectedFolderShape(folder, &why)) {
                 Warn(out, 7, "folders[" + std::to_string(i) + "]",
                      "the walk of " + std::to_string(e.levels) + " levels reaches \"" + folder +
                          "\", " + why +
@@ -363,29 +421,54 @@ void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out,
     for (size_t i = 0; i < block.files.size(); i++) {
         const FileEntry &e = block.files[i];
         std::string why;
-        if (e.name.empty() && fullFolder(e.folder) && IsProtectedFolderPattern(e.folder, &why))
+        if (e.name.empty() && fullFolder(e.folder) && IsProtectedFolderShape(e.folder, &why))
             Warn(out, 7, "files[" + std::to_string(i) + "]",
                  "names the folder \"" + e.folder + "\", " + why + ", for removal");
     }
 
-    // W8: duplicates.
-    std::set<std::string> seen;
-    auto duplicate = [&](const std::string &kind, const std::string &key) {
-        return !seen.insert(kind + "\n" + Fold(key)).second;
-    };
-    for (size_t i = 0; i < block.files.size(); i++)
-        if (duplicate("file", block.files[i].folder + "\n" + block.files[i].name))
-            Warn(out, 8, "files[" + std::to_string(i) + "]",
-                 "the same folder and name as an earlier file entry");
-    for (size_t i = 0; i < block.folders.size(); i++)
-        if (duplicate("folder", block.folders[i].folder + "\n" + block.folders[i].file))
+    // W8: duplicates, and one file under two spellings. A shared file listed twice has its
+    // count lowered twice in one run.
+    std::map<std::string, size_t> files, folders;
+    for (size_t i = 0; i < block.files.size(); i++) {
+        const FileEntry &e = block.files[i];
+        auto [first, added] = files.insert({ResolvedPath(e.folder + "\\" + e.name), i});
+        if (added)
+            continue;
+        const FileEntry &earlier = block.files[first->second];
+        bool spelled = Fold(earlier.folder) != Fold(e.folder) || Fold(earlier.name) != Fold(e.name);
+        bool shared = ((e.flags | earlier.flags) & FILE_SHARED) != 0;
+        Warn(out, 8, "files[" + std::to_string(i) + "]",
+             std::string(e.name.empty() ? "the same folder" : "the same file") + " as files[" +
+                 std::to_string(first->second) + "]" +
+                 (spelled ? " under another spelling (\"" + earlier.folder + "\" and \"" +
+                                e.folder + "\")"
+                          : "") +
+                 (shared ? "; a shared file listed twice has its count lowered twice in one run, "
+                           "so it may go while another program still counts on it"
+                         : ""));
+    }
+    for (size_t i = 0; i < block.folders.size(); i++) {
+        const FolderEntry &e = block.folders[i];
+        auto [first, added] =
+            folders.insert({ResolvedPath(e.folder) + "\n" + ResolvedPath(e.file), i});
+        if (!added)
             Warn(out, 8, "folders[" + std::to_string(i) + "]",
-                 "the same folder and file as an earlier folder entry");
+                 "the same folder and file as folders[" + std::to_string(first->second) + "]");
+    }
+    std::set<std::string> seen;
     for (size_t i = 0; i < block.registry.size(); i++)
-        if (duplicate("registry",
-                      std::to_string(block.registry[i].root) + "\n" + block.registry[i].path))
+        if (!seen.insert(std::to_string(block.registry[i].root) + "\n" +
+                         Fold(block.registry[i].path))
+                 .second)
             Warn(out, 8, "registry[" + std::to_string(i) + "]",
                  "the same root and path as an earlier registry entry");
+    seen.clear();
+    for (size_t i = 0; i < block.emptyKeys.size(); i++)
+        if (!seen.insert(std::to_string(block.emptyKeys[i].root) + "\n" +
+                         ResolvedKey(block.emptyKeys[i].path))
+                 .second)
+            Warn(out, 8, "emptyKeys[" + std::to_string(i) + "]",
+                 "the same root and key as an earlier entry removed only when empty");
 
     // W9: the program runs relative to the install folder.
     const std::string &program = block.program;
@@ -443,6 +526,9 @@ void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out,
             misplaced(path + ".key", block.registry[i].path, 0, what);
         }
     }
+    for (size_t i = 0; i < block.emptyKeys.size(); i++)
+        misplaced("emptyKeys[" + std::to_string(i) + "].key", block.emptyKeys[i].path, 0,
+                  "is in a registry entry, which takes no folder tokens");
     misplaced("options.program", block.program, 0,
               "is in the program's path, which is relative to the install folder and takes no "
               "folder tokens");
@@ -483,6 +569,8 @@ void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out,
             legacy(path + ".key", block.registry[i].path);
         }
     }
+    for (size_t i = 0; i < block.emptyKeys.size(); i++)
+        legacy("emptyKeys[" + std::to_string(i) + "].key", block.emptyKeys[i].path);
     legacy("options.program", block.program);
     legacy("options.document", block.document);
 }

@@ -404,6 +404,21 @@ void ReadFiles(Reader &r, const json &doc, Block *block) {
     }
 }
 
+// How many parents a walk tries after its folder or key.
+void ReadLevels(Reader &r, const json &e, const std::string &path, uint8_t *out) {
+    if (!e.contains("levels"))
+        return;
+    const json &levels = e.at("levels");
+    if (!levels.is_number_integer())
+        r.Error(path + ".levels",
+                "expected a whole number from 0 to 255, found " + TypeName(levels));
+    else if (levels.get<long long>() < 0 || levels.get<long long>() > 255)
+        r.Error(path + ".levels", std::to_string(levels.get<long long>()) +
+                                      " is out of range; levels is stored in one byte, 0 to 255");
+    else
+        *out = uint8_t(levels.get<long long>());
+}
+
 void ReadFolders(Reader &r, const json &doc, Block *block) {
     if (!doc.contains("folders"))
         return;
@@ -420,23 +435,18 @@ void ReadFolders(Reader &r, const json &doc, Block *block) {
         FolderEntry entry;
         r.Text(e, path, "folder", true, &entry.folder);
         r.Text(e, path, "file", false, &entry.file);
-        if (e.contains("levels")) {
-            const json &levels = e.at("levels");
-            if (!levels.is_number_integer())
-                r.Error(path + ".levels",
-                        "expected a whole number from 0 to 255, found " + TypeName(levels));
-            else if (levels.get<long long>() < 0 || levels.get<long long>() > 255)
-                r.Error(path + ".levels",
-                        std::to_string(levels.get<long long>()) +
-                            " is out of range; levels is stored in one byte, 0 to 255");
-            else
-                entry.levels = uint8_t(levels.get<long long>());
-        }
+        ReadLevels(r, e, path, &entry.levels);
         block->folders.push_back(entry);
     }
 }
 
-void ReadRegistry(Reader &r, const json &doc, Block *block) {
+// The manifest's registry list holds keys removed as trees, values, and keys removed only
+// when empty, which the block keeps in a record of their own: where each came from.
+struct RegistryPlaces {
+    std::vector<size_t> registry, emptyKeys; // the index in the manifest's list
+};
+
+void ReadRegistry(Reader &r, const json &doc, Block *block, RegistryPlaces *places) {
     if (!doc.contains("registry"))
         return;
     const json &list = doc.at("registry");
@@ -447,9 +457,26 @@ void ReadRegistry(Reader &r, const json &doc, Block *block) {
     for (size_t i = 0; i < list.size(); i++) {
         std::string path = "registry[" + std::to_string(i) + "]";
         const json &e = list[i];
-        if (!r.Object(e, path, {"root", "key", "value"}))
+        if (!r.Object(e, path, {"root", "key", "value", "ifEmpty", "levels"}))
             continue;
         RegistryEntry entry;
+        bool ifEmpty = false;
+        if (e.contains("ifEmpty")) {
+            if (!e.at("ifEmpty").is_boolean())
+                r.Error(path + ".ifEmpty",
+                        "expected true or false, found " + TypeName(e.at("ifEmpty")));
+            else
+                ifEmpty = e.at("ifEmpty").get<bool>();
+        }
+        uint8_t levels = 0;
+        ReadLevels(r, e, path, &levels);
+        if (e.contains("levels") && !ifEmpty)
+            r.Error(path + ".levels", "only with \"ifEmpty\": true: a key without it is deleted "
+                                      "with all its subkeys, and no parent is tried");
+        if (e.contains("value") && ifEmpty)
+            r.Error(path + ".value", "an \"ifEmpty\" entry names a key, which goes when it holds "
+                                     "no subkeys and no values; a value is deleted by an entry "
+                                     "without \"ifEmpty\"");
         if (!e.contains("root")) {
             r.Error(path + ".root", "missing; give " + List(rootNames) + " or a number");
         } else {
@@ -493,8 +520,31 @@ void ReadRegistry(Reader &r, const json &doc, Block *block) {
         }
         if (entry.path.size() > 65535)
             r.Error(path, "key and value together exceed the 65,535 bytes a stored text can hold");
-        block->registry.push_back(entry);
+        if (ifEmpty) {
+            block->emptyKeys.push_back({levels, entry.root, entry.path});
+            places->emptyKeys.push_back(i);
+        } else {
+            block->registry.push_back(entry);
+            places->registry.push_back(i);
+        }
     }
+}
+
+// The checks name entries by their place in the block; the manifest's by theirs.
+void NameByManifest(const RegistryPlaces &places, std::vector<Diagnostic>::iterator from,
+                    std::vector<Diagnostic>::iterator to) {
+    for (auto d = from; d != to; ++d)
+        for (auto [prefix, list] :
+             {std::pair<std::string, const std::vector<size_t> *>{"registry[", &places.registry},
+              {"emptyKeys[", &places.emptyKeys}}) {
+            size_t close = d->path.find(']');
+            if (d->path.rfind(prefix, 0) != 0 || close == std::string::npos)
+                continue;
+            size_t index = std::stoul(d->path.substr(prefix.size(), close - prefix.size()));
+            if (index < list->size())
+                d->path = "registry[" + std::to_string((*list)[index]) + d->path.substr(close);
+            break;
+        }
 }
 
 void ReadOptions(Reader &r, const json &doc,
@@ -510,9 +560,22 @@ void ReadOptions(Reader &r, const json &doc,
     if (!doc.contains("options"))
         return;
     const json &o = doc.at("options");
-    if (!r.Object(o, "options", {"program", "document", "wait", "keepTheme", "restartDelete"}))
+    if (!r.Object(o, "options",
+                  {"program", "document", "wait", "keepTheme", "restartDelete", "silentShared"}))
         if (!o.is_object())
             return;
+    if (o.contains("silentShared")) {
+        const json &v = o.at("silentShared");
+        std::string choice = v.is_string() ? v.get<std::string>() : "";
+        if (choice == "remove")
+            block->optionFlags |= OPTION_SILENT_SHARED;
+        else if (choice != "keep")
+            r.Error("options.silentShared",
+                    (v.is_string() ? "\"" + choice + "\" is not a choice"
+                                   : "expected a string, found " + TypeName(v)) +
+                        "; give \"keep\" (the default: /S keeps a shared file whose count "
+                        "reached 0) or \"remove\" (/S removes it)");
+    }
     r.Text(o, "options", "program", false, &block->program);
     r.Text(o, "options", "document", false, &block->document);
     struct Flag {
@@ -678,7 +741,8 @@ ManifestResult ReadManifest(const std::string &input, int codePage,
     ReadTexts(r, doc, &result.block);
     ReadFiles(r, doc, &result.block);
     ReadFolders(r, doc, &result.block);
-    ReadRegistry(r, doc, &result.block);
+    RegistryPlaces places;
+    ReadRegistry(r, doc, &result.block, &places);
     ReadOptions(r, doc, finder.duplicates, &result.block);
     ReadProgram(r, doc, &result.program);
     if (codePage == CODEPAGE_UTF8)
@@ -687,8 +751,12 @@ ManifestResult ReadManifest(const std::string &input, int codePage,
         result.block.codePage = uint32_t(codePage);
     if (UsesFolderTokens(result.block))
         result.block.optionFlags |= OPTION_FOLDER_TOKENS;
-    if (result.Errors() == 0)
+    if (result.Errors() == 0) {
+        size_t checked = result.diagnostics.size();
         CheckBlock(result.block, codePage, &result.diagnostics, uninstaller);
+        NameByManifest(places, result.diagnostics.begin() + long(checked),
+                       result.diagnostics.end());
+    }
     return result;
 }
 

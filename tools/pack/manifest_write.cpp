@@ -222,6 +222,25 @@ bool WriteManifest(const Block &block, int codePage, std::string *out, std::stri
         }
         registry.push_back(entry);
     }
+    // Keys removed only when empty come after the others, in their own order; a rebuild
+    // puts them back in their own record.
+    for (size_t i = 0; i < block.emptyKeys.size(); i++) {
+        const EmptyKeyEntry &e = block.emptyKeys[i];
+        ordered_json entry = ordered_json::object();
+        entry["root"] = e.root;
+        for (const auto &n : rootNames)
+            if (n.value == e.root)
+                entry["root"] = n.name;
+        std::string key;
+        if (!decode("registry[" + std::to_string(block.registry.size() + i) + "].key", e.path,
+                    &key))
+            return false;
+        entry["key"] = key;
+        entry["ifEmpty"] = true;
+        if (e.levels)
+            entry["levels"] = e.levels;
+        registry.push_back(entry);
+    }
     if (!registry.empty())
         doc["registry"] = registry;
     ordered_json options = ordered_json::object();
@@ -239,6 +258,8 @@ bool WriteManifest(const Block &block, int codePage, std::string *out, std::stri
         options["keepTheme"] = true;
     if (!(block.optionFlags & OPTION_RESTART_DELETE))
         options["restartDelete"] = false;
+    if (block.optionFlags & OPTION_SILENT_SHARED)
+        options["silentShared"] = "remove";
     // The token flag is not a key: a build sets it when a folder begins with "{".
     const bool tokens = (block.optionFlags & OPTION_FOLDER_TOKENS) != 0;
     if (tokens && !UsesFolderTokens(block))
@@ -248,10 +269,10 @@ bool WriteManifest(const Block &block, int codePage, std::string *out, std::stri
         notes->push_back("options: a folder begins with \"{\" in a block without the "
                          "folder-token flag, where the program takes it as a relative path; a "
                          "build from this manifest sets the flag and reads it as a token");
-    if (block.optionFlags & ~(OPTION_WAIT | OPTION_KEEPTHEME | OPTION_UTF8 | OPTION_RESTART_DELETE |
-                              OPTION_FOLDER_TOKENS))
-        notes->push_back("options: flag bits beyond wait, keepTheme, UTF-8, restartDelete and "
-                         "folder tokens, which the program ignores, are left out");
+    if (block.optionFlags & ~OPTION_KNOWN)
+        notes->push_back("options: flag bits beyond wait, keepTheme, UTF-8, restartDelete, "
+                         "folder tokens and silentShared, which the program ignores, are left "
+                         "out");
     if (!options.empty())
         doc["options"] = options;
     *out = Layout(doc);

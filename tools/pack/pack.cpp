@@ -122,6 +122,17 @@ Bytes CodePagePayload(uint32_t codePage) {
     return out;
 }
 
+Bytes EmptyKeysPayload(const std::vector<EmptyKeyEntry> &entries) {
+    Bytes out;
+    PutU32(out, uint32_t(entries.size()));
+    for (const auto &e : entries) {
+        PutU8(out, e.levels);
+        PutU32(out, e.root);
+        PutText(out, e.path);
+    }
+    return out;
+}
+
 Record MakeRecord(uint16_t tag, Bytes payload) {
     Record record;
     record.tag = tag;
@@ -161,6 +172,8 @@ Bytes EncodeBlock(const Block &block) {
     records.push_back(MakeRecord(TAG_FILES, FileEntriesPayload(block.files)));
     records.push_back(MakeRecord(TAG_FOLDERS, FolderEntriesPayload(block.folders)));
     records.push_back(MakeRecord(TAG_REGISTRY, RegistryEntriesPayload(block.registry)));
+    if (!block.emptyKeys.empty())
+        records.push_back(MakeRecord(TAG_EMPTY_KEYS, EmptyKeysPayload(block.emptyKeys)));
     records.push_back(
         MakeRecord(TAG_OPTIONS, OptionsPayload(block.optionFlags, block.program, block.document)));
     records.push_back(MakeRecord(TAG_END, {}));

@@ -27,6 +27,10 @@ constexpr uint16_t TAG_END = 0x7F7F;
 constexpr uint16_t TAG_LANGUAGES = 0x1240;
 // The code page a legacy block's texts are written in (32 bits); never in a UTF-8 block.
 constexpr uint16_t TAG_CODEPAGE = 0x1241;
+// Registry keys removed only when empty: a count, then per entry its levels (8 bits), root
+// (32) and key path (counted). Such a key goes only when it has no subkeys and no values, and
+// up to levels of its parents are tried the same way, stopping at a protected key.
+constexpr uint16_t TAG_EMPTY_KEYS = 0x1242;
 
 constexpr uint8_t FILE_SHARED = 0x01;
 constexpr uint8_t FILE_FONT = 0x02;
@@ -42,6 +46,12 @@ constexpr uint32_t OPTION_RESTART_DELETE = 0x08;
 // The folder of a file or folder entry may begin with a folder token such as
 // {programfiles}, which the program resolves on the system it runs on.
 constexpr uint32_t OPTION_FOLDER_TOKENS = 0x10;
+// Under /S, a shared file whose count reached 0 is removed; without it, /S keeps it.
+constexpr uint32_t OPTION_SILENT_SHARED = 0x20;
+// Every option bit the program knows.
+constexpr uint32_t OPTION_KNOWN = OPTION_WAIT | OPTION_KEEPTHEME | OPTION_UTF8 |
+                                  OPTION_RESTART_DELETE | OPTION_FOLDER_TOKENS |
+                                  OPTION_SILENT_SHARED;
 
 constexpr char MARKER[] = "wwgT)H"; // six bytes, followed by the 32-bit offset
 
@@ -63,6 +73,11 @@ struct FolderEntry {
 struct RegistryEntry {
     uint32_t root = 0;
     std::string path;
+};
+struct EmptyKeyEntry {
+    uint8_t levels = 0; // parents tried after the key
+    uint32_t root = 0;
+    std::string path; // a key path, never a value
 };
 
 // A record as it will be written. The declared length defaults to the payload's size;
@@ -93,6 +108,7 @@ Bytes RegistryEntriesPayload(const std::vector<RegistryEntry> &entries);
 Bytes OptionsPayload(uint32_t flags, const std::string &program, const std::string &document);
 Bytes LanguagesPayload(const std::vector<uint16_t> &languages);
 Bytes CodePagePayload(uint32_t codePage);
+Bytes EmptyKeysPayload(const std::vector<EmptyKeyEntry> &entries);
 
 // Records and whole blocks.
 Record MakeRecord(uint16_t tag, Bytes payload);
@@ -100,7 +116,7 @@ Bytes EncodeRecord(const Record &record);
 Bytes EncodeRecords(const std::vector<Record> &records); // no end record is added
 
 // A well-formed block: strings, languages and code page (when they have content), files,
-// folders, registry, options, end.
+// folders, registry, empty keys (when there are some), options, end.
 struct Block {
     std::vector<std::string> texts;                     // table 0: the default language's
     std::vector<std::vector<std::string>> furtherTexts; // tables 1 and on, one per language
@@ -110,6 +126,7 @@ struct Block {
     std::vector<FileEntry> files;
     std::vector<FolderEntry> folders;
     std::vector<RegistryEntry> registry;
+    std::vector<EmptyKeyEntry> emptyKeys;
     uint32_t optionFlags = 0;
     std::string program;
     std::string document;

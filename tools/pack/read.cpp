@@ -97,6 +97,8 @@ const char *RecordName(uint16_t tag) {
         return "languages";
     case TAG_CODEPAGE:
         return "code page";
+    case TAG_EMPTY_KEYS:
+        return "empty keys";
     case TAG_END:
         return "end";
     default:
@@ -230,6 +232,25 @@ bool ReadBlock(const Bytes &image, size_t offset, BlockReading *reading) {
             block.codePage = page;
             break;
         }
+        case TAG_EMPTY_KEYS: {
+            uint32_t count;
+            if (!c.U32(&count, "the entry count"))
+                return reading->programCode = 8, false;
+            if (count > (c.limit - c.position) / 7) { // levels, root and an empty path
+                damage = where + ": the entry count " + std::to_string(count) + " at " +
+                         At(c.position - 4) + " is more than the record can hold";
+                return reading->programCode = 8, false;
+            }
+            for (uint32_t i = 0; i < count; i++) {
+                std::string e = "entry " + std::to_string(i);
+                EmptyKeyEntry k;
+                if (!c.U8(&k.levels, e + "'s levels") || !c.U32(&k.root, e + "'s root") ||
+                    !c.Text(&k.path, e + "'s path"))
+                    return reading->programCode = 8, false;
+                block.emptyKeys.push_back(k);
+            }
+            break;
+        }
         case TAG_FILES:
         case TAG_FOLDERS:
         case TAG_REGISTRY: {
@@ -310,12 +331,11 @@ bool ReadBlock(const Bytes &image, size_t offset, BlockReading *reading) {
                                          std::to_string(GetU32(options, 8)) +
                                          " points outside the record or at an unterminated text; "
                                          "the program opens none");
-            if (block.optionFlags & ~(OPTION_WAIT | OPTION_KEEPTHEME | OPTION_UTF8 |
-                                      OPTION_RESTART_DELETE | OPTION_FOLDER_TOKENS))
+            if (block.optionFlags & ~OPTION_KNOWN)
                 reading->notes.push_back(where +
                                          ": option flags beyond wait, keepTheme, UTF-8, "
-                                         "restartDelete and folder tokens are set; the program "
-                                         "ignores them");
+                                         "restartDelete, folder tokens and silentShared are "
+                                         "set; the program ignores them");
             break;
         }
         default:

@@ -1,10 +1,13 @@
-// Scanning a staged install tree into file entries, each name as well-formed UTF-8.
+// Scanning a staged install tree into file entries, each name as well-formed UTF-8, with the
+// flags that what a file is implies.
 #include "builder.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace fs = std::filesystem;
 
@@ -106,6 +109,64 @@ bool NameOf(Scan &scan, const fs::path &relative, const fs::path &entry, std::st
 #endif
 }
 
+bool EndsWith(const std::string &name, const char *ending) {
+    std::string end = ending;
+    return name.size() > end.size() && SameName(name.substr(name.size() - end.size()), end);
+}
+
+// The token a folder begins with, in small letters; empty when none.
+std::string TokenOf(const std::string &folder) {
+    if (ReadFolderToken(folder) != TokenForm::Known)
+        return "";
+    std::string token = folder.substr(0, folder.find('}') + 1);
+    for (char &c : token)
+        c = char(std::tolower((unsigned char)c));
+    return token;
+}
+
+// The flags a file's kind implies, each with a line for the summary. Only a file that begins
+// as a program file does ("MZ") is read whole.
+uint8_t InferFlags(Scan &scan, const fs::path &file, const std::string &folder,
+                   const std::string &name) {
+    if (!scan.options.inferFlags)
+        return 0;
+    const std::string shown = folder + (folder.back() == '\\' ? "" : "\\") + name;
+    for (const char *font : {".ttf", ".otf", ".fon", ".ttc"})
+        if (EndsWith(name, font)) {
+            scan.notes->push_back(shown + ": font (a " + font + " file)");
+            return FILE_FONT;
+        }
+    std::ifstream in(file, std::ios::binary);
+    char head[2] = {};
+    if (!in.read(head, 2) || head[0] != 'M' || head[1] != 'Z')
+        return 0;
+    in.seekg(0);
+    Bytes image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    PeFile pe;
+    std::vector<std::string> exports;
+    std::string ignored;
+    if (!ReadPe(image, &pe, &ignored))
+        return 0; // not a 32-bit program file, which the 32-bit program cannot load anyway
+    uint8_t flags = 0;
+    if (ReadPeExports(image, pe, &exports, &ignored) &&
+        std::find(exports.begin(), exports.end(), "DllUnregisterServer") != exports.end()) {
+        scan.notes->push_back(shown + ": comServer (it exports DllUnregisterServer)");
+        flags |= FILE_COMSERVER;
+    }
+    const std::string token = TokenOf(folder);
+    if ((pe.characteristics & 0x2000) && (token == "{system}" || token == "{commonfiles}")) {
+        if (scan.options.confirmShared) {
+            scan.notes->push_back(shown + ": shared (a DLL in " + token + ", as --shared says)");
+            flags |= FILE_SHARED;
+        } else {
+            scan.notes->push_back(shown + ": not marked shared, though a DLL in " + token +
+                                  ", where other programs may count on it; scan with --shared to "
+                                  "mark such DLLs");
+        }
+    }
+    return flags;
+}
+
 // One folder of the tree: its own entry (an empty name), its files, then its subfolders.
 // folder is the entries' folder for it; relative its path below the root, as the system
 // names it.
@@ -142,10 +203,17 @@ bool ScanFolder(Scan &scan, const fs::path &relative, const std::string &folder)
     auto byName = [](const Member &a, const Member &b) { return a.name < b.name; };
     std::sort(files.begin(), files.end(), byName);
     std::sort(folders.begin(), folders.end(), byName);
-    if (!relative.empty() || folder != ".")
+    // The top folder gets an entry of its own unless it is the install folder, which the
+    // self-removal takes, or a folder the program never removes.
+    std::string why;
+    if (relative.empty() && folder != "." && IsProtectedFolderShape(folder, &why))
+        scan.notes->push_back(folder + ": no entry of its own: " + why +
+                              ", which the program never removes");
+    else if (!relative.empty() || folder != ".")
         scan.entries->push_back({folder, "", 0});
     for (const Member &f : files)
-        scan.entries->push_back({folder, f.name, 0});
+        scan.entries->push_back(
+            {folder, f.name, InferFlags(scan, scan.root / f.path, folder, f.name)});
     for (const Member &f : folders)
         if (!ScanFolder(scan, f.path, folder + (folder.back() == '\\' ? "" : "\\") + f.name))
             return false;
