@@ -48,6 +48,15 @@ std::string Escaped(const std::string &bytes) {
     return out;
 }
 
+// A path of the tree for a message, as the system names it.
+std::string Shown(const fs::path &path) {
+#ifdef _WIN32
+    return path.u8string(); // made of names that were read as UTF-16 already
+#else
+    return Escaped(path.native());
+#endif
+}
+
 struct Scan {
     const fs::path &root;
     const ScanOptions &options;
@@ -61,7 +70,6 @@ struct Scan {
 // not UTF-8 shown as \xNN). The system hands Windows names over as UTF-16, which only an
 // unpaired surrogate keeps from being UTF-8.
 bool NameOf(Scan &scan, const fs::path &relative, const fs::path &entry, std::string *name) {
-    const std::string shownRoot = Escaped(scan.root.string());
 #ifdef _WIN32
     std::u16string units;
     for (wchar_t unit : entry.filename().wstring())
@@ -83,15 +91,15 @@ bool NameOf(Scan &scan, const fs::path &relative, const fs::path &entry, std::st
             shown += hex;
         }
     }
-    *scan.error = shownRoot + "\\" + (relative.empty() ? "" : relative.u8string() + "\\") + shown +
-                  ": a name with " + why + ", which no manifest can hold; rename it";
+    *scan.error = Shown(scan.root) + "\\" + (relative.empty() ? "" : relative.u8string() + "\\") +
+                  shown + ": a name with " + why + ", which no manifest can hold; rename it";
     return false;
 #else
     const std::string bytes = entry.filename().native();
     std::string why;
     if (DecodeText(bytes, CODEPAGE_UTF8, name, &why))
         return true;
-    const std::string shown = shownRoot + "/" + Escaped((relative / entry.filename()).native());
+    const std::string shown = Shown(scan.root / relative / entry.filename());
     if (!scan.options.nameCodePage) {
         *scan.error = shown + ": the name is not UTF-8 (" + why +
                       "), and a manifest holds UTF-8 only; rename it, or give --name-codepage "
@@ -184,7 +192,7 @@ bool ScanFolder(Scan &scan, const fs::path &relative, const std::string &folder)
             return false;
         member.path = relative / it->path().filename();
         if (member.name.find('\\') != std::string::npos) {
-            *scan.error = Escaped(member.path.string()) +
+            *scan.error = Shown(scan.root / member.path) +
                           ": a name with a backslash cannot be written as a Windows path";
             return false;
         }
@@ -196,8 +204,8 @@ bool ScanFolder(Scan &scan, const fs::path &relative, const std::string &folder)
             files.push_back(member);
     }
     if (code) {
-        *scan.error = "cannot read the folder " + Escaped((scan.root / relative).string()) + ": " +
-                      code.message();
+        *scan.error =
+            "cannot read the folder " + Shown(scan.root / relative) + ": " + code.message();
         return false;
     }
     auto byName = [](const Member &a, const Member &b) { return a.name < b.name; };
