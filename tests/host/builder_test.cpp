@@ -1,5 +1,6 @@
 // The builder: manifests to bytes, the checks, reading back, and the vanish-pack command.
 #include "builder.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
 
@@ -16,23 +17,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace fs = std::filesystem;
-using pack::Bytes;
+using namespace host_support;
 
 namespace {
-
-const std::string kSource = VANISH_SOURCE_DIR;
-const std::string kTool = VANISH_PACK_TOOL;
-
-std::string ReadText(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteText(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 // 12345 as "12,345", as the tool writes sizes.
 std::string Thousands(size_t value) {
@@ -176,52 +163,6 @@ Bytes Signed(Bytes image, size_t certificates = 1200) {
     return image;
 }
 
-// A fenced block of a markdown file, found by the line that precedes it.
-std::string FencedAfter(const std::string &file, const std::string &marker) {
-    std::string text = ReadText(file);
-    size_t at = text.find(marker);
-    if (at == std::string::npos)
-        return "";
-    size_t open = text.find("```", at);
-    size_t start = text.find('\n', open) + 1;
-    size_t close = text.find("\n```", start);
-    return text.substr(start, close - start + 1);
-}
-
-// "0000: 34 12 ...   ; comment" lines to bytes; offsets must run on without a gap.
-Bytes ParseListing(const std::string &listing, std::string *error) {
-    Bytes bytes;
-    std::istringstream lines(listing);
-    std::string line;
-    while (std::getline(lines, line)) {
-        line = line.substr(0, line.find(';'));
-        size_t colon = line.find(':');
-        if (colon == std::string::npos)
-            continue;
-        if (std::stoul(line.substr(0, colon), nullptr, 16) != bytes.size()) {
-            *error = "offset " + line.substr(0, colon) + " does not follow the bytes before it";
-            return {};
-        }
-        std::istringstream hex(line.substr(colon + 1));
-        std::string pair;
-        while (hex >> pair)
-            bytes.push_back(uint8_t(std::stoul(pair, nullptr, 16)));
-    }
-    return bytes;
-}
-
-// As vanish-pack reads a manifest without --codepage: into a UTF-8 block.
-pack::ManifestResult Read(const std::string &json, int page = pack::CODEPAGE_UTF8) {
-    return pack::ReadManifest(json, page);
-}
-
-std::string Diagnostics(const pack::ManifestResult &result) {
-    std::string all;
-    for (const auto &d : result.diagnostics)
-        all += pack::FormatDiagnostic("", d) + "\n";
-    return all;
-}
-
 // --- Golden bytes -------------------------------------------------------------------------
 
 uint32_t Le32(const Bytes &bytes, size_t at) {
@@ -269,21 +210,24 @@ TEST(Manifest, TheFormatExampleBuildsTheHandAssembledBlock) {
     EXPECT_EQ("", error);
     EXPECT_EQ(expected, listed) << "the hex listing in docs/format.md no longer matches the block";
 
-    // In a legacy code page the same ASCII manifest differs only by the UTF-8 flag, so a
-    // program that knows nothing of the flag reads a UTF-8 block of ASCII names alike.
-    // restartDelete false clears the restart flag and nothing else.
+    // In a legacy code page the same ASCII manifest differs by the UTF-8 flag and by the
+    // code page record after the texts, which a program that knows neither skips: it reads a
+    // UTF-8 block of ASCII names alike. restartDelete false clears the restart flag and
+    // nothing else.
     pack::ManifestResult legacy = Read(manifest, 1252);
     ASSERT_EQ(0u, legacy.diagnostics.size()) << Diagnostics(legacy);
     size_t flags = expected.size() - 8 - 22;
     ASSERT_EQ(Bytes({0x3A, 0x12}),
               Bytes(expected.begin() + long(flags) - 8, expected.begin() + long(flags) - 6));
     expected[flags] = 0x19;
+    const Bytes codePage = {0x41, 0x12, 0, 0, 4, 0, 0, 0, 0xE4, 0x04, 0, 0}; // 1252
+    expected.insert(expected.begin() + 8 + long(strings.size()), codePage.begin(), codePage.end());
     EXPECT_EQ(expected, pack::EncodeBlock(legacy.block));
     std::string noRestart = manifest;
     const std::string wait = "\"wait\": true";
     ASSERT_NE(std::string::npos, noRestart.find(wait));
     noRestart.replace(noRestart.find(wait), wait.size(), wait + ", \"restartDelete\": false");
-    expected[flags] = 0x11;
+    expected[flags + codePage.size()] = 0x11;
     EXPECT_EQ(expected, pack::EncodeBlock(Read(noRestart, 1252).block));
 }
 
@@ -460,6 +404,21 @@ const RoundTrip kRoundTrips[] = {
          "options": {"restartDelete": false}})"},
     {"no restart, legacy", 1252,
      R"({"name": "A", "options": {"wait": true, "restartDelete": false}})"},
+    {"several languages", pack::CODEPAGE_UTF8,
+     R"({"name": "Acme", "languages": ["de", "ar", "zh-TW"],
+         "texts": {"en": {"confirm": "Remove?"}, "de": {"caption": "Acme"}, "1053": {"caption": "Acme",
+         "confirm": "Ta bort?", "complete": "Klart.", "yes": "&Ja", "yesToAll": "Ja till &alla",
+         "no": "&Nej", "noToAll": "Nej till a&lla", "outOfMemory": "%s", "damaged": "%s",
+         "readOnlyQuestion": "%s?", "sharedQuestion": "%s?", "statusFiles": "1", "statusFolders": "2",
+         "statusFileFolders": "3", "statusRegistry": "4", "inUse": "5", "restartNeeded": "6"}}})"},
+    {"several languages, legacy", 1252,
+     R"({"name": "Acme", "language": "fr", "languages": ["de", "es", "nl"]})"},
+    {"one table in another language", pack::CODEPAGE_UTF8, R"({"name": "Acme", "language": "ru"})"},
+    {"keys removed only when empty, and the silent shared-file choice, legacy", 1252,
+     R"({"name": "A", "registry": [{"root": "HKCU", "key": "Software\\Café"},
+         {"root": "HKCU", "key": "Software\\Café\\Notes", "ifEmpty": true, "levels": 1},
+         {"root": 2147483650, "key": "Software\\Café", "ifEmpty": true}],
+         "options": {"silentShared": "remove"}})"},
 };
 
 TEST(Manifest, InspectAsJsonBuildsTheSameBlockAgain) {
@@ -515,8 +474,8 @@ TEST(Manifest, EachErrorIsNamedWithItsPlace) {
         {R"({"name": "A", "registry": [{"root": [], "key": "Software\\A"}]})", "registry[0].root",
          "HKCR, HKCU, HKLM, HKU, HKCC or a number"},
         {R"({"name": "A", "vendor": 2})", "vendor",
-         "allowed here: name, executionLevel, version, publisher, icon, texts, files, folders, "
-         "registry, options"},
+         "allowed here: name, executionLevel, version, publisher, icon, language, languages, "
+         "texts, files, folders, registry, options"},
         {R"({"name": "A", "executionLevel": "asInvoker"})", "executionLevel",
          "unknown level \"asInvoker\"; give \"admin\""},
         {R"({"name": "A", "executionLevel": true})", "executionLevel", "expected a string"},
@@ -824,7 +783,9 @@ TEST(Manifest, OrdinaryEntriesDrawNoWarning) {
 
 TEST(Manifest, TheExamplesAreSilent) {
     std::string files[] = {ReadText(kSource + "/examples/sample.json"),
-                           FencedAfter(kSource + "/docs/manifest.md", "<!-- complete example -->")};
+                           FencedAfter(kSource + "/docs/manifest.md", "<!-- complete example -->"),
+                           FencedAfter(kSource + "/docs/manifest.md", "<!-- languages example -->"),
+                           FencedAfter(kSource + "/README.md", "<!-- languages example -->")};
     for (const std::string &json : files) {
         ASSERT_FALSE(json.empty());
         pack::ManifestResult result = Read(json);
@@ -1017,8 +978,9 @@ TEST(Manifest, InspectAsJsonTellsWhereARebuildSetsTheFlagsOtherwise) {
         {"a token without the flag", pack::OPTION_UTF8 | pack::OPTION_RESTART_DELETE,
          "{programfiles}\\A", "",
          "a build from this manifest sets the flag and reads it as a token"},
-        {"an unknown bit", pack::OPTION_UTF8 | pack::OPTION_RESTART_DELETE | 0x20, ".", "",
-         "flag bits beyond wait, keepTheme, UTF-8, restartDelete and folder tokens"},
+        {"an unknown bit", pack::OPTION_UTF8 | pack::OPTION_RESTART_DELETE | 0x40, ".", "",
+         "flag bits beyond wait, keepTheme, UTF-8, restartDelete, folder tokens and "
+         "silentShared"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -1449,25 +1411,6 @@ TEST(Program, EveryStateOfAStubIsToldApartAndOnlyAPreparedOneBuilds) {
 
 // --- Scan ---------------------------------------------------------------------------------
 
-class Scratch : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() /
-               ("vanish-pack-test-" + std::to_string(::getpid()) + "-" + info->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        fs::current_path(fs::temp_directory_path());
-        fs::remove_all(dir_);
-    }
-    std::string Path(const std::string &name) const {
-        return (dir_ / name).string();
-    }
-    fs::path dir_;
-};
-
 // What the program does with file entries relative to the install folder: phase 1 from the
 // last entry to the first (a file is deleted, an empty name removes its folder if empty),
 // then phase 3 walks up from each file's folder while removals succeed.
@@ -1534,25 +1477,6 @@ TEST_F(Scratch, ScanListsATreeSoThatTheProgramEmptiesIt) {
 }
 
 // --- The command ---------------------------------------------------------------------------
-
-struct ToolRun {
-    int code;
-    std::string out, err;
-};
-
-ToolRun Tool(const std::string &arguments) {
-    std::string out = fs::temp_directory_path() / ("vanish-pack-out-" + std::to_string(::getpid()));
-    std::string err = out + ".err";
-    int status = std::system((kTool + " " + arguments + " >" + out + " 2>" + err).c_str());
-    ToolRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(out), ReadText(err)};
-    fs::remove(out);
-    fs::remove(err);
-    return run;
-}
-
-size_t Lines(const std::string &text) {
-    return size_t(std::count(text.begin(), text.end(), '\n'));
-}
 
 TEST(Command, HelpOnTheToolAndEveryCommand) {
     for (const char *arguments :
@@ -1690,7 +1614,7 @@ TEST_F(Scratch, BuildWritesOneSummaryLineAndInspectReadsItBack) {
         << run.out;
     EXPECT_NE(std::string::npos,
               run.out.find("\noptions: wait no, keepTheme no, restartDelete yes, folder tokens "
-                           "no, program none, document none\n"))
+                           "no, silentShared keep, program none, document none\n"))
         << run.out;
     run = Tool("inspect --json out.exe");
     ASSERT_EQ(0, run.code) << run.err;
@@ -1825,6 +1749,8 @@ TEST_F(Scratch, BothKindsOfBlockComeBackFromInspectAsTheSameBytes) {
         {"western.json", "--codepage 1252", "", true}, // inspect reads 1252 by default
         {"western.json", "--codepage 850", "--codepage 850", true},
         {"cyrillic.json", "--codepage 1251", "--codepage 1251", true},
+        {"languages.json", "", "", false},
+        {"languages.json", "--codepage 1252", "", true}, // inspect reads the code page record
     };
     std::map<std::string, std::string> utf8Builds; // the first UTF-8 build of each manifest
     for (const Case &c : cases) {
@@ -1858,6 +1784,22 @@ TEST_F(Scratch, BothKindsOfBlockComeBackFromInspectAsTheSameBytes) {
                 << "without --codepage the rebuild is a UTF-8 block";
         }
     }
+    // Every table under its language; a legacy block in the code page its record names.
+    ASSERT_EQ(0, Tool("build " + fixtures +
+                      "languages.json --stub stub.exe -o out.exe --codepage "
+                      "1252")
+                     .code);
+    ToolRun shown = Tool("inspect out.exe");
+    for (const char *line :
+         {"written in code page 1252 by its code page record; shown in code page 1252, as its "
+          "code page record says\n",
+          "\ntexts, table 0, language en, 0x0409, English, the default (17):\n",
+          "\ntexts, table 1, language fr, 0x040C, French (17):\n",
+          "\ntexts, table 2, language es, 0x0C0A, Spanish (17):\n",
+          "\ntexts, table 3, language de, 0x0407, German (17):\n   0 caption            "
+          "\"Deinstallation von Café Notes\"\n   1 confirm            \"Möchten Sie Café Notes "
+          "und Ihre Notizvorlagen entfernen?\"\n"})
+        EXPECT_NE(std::string::npos, shown.out.find(line)) << line << shown.out;
     // The texts as they are, whatever --codepage says for a legacy block.
     ASSERT_EQ(0, Tool("build " + fixtures + "worldwide.json --stub stub.exe -o out.exe").code);
     ToolRun run = Tool("inspect out.exe --codepage 1251");
@@ -1996,10 +1938,10 @@ TEST_F(Scratch, ScanWritesEveryPathUnderTheFolderGivenWithAs) {
         {"{ProgramFiles}/Acme/",
          {"{ProgramFiles}\\Acme|", "{ProgramFiles}\\Acme|a.txt", "{ProgramFiles}\\Acme\\sub|",
           "{ProgramFiles}\\Acme\\sub|b.txt"}},
+        // A folder the program never removes gets no entry of its own.
         {"{commonfiles}",
-         {"{commonfiles}|", "{commonfiles}|a.txt", "{commonfiles}\\sub|",
-          "{commonfiles}\\sub|b.txt"}},
-        {"D:\\", {"D:\\|", "D:\\|a.txt", "D:\\sub|", "D:\\sub|b.txt"}},
+         {"{commonfiles}|a.txt", "{commonfiles}\\sub|", "{commonfiles}\\sub|b.txt"}},
+        {"D:\\", {"D:\\|a.txt", "D:\\sub|", "D:\\sub|b.txt"}},
         {"\\\\server\\apps\\Acme",
          {"\\\\server\\apps\\Acme|", "\\\\server\\apps\\Acme|a.txt", "\\\\server\\apps\\Acme\\sub|",
           "\\\\server\\apps\\Acme\\sub|b.txt"}},

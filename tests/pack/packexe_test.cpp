@@ -50,7 +50,11 @@ struct ToolRun {
 // Runs vanish-pack.exe with its output in a file, for the messages of a refusal.
 ToolRun RunPack(const std::string &arguments) {
     ToolRun run;
-    std::string outputFile = ScratchFolder("tool-output") + "\\output.txt";
+    // A file of its own for each run: Wine may close the last run's handle on it a moment
+    // after that process has ended, so the folder is made once and no file is reused.
+    static const std::string folder = ScratchFolder("tool-output");
+    static int runs = 0;
+    std::string outputFile = folder + "\\output" + std::to_string(++runs) + ".txt";
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE output = CreateFileA(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -452,6 +456,70 @@ TEST(PackExe, EveryFolderTokenReachesTheFolderTheSystemNames) {
         EXPECT_FALSE(FileExists(mine)) << "the file, then its folder, go";
         RemoveTree(mine);
     }
+}
+
+// The scan tree of the two tests below. The scratch folder's own clean-up goes by ANSI names,
+// which these are not: this one clears its own, before and after.
+const std::string kScanned = "\xE6\xA9\x9F\xE8\x83\xBD \xF0\x9F\x98\x80.txt"; // 機能 😀.txt
+const std::wstring kLone = std::wstring(L"bad") + wchar_t(0xD800) + L".txt";
+
+void ClearScanTree(const std::string &tree) {
+    for (const std::wstring &file :
+         {Wide(kScanned), kLone, std::wstring(L"server.dll"), std::wstring(L"Acme.ttf")})
+        DeleteFileW((Wide(tree) + L"\\" + file).c_str());
+    RemoveDirectoryW(Wide(tree).c_str());
+}
+
+// scan on Windows: names arrive as UTF-16 and are written as UTF-8 whatever the ANSI code
+// page is, and the COM server the build made is found by its export table.
+TEST(PackExe, ScanWritesNamesInAnyScriptAndInfersFlagsFromRealFiles) {
+    const std::string folder = ScratchFolder("scan"), tree = folder + "\\tree";
+    ClearScanTree(tree);
+    ASSERT_TRUE(CreateDirectoryA(tree.c_str(), nullptr));
+    ASSERT_TRUE(WriteWide(Wide(tree) + L"\\" + Wide(kScanned)));
+    ASSERT_TRUE(CopyFileA((BuildFolder() + "\\tests\\fixtures\\comserver.dll").c_str(),
+                          (tree + "\\server.dll").c_str(), FALSE));
+    ASSERT_TRUE(WriteFileText(tree + "\\Acme.ttf", "not read"));
+    std::string manifest = folder + "\\m.json";
+    ToolRun run =
+        RunPack("scan \"" + tree + "\" --as {system} --shared --name Acme -o \"" + manifest + "\"");
+    ClearScanTree(tree);
+    ASSERT_TRUE(run.finished);
+    ASSERT_EQ(0u, run.exitCode) << run.output;
+    std::string json = ReadFileText(manifest);
+    const std::vector<std::string> entries = {
+        "{\"folder\": \"{system}\", \"name\": \"Acme.ttf\", \"flags\": [\"font\"]}",
+        "{\"folder\": \"{system}\", \"name\": \"server.dll\", \"flags\": [\"shared\", "
+        "\"comServer\"]}",
+        "{\"folder\": \"{system}\", \"name\": \"" + kScanned + "\"}"};
+    for (const std::string &entry : entries)
+        EXPECT_NE(std::string::npos, json.find(entry)) << entry << "\n" << json;
+    EXPECT_NE(std::string::npos,
+              run.output.find("{system}\\server.dll: comServer (it exports DllUnregisterServer)"))
+        << run.output;
+}
+
+// A name with an unpaired surrogate, which no UTF-8 can hold, is refused by its path.
+TEST(PackExe, ScanRefusesANameWithAnUnpairedSurrogate) {
+    const std::string tree = ScratchFolder("surrogate") + "\\tree";
+    ClearScanTree(tree);
+    ASSERT_TRUE(CreateDirectoryA(tree.c_str(), nullptr));
+    WIN32_FIND_DATAW found;
+    HANDLE search = INVALID_HANDLE_VALUE;
+    if (WriteWide(Wide(tree) + L"\\" + kLone))
+        search = FindFirstFileW((Wide(tree) + L"\\bad*").c_str(), &found);
+    bool kept = search != INVALID_HANDLE_VALUE && kLone == found.cFileName;
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    if (!kept) {
+        ClearScanTree(tree);
+        GTEST_SKIP() << "this file system keeps no name with an unpaired surrogate";
+    }
+    ToolRun run = RunPack("scan \"" + tree + "\" --name Acme");
+    ClearScanTree(tree);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_NE(std::string::npos, run.output.find("\\bad\\uD800.txt: a name with")) << run.output;
 }
 
 TEST(PackExe, RefusesWithExitCodesAndLeavesNoFile) {

@@ -37,9 +37,31 @@ struct Role {
 };
 const std::vector<Role> &Roles();
 
+// The languages whose texts vanish-pack ships, English (the roles' defaults) first.
+struct ShippedLanguage {
+    const char *tag;       // BCP-47, as a manifest names it: "de", "pt-BR", "zh-TW"
+    uint16_t id;           // the Windows language identifier (LANGID)
+    int ansiCodePage;      // the ANSI code page of systems in that language
+    const char *name;      // in English, for messages
+    const char *otherTags; // further tags for the same identifier, separated by spaces
+    const char *texts[17]; // one per role, "{name}" for the application's name; English's
+                           // are null: its texts are the roles' defaults
+};
+const std::vector<ShippedLanguage> &ShippedLanguages();
+const ShippedLanguage *FindShippedLanguage(uint16_t id); // null when not shipped
+// A shipped language's text of a role, "{name}" unfilled.
+const char *ShippedText(const ShippedLanguage &language, size_t role);
+// A language as a manifest names it: a shipped language's tag or one of its other tags, in
+// any case ("de", "DE-de", "zh-Hant"), or a number, a LANGID or an LCID (whose sort order is
+// set aside): 1031, "1031" or "0x0407". False with error saying what is accepted.
+bool ParseLanguage(const std::string &text, uint16_t *id, std::string *error);
+bool LanguageFromNumber(long long value, uint16_t *id, std::string *error);
+// How a manifest names a language: the shipped tag, or the identifier as "0x041D".
+std::string LanguageTag(uint16_t id);
+
 struct Diagnostic {
     enum Kind { Error, Warning } kind = Error;
-    int number = 0;   // warnings: W1 to W12; errors: 0
+    int number = 0;   // warnings: W1 to W13; errors: 0
     std::string path; // JSON path such as files[2].flags[0]; empty: the whole manifest
     std::string message;
 };
@@ -61,6 +83,12 @@ enum class TokenForm {
 };
 // What a path begins with; why says what is wrong with a malformed or unknown token.
 TokenForm ReadFolderToken(const std::string &path, std::string *why = nullptr);
+
+// Folders the program protects on every machine, recognised by their shape since the tool
+// cannot know the target machine: drive roots, every folder token alone, the Windows and
+// Program Files trees' top folders, user profiles, and the shell folders by their usual last
+// names. why says which.
+bool IsProtectedFolderShape(const std::string &path, std::string *why);
 
 // What the manifest says about the program itself.
 enum class ExecutionLevel { Admin, User, Highest };
@@ -111,6 +139,7 @@ struct PeSection {
 };
 struct PeFile {
     size_t optionalHeader = 0, sectionTable = 0; // file offsets
+    uint16_t characteristics = 0;                // of the file header: 0x2000 a DLL
     uint32_t fileAlignment = 0, sectionAlignment = 0, sizeOfImage = 0, sizeOfHeaders = 0,
              checksum = 0;
     std::vector<std::pair<uint32_t, uint32_t>> directories; // 16 of (address, size)
@@ -119,6 +148,10 @@ struct PeFile {
 };
 bool ReadPe(const Bytes &image, PeFile *pe, std::string *error);
 int PeSectionOf(const PeFile &pe, uint32_t rva); // index, or -1
+// The names a 32-bit PE file exports by name, from its export directory (none when it has
+// none); false with error when a part of the directory lies outside the file.
+bool ReadPeExports(const Bytes &image, const PeFile &pe, std::vector<std::string> *names,
+                   std::string *error);
 uint32_t PeChecksum(const Bytes &image, const PeFile &pe);
 void WritePeChecksum(Bytes &image, const PeFile &pe);
 // What is wrong with a file's layout: sections that leave gaps or overlap, the image size,
@@ -202,12 +235,33 @@ bool WriteFileAtomically(const std::string &path, const Bytes &data, std::string
 // folder has an entry of its own unless it is the install folder, which the self-removal
 // takes. The uninstaller's own file in the top folder is left out: the program cannot
 // delete it while it runs, and its self-removal takes it afterwards.
+struct ScanOptions {
+    std::string uninstaller = "uninstall.exe"; // left out of the top folder
+    std::string under = ".";                   // the folder the tree is installed to
+    // A name in the tree must be well-formed UTF-8, or it is refused by name; with a code page
+    // here, such a name is read in it instead. Windows hands names over as UTF-16.
+    int nameCodePage = 0;
+    // Flags from what each file is: font for .ttf, .otf, .fon and .ttc; comServer for a
+    // program file that exports DllUnregisterServer; shared, only with confirmShared, for a DLL
+    // in a tree installed under {system} or {commonfiles}.
+    bool inferFlags = true;
+    bool confirmShared = false;
+};
+// notes receives a line for each name read in nameCodePage, each flag inferred (and each
+// shared flag left for confirmShared), and a top folder given no entry since the program
+// protects it.
+bool ScanTree(const std::string &root, const ScanOptions &options, std::vector<FileEntry> *entries,
+              std::vector<std::string> *notes, std::string *error);
 bool ScanTree(const std::string &root, std::vector<FileEntry> *entries, std::string *error,
               const std::string &uninstaller = "uninstall.exe", const std::string &under = ".");
 
+// The code page a legacy block's texts are shown in: the one given (--codepage), else the
+// one its code page record names, else 1252.
+int ShownCodePage(const Block &block, int given);
 // The readable report of inspect: which kind of block it is, and its texts as UTF-8 when
-// it has OPTION_UTF8, in codePage otherwise.
-std::string DescribeReading(const BlockReading &reading, int codePage);
+// it has OPTION_UTF8, in ShownCodePage(block, given) otherwise; every table of texts under
+// its language.
+std::string DescribeReading(const BlockReading &reading, int given);
 
 } // namespace pack
 

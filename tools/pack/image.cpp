@@ -1,5 +1,4 @@
-// Stamping a copy of the program, writing files safely, scanning a staged tree and the
-// readable report of a block.
+// Stamping a copy of the program, writing files safely and the readable report of a block.
 #include "builder.h"
 
 #include <algorithm>
@@ -184,103 +183,6 @@ bool WriteFileAtomically(const std::string &path, const Bytes &data, std::string
 
 namespace {
 
-std::string Windowsish(const fs::path &relative) {
-    std::string out;
-    for (const auto &part : relative) {
-        if (!out.empty())
-            out += "\\";
-        out += part.u8string();
-    }
-    return out;
-}
-
-// Names compared as the system compares them, ignoring the case of ASCII letters.
-bool SameName(std::string a, std::string b) {
-    auto fold = [](std::string &text) {
-        for (char &c : text)
-            if (c >= 'A' && c <= 'Z')
-                c = char(c - 'A' + 'a');
-    };
-    fold(a);
-    fold(b);
-    return a == b;
-}
-
-bool ScanFolder(const fs::path &root, const fs::path &relative, std::vector<FileEntry> *entries,
-                std::string *error, const std::string &uninstaller, const std::string &under) {
-    std::vector<fs::path> files, folders;
-    std::error_code code;
-    for (fs::directory_iterator it(root / relative, code), end; !code && it != end;
-         it.increment(code)) {
-        std::string name = it->path().filename().u8string();
-        if (name.find('\\') != std::string::npos) {
-            *error = (relative / name).u8string() +
-                     ": a name with a backslash cannot be written as a Windows path";
-            return false;
-        }
-        if (it->is_symlink(code))
-            continue; // a link is not part of what the installer places
-        if (it->is_directory(code))
-            folders.push_back(relative / it->path().filename());
-        else if (!relative.empty() || !SameName(name, uninstaller))
-            files.push_back(relative / it->path().filename());
-    }
-    if (code) {
-        *error = "cannot read the folder " + (root / relative).u8string() + ": " + code.message();
-        return false;
-    }
-    std::sort(files.begin(), files.end());
-    std::sort(folders.begin(), folders.end());
-    std::string folder = under;
-    if (!relative.empty())
-        folder += (folder.back() == '\\' ? "" : "\\") + Windowsish(relative);
-    if (!relative.empty() || under != ".")
-        entries->push_back({folder, "", 0});
-    for (const auto &f : files)
-        entries->push_back({folder, f.filename().u8string(), 0});
-    for (const auto &f : folders)
-        if (!ScanFolder(root, f, entries, error, uninstaller, under))
-            return false;
-    return true;
-}
-
-} // namespace
-
-bool ScanTree(const std::string &root, std::vector<FileEntry> *entries, std::string *error,
-              const std::string &uninstaller, const std::string &under) {
-    // The folder as the program reads a file entry's: ".", ".\sub", a full path or a token.
-    std::string top = under;
-    std::replace(top.begin(), top.end(), '/', '\\');
-    while (top.size() > 1 && top.back() == '\\' && !(top.size() == 3 && top[1] == ':'))
-        top.pop_back();
-    std::string why;
-    TokenForm token = ReadFolderToken(top, &why);
-    bool drive =
-        top.size() >= 3 && std::isalpha((unsigned char)top[0]) && top[1] == ':' && top[2] == '\\';
-    bool relative = top == "." || (top.rfind(".\\", 0) == 0 && top.size() > 2);
-    if (token == TokenForm::Malformed || token == TokenForm::Unknown) {
-        *error = "--as: " + why;
-        return false;
-    }
-    if (token == TokenForm::None && !drive && !relative && top.rfind("\\\\", 0) != 0) {
-        *error = "--as: \"" + under +
-                 "\" is not a folder the program can name: give \".\\sub\" below the install "
-                 "folder, a full path such as \"C:\\Acme\", or one that begins with a folder "
-                 "token such as \"{programfiles}\\Acme\"";
-        return false;
-    }
-    std::error_code code;
-    fs::path base = fs::u8path(root);
-    if (!fs::is_directory(base, code)) {
-        *error = root + " is not a folder; give the folder that holds the staged install";
-        return false;
-    }
-    entries->clear();
-    return ScanFolder(base, fs::path(), entries, error, uninstaller, top);
-}
-
-namespace {
-
 std::string Shown(const std::string &bytes, int page) {
     std::string utf8, error, out = "\"";
     if (!DecodeText(bytes, page, &utf8, &error)) {
@@ -326,13 +228,25 @@ std::string Hex(uint32_t value) {
 
 } // namespace
 
-std::string DescribeReading(const BlockReading &reading, int codePage) {
+int ShownCodePage(const Block &block, int given) {
+    if (given)
+        return given;
+    if (block.codePage && int(block.codePage) != CODEPAGE_UTF8 &&
+        IsSupportedCodePage(int(block.codePage)))
+        return int(block.codePage);
+    return 1252;
+}
+
+std::string DescribeReading(const BlockReading &reading, int given) {
     static const char *const roots[] = {"HKCR", "HKCU", "HKLM", "HKU", "0x80000004", "HKCC"};
     std::string out;
     const Block &b = reading.block;
     const bool utf8 = (b.optionFlags & OPTION_UTF8) != 0;
+    const int codePage = ShownCodePage(b, given);
     const int page = utf8 ? CODEPAGE_UTF8 : codePage;
-    const std::string shownIn = "shown in code page " + std::to_string(codePage) + " (--codepage)";
+    const bool fromRecord = !given && codePage == int(b.codePage);
+    const std::string shownIn = "shown in code page " + std::to_string(codePage) +
+                                (fromRecord ? ", as its code page record says" : " (--codepage)");
     if (utf8)
         out += "texts: UTF-8 (options flag 0x04)\n";
     else if (!reading.damage.empty() && !reading.hasOptions)
@@ -341,8 +255,14 @@ std::string DescribeReading(const BlockReading &reading, int codePage) {
                "UTF-8\n";
     else
         out += "texts: legacy, in the ANSI code page of the system that runs the program (no "
-               "UTF-8 flag); " +
-               shownIn + "\n";
+               "UTF-8 flag)" +
+               (b.codePage ? ", written in code page " + std::to_string(b.codePage) +
+                                 " by its code page record"
+                           : std::string()) +
+               "; " + shownIn + "\n";
+    if (!utf8 && b.codePage && !IsSupportedCodePage(int(b.codePage)))
+        out += "note: the code page record names " + std::to_string(b.codePage) +
+               ", which vanish-pack cannot show; --codepage names another\n";
     // Texts a UTF-8 block holds that are not UTF-8, with where they are.
     std::vector<std::string> illFormed;
     auto show = [&](const std::string &where, const std::string &bytes) {
@@ -359,13 +279,36 @@ std::string DescribeReading(const BlockReading &reading, int codePage) {
                       r.offset, unsigned(r.tag), RecordName(r.tag), unsigned(r.length));
         out += line;
     }
-    out += "texts (" + std::to_string(b.texts.size()) + "):\n";
+    // One table as before languages; several, each under its language.
+    std::vector<const std::vector<std::string> *> tables = {&b.texts};
+    for (const auto &table : b.furtherTexts)
+        tables.push_back(&table);
     const auto &roles = Roles();
-    for (size_t n = 0; n < b.texts.size(); n++) {
-        char head[48];
-        std::snprintf(head, sizeof head, "  %2zu %-18s ", n,
-                      n < roles.size() ? roles[n].name : "(unused)");
-        out += head + show("text " + std::to_string(n), b.texts[n]) + "\n";
+    for (size_t t = 0; t < tables.size(); t++) {
+        const std::vector<std::string> &texts = *tables[t];
+        std::string which;
+        if (tables.size() == 1) {
+            out += "texts (" + std::to_string(texts.size()) + "):\n";
+        } else {
+            which = "table " + std::to_string(t) + " ";
+            std::string language = "no language";
+            if (t < b.languages.size()) {
+                char id[8];
+                std::snprintf(id, sizeof id, "0x%04X", unsigned(b.languages[t]));
+                const ShippedLanguage *shipped = FindShippedLanguage(b.languages[t]);
+                language = "language " +
+                           (shipped ? std::string(shipped->tag) + ", " + id + ", " + shipped->name
+                                    : std::string(id));
+            }
+            out += "texts, table " + std::to_string(t) + ", " + language +
+                   (t == 0 ? ", the default" : "") + " (" + std::to_string(texts.size()) + "):\n";
+        }
+        for (size_t n = 0; n < texts.size(); n++) {
+            char head[48];
+            std::snprintf(head, sizeof head, "  %2zu %-18s ", n,
+                          n < roles.size() ? roles[n].name : "(unused)");
+            out += head + show(which + "text " + std::to_string(n), texts[n]) + "\n";
+        }
     }
     out += "files (" + std::to_string(b.files.size()) + "; removed from the last to the first):\n";
     for (size_t i = 0; i < b.files.size(); i++) {
@@ -389,22 +332,34 @@ std::string DescribeReading(const BlockReading &reading, int codePage) {
                (e.file.empty() ? "" : " file " + show(at + "'s file", e.file)) + " levels " +
                std::to_string(e.levels) + "\n";
     }
+    auto rootName = [](uint32_t root) {
+        return root >= 0x80000000u && root <= 0x80000005u ? std::string(roots[root - 0x80000000u])
+                                                          : Hex(root);
+    };
     out += "registry (" + std::to_string(b.registry.size()) + "):\n";
     for (size_t i = 0; i < b.registry.size(); i++) {
         const RegistryEntry &e = b.registry[i];
-        std::string root = e.root >= 0x80000000u && e.root <= 0x80000005u
-                               ? roots[e.root - 0x80000000u]
-                               : Hex(e.root);
+        std::string root = rootName(e.root);
         size_t last = e.path.rfind('\\');
         bool value = last != std::string::npos && last > 0 && e.path[last - 1] == '\\';
         out += "  [" + std::to_string(i) + "] " + root + " " +
                show("registry entry " + std::to_string(i) + "'s path", e.path) +
                (value ? " (a value)" : " (a key and its subkeys)") + "\n";
     }
+    if (!b.emptyKeys.empty())
+        out += "registry keys removed only when empty (" + std::to_string(b.emptyKeys.size()) +
+               "; each with no subkeys and no values left, then up to levels of its parents):\n";
+    for (size_t i = 0; i < b.emptyKeys.size(); i++) {
+        const EmptyKeyEntry &e = b.emptyKeys[i];
+        out += "  [" + std::to_string(i) + "] " + rootName(e.root) + " " +
+               show("empty key entry " + std::to_string(i) + "'s path", e.path) + " levels " +
+               std::to_string(e.levels) + "\n";
+    }
     auto yes = [&](uint32_t bit) { return b.optionFlags & bit ? "yes" : "no"; };
     out += std::string("options: wait ") + yes(OPTION_WAIT) + ", keepTheme " +
            yes(OPTION_KEEPTHEME) + ", restartDelete " + yes(OPTION_RESTART_DELETE) +
-           ", folder tokens " + yes(OPTION_FOLDER_TOKENS) + ", program " +
+           ", folder tokens " + yes(OPTION_FOLDER_TOKENS) + ", silentShared " +
+           (b.optionFlags & OPTION_SILENT_SHARED ? "remove" : "keep") + ", program " +
            (b.program.empty() ? "none" : show("the program", b.program)) + ", document " +
            (b.document.empty() ? "none" : show("the document", b.document)) + "\n";
     for (const auto &note : reading.notes)

@@ -3,6 +3,7 @@
 #include "builder.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cctype>
@@ -148,9 +149,12 @@ int Build(const std::string &manifest, const std::string &stubPath, const std::s
     const pack::Block &b = result.block;
     std::string version =
         result.program.hasVersion ? ", version " + result.program.versionText : "";
-    std::printf("vanish-pack: built %s: %s, %s, %s, %s; runs as %s%s; block %s bytes, file %s "
+    std::string languages = b.furtherTexts.empty()
+                                ? ""
+                                : " in " + std::to_string(1 + b.furtherTexts.size()) + " languages";
+    std::printf("vanish-pack: built %s: %s%s, %s, %s, %s; runs as %s%s; block %s bytes, file %s "
                 "bytes\n",
-                outPath.c_str(), Count(b.texts.size(), "text", "texts").c_str(),
+                outPath.c_str(), Count(b.texts.size(), "text", "texts").c_str(), languages.c_str(),
                 Count(b.files.size(), "file entry", "file entries").c_str(),
                 Count(b.folders.size(), "folder entry", "folder entries").c_str(),
                 Count(b.registry.size(), "registry entry", "registry entries").c_str(),
@@ -204,8 +208,9 @@ std::string DescribeProgram(const pack::Bytes &image, const pack::StubInfo &info
     return out;
 }
 
+// codePage: the one --codepage gives, or 0 for the block's own (its record, else 1252).
 int Inspect(const std::string &path, int codePage, bool asJson) {
-    if (!pack::IsSupportedCodePage(codePage))
+    if (codePage && !pack::IsSupportedCodePage(codePage))
         return Fail("code page " + std::to_string(codePage) + " is not supported; use one of " +
                     pack::SupportedCodePages());
     pack::Bytes image;
@@ -239,12 +244,20 @@ int Inspect(const std::string &path, int codePage, bool asJson) {
         std::vector<std::string> notes = reading.notes;
         pack::ProgramInfo program;
         pack::ReadProgramInfo(image, &program, &notes);
-        if (!pack::WriteManifest(reading.block, codePage, &json, &error, &notes, &program))
+        const int page = pack::ShownCodePage(reading.block, codePage);
+        if (!pack::WriteManifest(reading.block, page, &json, &error, &notes, &program))
             return Fail(path + ": " + error);
-        if (!(reading.block.optionFlags & pack::OPTION_UTF8))
+        if (!(reading.block.optionFlags & pack::OPTION_UTF8)) {
             notes.push_back("a legacy block (no UTF-8 flag), read in code page " +
-                            std::to_string(codePage) + "; build this manifest with --codepage " +
-                            std::to_string(codePage) + " to get the same bytes");
+                            std::to_string(page) + "; build this manifest with --codepage " +
+                            std::to_string(page) + " to get the same bytes");
+            if (reading.block.codePage != uint32_t(page))
+                notes.push_back("its code page record names " +
+                                (reading.block.codePage ? std::to_string(reading.block.codePage)
+                                                        : std::string("nothing (it has none)")) +
+                                "; a build with --codepage " + std::to_string(page) +
+                                " writes one that names " + std::to_string(page));
+        }
         for (const auto &note : notes)
             std::fprintf(stderr, "vanish-pack: note: %s\n", note.c_str());
         if (pack::EncodeBlock(reading.block) !=
@@ -270,29 +283,53 @@ int Inspect(const std::string &path, int codePage, bool asJson) {
     return DONE;
 }
 
-int Scan(const std::string &folder, const std::string &outPath, const std::string &name,
-         const std::string &uninstaller, const std::string &under) {
+// One tree of a scan and the folder it is installed to.
+struct Tree {
+    std::string folder, under;
+};
+
+int Scan(const std::vector<Tree> &trees, const std::string &outPath, const std::string &name,
+         pack::ScanOptions options) {
     std::vector<pack::FileEntry> entries;
-    std::string error;
-    if (!pack::ScanTree(folder, &entries, &error, uninstaller, under))
-        return Fail(error);
-    // The entries are UTF-8 already; the manifest keeps them so.
+    std::vector<std::string> notes;
+    std::string error, utf8;
+    // The manifest is UTF-8 throughout, the application's name included.
+    if (!pack::DecodeText(name, pack::CODEPAGE_UTF8, &utf8, &error))
+        return Fail("--name: not UTF-8 (" + error + ")");
+    for (const Tree &tree : trees) {
+        std::vector<pack::FileEntry> more;
+        options.under = tree.under;
+        if (!pack::ScanTree(tree.folder, options, &more, &notes, &error))
+            return Fail(error);
+        entries.insert(entries.end(), more.begin(), more.end());
+    }
+    // The summary: every name read in a code page and every flag inferred, so that the
+    // author can veto it.
+    for (const std::string &note : notes)
+        std::fprintf(stderr, "vanish-pack: scan: %s\n", note.c_str());
+    if (std::any_of(entries.begin(), entries.end(),
+                    [](const pack::FileEntry &e) { return e.flags != 0; }))
+        std::fprintf(stderr, "vanish-pack: scan: the flags above come from what the files are; "
+                             "take out any that is wrong, or scan with --no-infer\n");
+    auto quote = [](const std::string &text) { return nlohmann::json(text).dump(); };
+    static const std::pair<uint8_t, const char *> flagNames[] = {
+        {pack::FILE_SHARED, "shared"},
+        {pack::FILE_FONT, "font"},
+        {pack::FILE_COMSERVER, "comServer"},
+        {pack::FILE_CHECKINUSE, "checkInUse"}};
     std::string text = "{\n";
-    auto quote = [](const std::string &s) {
-        std::string out = "\"";
-        for (char c : s) {
-            if (c == '"' || c == '\\')
-                out += '\\';
-            out += c;
-        }
-        return out + "\"";
-    };
     if (!name.empty())
         text += "  \"name\": " + quote(name) + ",\n";
     text += "  \"files\": [";
-    for (size_t i = 0; i < entries.size(); i++)
+    for (size_t i = 0; i < entries.size(); i++) {
+        std::string flags;
+        for (const auto &[bit, flagName] : flagNames)
+            if (entries[i].flags & bit)
+                flags += std::string(flags.empty() ? "" : ", ") + quote(flagName);
         text += std::string(i ? "," : "") + "\n    {\"folder\": " + quote(entries[i].folder) +
-                ", \"name\": " + quote(entries[i].name) + "}";
+                ", \"name\": " + quote(entries[i].name) +
+                (flags.empty() ? "" : ", \"flags\": [" + flags + "]") + "}";
+    }
     text += entries.empty() ? "]\n}\n" : "\n  ]\n}\n";
     if (outPath.empty() || outPath == "-") {
         std::fwrite(text.data(), 1, text.size(), stdout);
@@ -303,6 +340,42 @@ int Scan(const std::string &folder, const std::string &outPath, const std::strin
     std::printf("vanish-pack: wrote %s: %s\n", outPath.c_str(),
                 Count(entries.size(), "file entry", "file entries").c_str());
     return DONE;
+}
+
+// Pairs each --as with the tree named before it (one given before every tree goes with the
+// first); false with error for a tree given two.
+bool PairTrees(const CLI::App *scan, const CLI::Option *folderOption, const CLI::Option *asOption,
+               const std::vector<std::string> &folders, const std::vector<std::string> &unders,
+               std::vector<Tree> *trees, std::string *error) {
+    size_t nextFolder = 0, nextUnder = 0;
+    std::vector<bool> given; // whether each tree has its --as
+    std::string pending;     // an --as before the first tree
+    bool havePending = false;
+    for (const CLI::Option *option : scan->parse_order()) {
+        if (option == folderOption && nextFolder < folders.size()) {
+            trees->push_back({folders[nextFolder++], havePending ? pending : "."});
+            given.push_back(havePending);
+            havePending = false;
+        } else if (option == asOption && nextUnder < unders.size()) {
+            const std::string &under = unders[nextUnder++];
+            if ((trees->empty() && havePending) || (!trees->empty() && given.back())) {
+                *error = "--as \"" + under + "\": " +
+                         (trees->empty()
+                              ? std::string("a second --as before the first tree")
+                              : "the tree " + trees->back().folder + " has its --as already") +
+                         "; give one --as after each tree";
+                return false;
+            }
+            if (trees->empty()) {
+                pending = under;
+                havePending = true;
+            } else {
+                trees->back().under = under;
+                given.back() = true;
+            }
+        }
+    }
+    return true;
 }
 
 int Finalize(const std::string &path) {
@@ -350,8 +423,8 @@ int main(int argc, char **argv) {
                  "vanish-pack"};
     app.require_subcommand(1);
     app.footer("See docs/manifest.md for the manifest and docs/format.md for the block.");
-    std::string codePageText;
-    std::string manifest, stub, out, exe, folder, name, under = ".";
+    std::string codePageText, nameCodePageText;
+    std::string manifest, stub, out, exe, name;
     bool strict = false, asJson = false;
     BuildChoices choices;
     std::string uninstaller = "uninstall.exe";
@@ -385,7 +458,7 @@ int main(int argc, char **argv) {
                          "right only where the system's ANSI code page is that one (" +
                              pack::SupportedCodePages() + ")"
                        : "the code page a legacy block (one without the UTF-8 flag) is shown in "
-                         "(default 1252; " +
+                         "(default: the one its code page record names, else 1252; " +
                              pack::SupportedCodePages() + "); a UTF-8 block is read as UTF-8")
             ->check(writes ? writtenIn : shownIn);
     };
@@ -422,16 +495,36 @@ int main(int argc, char **argv) {
 
     CLI::App *scan = app.add_subcommand(
         "scan", "Write the file entries of a staged install folder as a manifest");
-    scan->add_option("DIR", folder, "the staged install folder")->required();
+    std::vector<std::string> scanFolders, scanUnders;
+    CLI::Option *folderOption =
+        scan->add_option("DIR", scanFolders,
+                         "a staged tree; give several, each followed by its --as, to list them "
+                         "in one manifest")
+            ->required();
     scan->add_option("-o,--output", out, "the manifest to write (default: standard output)");
     scan->add_option("--name", name, "the application's name for the manifest");
     scan->add_option("--stub", uninstaller,
                      std::string(ownFile) + ", left out of the list: the program removes itself");
-    scan->add_option("--as", under,
-                     "the folder the tree is installed to, written before every path: \".\" "
-                     "(the default, the install folder), \".\\sub\", a full path, or one that "
-                     "begins with a folder token such as {programfiles}\\Acme (see "
-                     "docs/manifest.md)");
+    scan->add_option("--name-codepage", nameCodePageText,
+                     "read a file name that is not UTF-8 in this single-byte code page (" +
+                         pack::SupportedCodePages() +
+                         ") instead of refusing it; names on Windows are always Unicode")
+        ->check(writtenIn);
+    // One value each time, so that each --as stays with the tree before it.
+    CLI::Option *asOption =
+        scan->add_option("--as", scanUnders,
+                         "the folder the tree before it is installed to, written before every "
+                         "path: \".\" (the default, the install folder), \".\\sub\", a full "
+                         "path, or one that begins with a folder token such as "
+                         "{programfiles}\\Acme (see docs/manifest.md)")
+            ->allow_extra_args(false)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    bool noInfer = false, confirmShared = false;
+    scan->add_flag("--no-infer", noInfer,
+                   "write no flags: by default .ttf, .otf, .fon and .ttc files are fonts and "
+                   "program files that export DllUnregisterServer COM servers");
+    scan->add_flag("--shared", confirmShared,
+                   "mark the DLLs of a tree installed under {system} or {commonfiles} shared");
 
     // The build's post-link step; not for authors.
     CLI::App *finalize = app.add_subcommand("finalize", "");
@@ -480,8 +573,9 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "vanish-pack: %s; see '%s --help'\n", what.c_str(), command.c_str());
         return USAGE;
     }
-    // Without --codepage, build and lint write UTF-8; inspect shows a legacy block in 1252.
-    int codePage = inspect->parsed() ? 1252 : pack::CODEPAGE_UTF8;
+    // Without --codepage, build and lint write UTF-8; inspect shows a legacy block in the code
+    // page its record names, else 1252.
+    int codePage = inspect->parsed() ? 0 : pack::CODEPAGE_UTF8;
     if (!codePageText.empty())
         ParseCodePage(codePageText, &codePage);
     if (build->parsed())
@@ -490,7 +584,20 @@ int main(int argc, char **argv) {
         return Inspect(exe, codePage, asJson);
     if (lint->parsed())
         return Lint(manifest, codePage, strict, FileName(uninstaller));
-    if (scan->parsed())
-        return Scan(folder, out, name, FileName(uninstaller), under);
+    if (scan->parsed()) {
+        pack::ScanOptions options;
+        options.uninstaller = FileName(uninstaller);
+        options.inferFlags = !noInfer;
+        options.confirmShared = confirmShared;
+        if (!nameCodePageText.empty())
+            ParseCodePage(nameCodePageText, &options.nameCodePage);
+        std::vector<Tree> trees;
+        std::string error;
+        if (!PairTrees(scan, folderOption, asOption, scanFolders, scanUnders, &trees, &error)) {
+            std::fprintf(stderr, "vanish-pack: %s; see 'vanish-pack scan --help'\n", error.c_str());
+            return USAGE;
+        }
+        return Scan(trees, out, name, options);
+    }
     return Finalize(exe);
 }

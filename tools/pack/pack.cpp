@@ -108,6 +108,31 @@ Bytes OptionsPayload(uint32_t flags, const std::string &program, const std::stri
     return out;
 }
 
+Bytes LanguagesPayload(const std::vector<uint16_t> &languages) {
+    Bytes out;
+    PutU16(out, uint16_t(languages.size()));
+    for (uint16_t language : languages)
+        PutU16(out, language);
+    return out;
+}
+
+Bytes CodePagePayload(uint32_t codePage) {
+    Bytes out;
+    PutU32(out, codePage);
+    return out;
+}
+
+Bytes EmptyKeysPayload(const std::vector<EmptyKeyEntry> &entries) {
+    Bytes out;
+    PutU32(out, uint32_t(entries.size()));
+    for (const auto &e : entries) {
+        PutU8(out, e.levels);
+        PutU32(out, e.root);
+        PutText(out, e.path);
+    }
+    return out;
+}
+
 Record MakeRecord(uint16_t tag, Bytes payload) {
     Record record;
     record.tag = tag;
@@ -134,15 +159,25 @@ Bytes EncodeRecords(const std::vector<Record> &records) {
     return out;
 }
 
+// The records an older program skips come only when they say something, so that a block
+// without them is laid out exactly as before they existed.
 Bytes EncodeBlock(const Block &block) {
-    return EncodeRecords({
-        MakeRecord(TAG_STRINGS, StringTablePayload(block.texts)),
-        MakeRecord(TAG_FILES, FileEntriesPayload(block.files)),
-        MakeRecord(TAG_FOLDERS, FolderEntriesPayload(block.folders)),
-        MakeRecord(TAG_REGISTRY, RegistryEntriesPayload(block.registry)),
-        MakeRecord(TAG_OPTIONS, OptionsPayload(block.optionFlags, block.program, block.document)),
-        MakeRecord(TAG_END, {}),
-    });
+    std::vector<std::vector<std::string>> tables = {block.texts};
+    tables.insert(tables.end(), block.furtherTexts.begin(), block.furtherTexts.end());
+    std::vector<Record> records = {MakeRecord(TAG_STRINGS, StringTablesPayload(tables))};
+    if (tables.size() > 1)
+        records.push_back(MakeRecord(TAG_LANGUAGES, LanguagesPayload(block.languages)));
+    if (block.codePage)
+        records.push_back(MakeRecord(TAG_CODEPAGE, CodePagePayload(block.codePage)));
+    records.push_back(MakeRecord(TAG_FILES, FileEntriesPayload(block.files)));
+    records.push_back(MakeRecord(TAG_FOLDERS, FolderEntriesPayload(block.folders)));
+    records.push_back(MakeRecord(TAG_REGISTRY, RegistryEntriesPayload(block.registry)));
+    if (!block.emptyKeys.empty())
+        records.push_back(MakeRecord(TAG_EMPTY_KEYS, EmptyKeysPayload(block.emptyKeys)));
+    records.push_back(
+        MakeRecord(TAG_OPTIONS, OptionsPayload(block.optionFlags, block.program, block.document)));
+    records.push_back(MakeRecord(TAG_END, {}));
+    return EncodeRecords(records);
 }
 
 size_t FindMarker(const Bytes &image, size_t *position) {

@@ -20,6 +20,17 @@ constexpr uint16_t TAG_FOLDERS = 0x1236;
 constexpr uint16_t TAG_REGISTRY = 0x1237;
 constexpr uint16_t TAG_OPTIONS = 0x123A;
 constexpr uint16_t TAG_END = 0x7F7F;
+// Records an older program skips by their length.
+// The language of each table of the string-table record: a count, then one Windows language
+// identifier (LANGID) per table, table 0's first. Written only when there are several tables;
+// table 0 is the default, the one an older program shows.
+constexpr uint16_t TAG_LANGUAGES = 0x1240;
+// The code page a legacy block's texts are written in (32 bits); never in a UTF-8 block.
+constexpr uint16_t TAG_CODEPAGE = 0x1241;
+// Registry keys removed only when empty: a count, then per entry its levels (8 bits), root
+// (32) and key path (counted). Such a key goes only when it has no subkeys and no values, and
+// up to levels of its parents are tried the same way, stopping at a protected key.
+constexpr uint16_t TAG_EMPTY_KEYS = 0x1242;
 
 constexpr uint8_t FILE_SHARED = 0x01;
 constexpr uint8_t FILE_FONT = 0x02;
@@ -35,6 +46,12 @@ constexpr uint32_t OPTION_RESTART_DELETE = 0x08;
 // The folder of a file or folder entry may begin with a folder token such as
 // {programfiles}, which the program resolves on the system it runs on.
 constexpr uint32_t OPTION_FOLDER_TOKENS = 0x10;
+// Under /S, a shared file whose count reached 0 is removed; without it, /S keeps it.
+constexpr uint32_t OPTION_SILENT_SHARED = 0x20;
+// Every option bit the program knows.
+constexpr uint32_t OPTION_KNOWN = OPTION_WAIT | OPTION_KEEPTHEME | OPTION_UTF8 |
+                                  OPTION_RESTART_DELETE | OPTION_FOLDER_TOKENS |
+                                  OPTION_SILENT_SHARED;
 
 constexpr char MARKER[] = "wwgT)H"; // six bytes, followed by the 32-bit offset
 
@@ -56,6 +73,11 @@ struct FolderEntry {
 struct RegistryEntry {
     uint32_t root = 0;
     std::string path;
+};
+struct EmptyKeyEntry {
+    uint8_t levels = 0; // parents tried after the key
+    uint32_t root = 0;
+    std::string path; // a key path, never a value
 };
 
 // A record as it will be written. The declared length defaults to the payload's size;
@@ -84,18 +106,27 @@ Bytes FileEntriesPayload(const std::vector<FileEntry> &entries);
 Bytes FolderEntriesPayload(const std::vector<FolderEntry> &entries);
 Bytes RegistryEntriesPayload(const std::vector<RegistryEntry> &entries);
 Bytes OptionsPayload(uint32_t flags, const std::string &program, const std::string &document);
+Bytes LanguagesPayload(const std::vector<uint16_t> &languages);
+Bytes CodePagePayload(uint32_t codePage);
+Bytes EmptyKeysPayload(const std::vector<EmptyKeyEntry> &entries);
 
 // Records and whole blocks.
 Record MakeRecord(uint16_t tag, Bytes payload);
 Bytes EncodeRecord(const Record &record);
 Bytes EncodeRecords(const std::vector<Record> &records); // no end record is added
 
-// A well-formed block: strings, files, folders, registry, options, end.
+// A well-formed block: strings, languages and code page (when they have content), files,
+// folders, registry, empty keys (when there are some), options, end.
 struct Block {
-    std::vector<std::string> texts;
+    std::vector<std::string> texts;                     // table 0: the default language's
+    std::vector<std::vector<std::string>> furtherTexts; // tables 1 and on, one per language
+    std::vector<uint16_t> languages; // one LANGID per table, table 0's first; written only
+                                     // with further tables
+    uint32_t codePage = 0;           // a legacy block's code page; 0: no record
     std::vector<FileEntry> files;
     std::vector<FolderEntry> folders;
     std::vector<RegistryEntry> registry;
+    std::vector<EmptyKeyEntry> emptyKeys;
     uint32_t optionFlags = 0;
     std::string program;
     std::string document;
@@ -118,8 +149,8 @@ struct RecordInfo {
     uint32_t length = 0;
 };
 struct BlockReading {
-    Block block;             // the texts of the first table, the entries in order, the options
-    bool hasOptions = false; // a complete options record (12 bytes or more) was read
+    Block block;                     // the texts of every table, the entries in order, the options
+    bool hasOptions = false;         // a complete options record (12 bytes or more) was read
     std::vector<RecordInfo> records; // every header read, in order
     std::vector<std::string>
         notes;           // where the program reads it otherwise than a plain rebuild would

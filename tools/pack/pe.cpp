@@ -45,6 +45,7 @@ bool ReadPe(const Bytes &image, PeFile *pe, std::string *error) {
     if (optionalSize < OPT_DIRECTORIES || image.size() - pe->optionalHeader < optionalSize ||
         GetU16(image, pe->optionalHeader) != 0x10B)
         return fail("no 32-bit optional header");
+    pe->characteristics = GetU16(image, at + 22);
     const size_t opt = pe->optionalHeader;
     pe->sectionAlignment = GetU32(image, opt + OPT_SECTION_ALIGNMENT);
     pe->fileAlignment = GetU32(image, opt + OPT_FILE_ALIGNMENT);
@@ -91,6 +92,50 @@ int PeSectionOf(const PeFile &pe, uint32_t rva) {
             return int(i);
     }
     return -1;
+}
+
+bool ReadPeExports(const Bytes &image, const PeFile &pe, std::vector<std::string> *names,
+                   std::string *error) {
+    names->clear();
+    // Where count bytes at rva lie in the file, if they lie inside one section's raw data.
+    auto inFile = [&](uint32_t rva, size_t count, size_t *offset) {
+        int index = PeSectionOf(pe, rva);
+        if (index < 0)
+            return false;
+        const PeSection &s = pe.sections[size_t(index)];
+        size_t into = rva - s.virtualAddress;
+        if (into > s.rawSize || s.rawSize - into < count)
+            return false;
+        *offset = size_t(s.rawOffset) + into;
+        return *offset <= image.size() && image.size() - *offset >= count;
+    };
+    const auto [directory, size] = pe.directories[0];
+    if (!directory || !size)
+        return true;
+    size_t at;
+    if (!inFile(directory, 40, &at)) {
+        *error = "its export directory at " + Hex(directory) + " lies outside the file";
+        return false;
+    }
+    uint32_t count = GetU32(image, at + 24), table = GetU32(image, at + 32);
+    size_t names0;
+    if (count && (count > image.size() / 4 || !inFile(table, size_t(count) * 4, &names0))) {
+        *error = "its table of " + std::to_string(count) + " export names lies outside the file";
+        return false;
+    }
+    for (uint32_t i = 0; i < count; i++) {
+        uint32_t rva = GetU32(image, names0 + 4 * size_t(i));
+        size_t name;
+        if (!inFile(rva, 1, &name)) {
+            *error = "export name " + std::to_string(i) + " lies outside the file";
+            return false;
+        }
+        size_t end = name;
+        while (end < image.size() && image[end])
+            end++;
+        names->emplace_back(image.begin() + long(name), image.begin() + long(end));
+    }
+    return true;
 }
 
 // The sum of the file's 16-bit words with the carries folded back in, the checksum field

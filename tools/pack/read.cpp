@@ -93,6 +93,12 @@ const char *RecordName(uint16_t tag) {
         return "registry entries";
     case TAG_OPTIONS:
         return "options";
+    case TAG_LANGUAGES:
+        return "languages";
+    case TAG_CODEPAGE:
+        return "code page";
+    case TAG_EMPTY_KEYS:
+        return "empty keys";
     case TAG_END:
         return "end";
     default:
@@ -110,7 +116,8 @@ bool ReadBlock(const Bytes &image, size_t offset, BlockReading *reading) {
         reading->programCode = 8;
         return false;
     }
-    bool stringsSeen = false;
+    bool stringsSeen = false, languagesSeen = false;
+    std::string stringsWhere; // the record that gave the texts, for notes about its tables
     for (size_t number = 1;; number++) {
         size_t left = image.size() - position;
         if (left < 8) {
@@ -158,35 +165,90 @@ bool ReadBlock(const Bytes &image, size_t offset, BlockReading *reading) {
         Block &block = reading->block;
         switch (info.tag) {
         case TAG_STRINGS: {
-            uint16_t tables, count;
+            uint16_t tables;
             if (!c.U16(&tables, "the table count"))
                 return reading->programCode = 8, false;
+            std::vector<std::vector<std::string>> read;
+            for (size_t t = 0; t < tables; t++) {
+                // Table 0's fields keep the names they had when it was the only table read.
+                std::string table = t ? "table " + std::to_string(t) + "'s " : "";
+                uint16_t count;
+                if (!c.U16(&count, table.empty() ? "the string count" : table + "string count"))
+                    return reading->programCode = 8, false;
+                if (count > (c.limit - c.position) / 2) {
+                    damage = where + ": " + (t ? table : "the ") + "string count " +
+                             std::to_string(count) + " at " + At(c.position - 2) +
+                             " is more than the record can hold";
+                    return reading->programCode = 8, false;
+                }
+                if (t == 0 && count == 0)
+                    break;
+                std::vector<std::string> texts(count);
+                for (size_t i = 0; i < count; i++)
+                    if (!c.Text(&texts[i], table + "text " + std::to_string(i)))
+                        return reading->programCode = 8, false;
+                read.push_back(texts);
+            }
             if (tables == 0)
                 break;
-            if (!c.U16(&count, "the string count"))
-                return reading->programCode = 8, false;
-            if (count > (c.limit - c.position) / 2) {
-                damage = where + ": the string count " + std::to_string(count) + " at " +
-                         At(c.position - 2) + " is more than the record can hold";
-                return reading->programCode = 8, false;
-            }
-            if (count == 0) {
+            if (read.empty()) {
                 reading->notes.push_back(where +
                                          ": an empty first table, which keeps the texts before it");
                 break;
             }
-            std::vector<std::string> texts(count);
-            for (size_t i = 0; i < count; i++)
-                if (!c.Text(&texts[i], "text " + std::to_string(i)))
-                    return reading->programCode = 8, false;
             if (stringsSeen)
                 reading->notes.push_back(where +
                                          ": a second table of texts, which replaces the first");
-            if (tables > 1)
-                reading->notes.push_back(where + ": " + std::to_string(tables - 1) +
-                                         " further tables, which the program skips");
             stringsSeen = true;
-            block.texts = texts;
+            stringsWhere = where;
+            block.texts = read[0];
+            block.furtherTexts.assign(read.begin() + 1, read.end());
+            break;
+        }
+        case TAG_LANGUAGES: {
+            uint16_t count;
+            if (!c.U16(&count, "the language count"))
+                return reading->programCode = 8, false;
+            if (count > (c.limit - c.position) / 2) {
+                damage = where + ": the language count " + std::to_string(count) + " at " +
+                         At(c.position - 2) + " is more than the record can hold";
+                return reading->programCode = 8, false;
+            }
+            std::vector<uint16_t> languages(count);
+            for (size_t i = 0; i < count; i++)
+                if (!c.U16(&languages[i], "language " + std::to_string(i)))
+                    return reading->programCode = 8, false;
+            if (languagesSeen)
+                reading->notes.push_back(where + ": a second languages record, which replaces "
+                                                 "the first");
+            languagesSeen = true;
+            block.languages = languages;
+            break;
+        }
+        case TAG_CODEPAGE: {
+            uint32_t page;
+            if (!c.U32(&page, "the code page"))
+                return reading->programCode = 8, false;
+            block.codePage = page;
+            break;
+        }
+        case TAG_EMPTY_KEYS: {
+            uint32_t count;
+            if (!c.U32(&count, "the entry count"))
+                return reading->programCode = 8, false;
+            if (count > (c.limit - c.position) / 7) { // levels, root and an empty path
+                damage = where + ": the entry count " + std::to_string(count) + " at " +
+                         At(c.position - 4) + " is more than the record can hold";
+                return reading->programCode = 8, false;
+            }
+            for (uint32_t i = 0; i < count; i++) {
+                std::string e = "entry " + std::to_string(i);
+                EmptyKeyEntry k;
+                if (!c.U8(&k.levels, e + "'s levels") || !c.U32(&k.root, e + "'s root") ||
+                    !c.Text(&k.path, e + "'s path"))
+                    return reading->programCode = 8, false;
+                block.emptyKeys.push_back(k);
+            }
             break;
         }
         case TAG_FILES:
@@ -269,12 +331,11 @@ bool ReadBlock(const Bytes &image, size_t offset, BlockReading *reading) {
                                          std::to_string(GetU32(options, 8)) +
                                          " points outside the record or at an unterminated text; "
                                          "the program opens none");
-            if (block.optionFlags & ~(OPTION_WAIT | OPTION_KEEPTHEME | OPTION_UTF8 |
-                                      OPTION_RESTART_DELETE | OPTION_FOLDER_TOKENS))
+            if (block.optionFlags & ~OPTION_KNOWN)
                 reading->notes.push_back(where +
                                          ": option flags beyond wait, keepTheme, UTF-8, "
-                                         "restartDelete and folder tokens are set; the program "
-                                         "ignores them");
+                                         "restartDelete, folder tokens and silentShared are "
+                                         "set; the program ignores them");
             break;
         }
         default:
@@ -283,6 +344,34 @@ bool ReadBlock(const Bytes &image, size_t offset, BlockReading *reading) {
         }
         position = payload + info.length;
     }
+    const Block &block = reading->block;
+    const size_t tables = 1 + block.furtherTexts.size();
+    if (tables > 1 && block.languages.empty())
+        reading->notes.push_back(stringsWhere + ": " + std::to_string(tables - 1) +
+                                 (tables == 2 ? " further table" : " further tables") +
+                                 " without a languages record, which the program skips");
+    else if (tables > 1 && block.languages.size() != tables)
+        reading->notes.push_back(
+            "the languages record names " + std::to_string(block.languages.size()) +
+            " languages for " + std::to_string(tables) +
+            " tables of texts; the program takes a table's language by its place");
+    else if (tables == 1 && !block.languages.empty())
+        reading->notes.push_back("a languages record beside a single table of texts; the "
+                                 "program shows that table in every language");
+    for (size_t i = 0; i < block.languages.size(); i++)
+        for (size_t j = 0; j < i; j++)
+            if (block.languages[i] == block.languages[j]) {
+                char id[8];
+                std::snprintf(id, sizeof id, "0x%04X", unsigned(block.languages[i]));
+                reading->notes.push_back("the languages record names language " + std::string(id) +
+                                         " for tables " + std::to_string(j) + " and " +
+                                         std::to_string(i));
+                break;
+            }
+    if (block.codePage && (block.optionFlags & OPTION_UTF8))
+        reading->notes.push_back("a code page record (" + std::to_string(block.codePage) +
+                                 ") in a block marked UTF-8, whose texts are UTF-8 whatever it "
+                                 "says");
     if (std::none_of(reading->records.begin(), reading->records.end(),
                      [](const RecordInfo &r) { return r.tag == TAG_OPTIONS; }))
         reading->notes.push_back(
