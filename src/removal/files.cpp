@@ -43,27 +43,51 @@ int BuildEntryPath(const FileEntry *entry) {
     return fits;
 }
 
-static int TestWritable(const char *path) {
-    DWORD attributes = SysGetAttributes(path);
+// The item an entry names is acted on through a handle that opened the item itself and
+// proved its name (the NT family): checked, with no access but to its attributes, so that it
+// bars nobody. Its attributes are read and changed through it, and it is opened again
+// through it for the in-use test and for its deletion. Without one (95/98/Me), by name.
+static DWORD ReadAttributes(const char *path, HANDLE checked) {
+    if (checked == INVALID_HANDLE_VALUE)
+        return SysGetAttributes(path);
+    DWORD attributes = GetHandleAttributes(checked);
+    if (!attributes) {
+        SetLastError(ERROR_ACCESS_DENIED); // there, but it will not say
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return attributes;
+}
+
+static HANDLE Reopen(const char *path, HANDLE checked, DWORD access, DWORD share) {
+    if (checked == INVALID_HANDLE_VALUE)
+        return SysCreateFile(path, access, share, OPEN_EXISTING);
+    return ReopenItem(checked, path, access, share);
+}
+
+static int TestWritable(const char *path, HANDLE checked) {
+    DWORD attributes = ReadAttributes(path, checked);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return IsAccessDenied(GetLastError()) ? NOT_WRITABLE : NO_ATTRIBUTES;
     return (attributes & FILE_ATTRIBUTE_READONLY) ? NOT_WRITABLE : WRITABLE;
 }
 
-static void SetReadOnly(const char *path, int readOnly) {
-    DWORD attributes = SysGetAttributes(path);
+static void SetReadOnly(const char *path, HANDLE checked, int readOnly) {
+    DWORD attributes = ReadAttributes(path, checked);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return;
     if (readOnly)
         attributes |= FILE_ATTRIBUTE_READONLY;
     else
         attributes &= ~FILE_ATTRIBUTE_READONLY;
-    SysSetAttributes(path, attributes);
+    if (checked != INVALID_HANDLE_VALUE)
+        SetHandleAttributes(checked, attributes);
+    else
+        SysSetAttributes(path, attributes);
 }
 
 // 1 when the file can be opened for reading and writing by nobody else right now.
-static int CannotOpen(const char *path) {
-    HANDLE file = OpenExistingFile(path, OPEN_READ_WRITE);
+static int CannotOpen(const char *path, HANDLE checked) {
+    HANDLE file = Reopen(path, checked, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
     if (file == INVALID_HANDLE_VALUE)
         return 1;
     CloseFile(file);
@@ -74,19 +98,44 @@ static int CannotOpen(const char *path) {
 // open at once, and since the open for reading and writing fails on a read-only file, a
 // file that opens has passed the writable test too: the attributes are read only when the
 // first open fails, and then the whole test runs as before.
-int IsFileInUse(const char *path) {
-    if (!CannotOpen(path))
+static int InUse(const char *path, HANDLE checked) {
+    if (!CannotOpen(path, checked))
         return 0;
-    int state = TestWritable(path);
+    int state = TestWritable(path, checked);
     if (state == WRITABLE)
-        return CannotOpen(path);
+        return CannotOpen(path, checked);
     if (state == NO_ATTRIBUTES)
         return 0; // a file that does not exist is not in use
-    SetReadOnly(path, 0);
-    if (TestWritable(path) == NOT_WRITABLE)
+    SetReadOnly(path, checked, 0);
+    if (TestWritable(path, checked) == NOT_WRITABLE)
         return 1; // the attribute could not be cleared; there is nothing to restore
-    int inUse = CannotOpen(path);
-    SetReadOnly(path, 1);
+    int inUse = CannotOpen(path, checked);
+    SetReadOnly(path, checked, 1);
+    return inUse;
+}
+
+// The checked handle of an item: INVALID_HANDLE_VALUE with the open's error, or with
+// ERROR_CALL_NOT_IMPLEMENTED where the system has none (95/98/Me). One that may not change
+// the attributes still reads them.
+static HANDLE OpenChecked(const char *path) {
+    HANDLE checked =
+        OpenByOwnName(path, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, ANY_SHARING, 0);
+    if (checked == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+        checked = OpenByOwnName(path, FILE_READ_ATTRIBUTES, ANY_SHARING, 0);
+    return checked;
+}
+
+int IsFileInUse(const char *path) {
+    HANDLE checked = OpenChecked(path);
+    DWORD error = GetLastError();
+    // Nothing there, or reached through a link and never touched: not in use. Anything that
+    // cannot even be looked at is.
+    if (checked == INVALID_HANDLE_VALUE && error != ERROR_CALL_NOT_IMPLEMENTED)
+        return !(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+                 error == REACHED_THROUGH_LINK);
+    int inUse = InUse(path, checked);
+    if (checked != INVALID_HANDLE_VALUE)
+        CloseHandle(checked);
     return inUse;
 }
 
@@ -337,52 +386,77 @@ static void UnregisterComServer(const char *path) {
     ReportItem(ITEM_NOTED, outcome, path);
 }
 
-// Through the file's handle when it has one open, else by its own name.
-static DWORD DeleteOnce(const char *path, HANDLE file) {
-    int done = file != INVALID_HANDLE_VALUE ? DeleteThroughHandle(file) : DeleteByOwnName(path, 0);
+// Through the file's handle when it has one open for deletion, else through one opened again
+// by its checked handle, else by its own name.
+static DWORD DeleteOnce(const char *path, HANDLE file, HANDLE checked) {
+    int done;
+    if (file != INVALID_HANDLE_VALUE) {
+        done = DeleteThroughHandle(file);
+    } else if (checked != INVALID_HANDLE_VALUE) {
+        HANDLE deleter = Reopen(path, checked, DELETE, ANY_SHARING);
+        done = deleter != INVALID_HANDLE_VALUE && DeleteThroughHandle(deleter);
+        DWORD error = GetLastError();
+        if (deleter != INVALID_HANDLE_VALUE)
+            CloseHandle(deleter);
+        SetLastError(error);
+    } else {
+        done = DeleteByOwnName(path, 0);
+    }
     return done ? 0 : GetLastError();
 }
 
 // Returns 0 when the last deletion succeeded, READ_ONLY_KEPT when an answer of No kept a
 // read-only file, and otherwise the error of the last deletion.
-static DWORD DeleteEntryFile(const char *path, BYTE flags, HANDLE file) {
-    DWORD error = DeleteOnce(path, file);
+static DWORD DeleteEntryFile(const char *path, BYTE flags, HANDLE file, HANDLE checked) {
+    DWORD error = DeleteOnce(path, file, checked);
     while (error) {
         if (!IsAccessDenied(error))
             return error; // for instance, the file is already gone
-        if (TestWritable(path) != NOT_WRITABLE)
+        if (TestWritable(path, checked) != NOT_WRITABLE)
             return error; // not the attribute: held open elsewhere, or gone
         if (flags & (FILE_FONT | FILE_COMSERVER)) {
             // A font or COM server left behind would be unregistered but still present.
-            SetReadOnly(path, 0);
-            return DeleteOnce(path, file);
+            SetReadOnly(path, checked, 0);
+            return DeleteOnce(path, file, checked);
         }
         if (readOnlyAnswer == 0)
             return READ_ONLY_KEPT;
         if (readOnlyAnswer == 1) {
-            SetReadOnly(path, 0);
-            return DeleteOnce(path, file);
+            SetReadOnly(path, checked, 0);
+            return DeleteOnce(path, file, checked);
         }
         CloseSharedKey();
         int answer = AskReadOnly(path);
         if (answer == IDC_YESTOALL) {
             readOnlyAnswer = 1;
-            SetReadOnly(path, 0);
-            return DeleteOnce(path, file);
+            SetReadOnly(path, checked, 0);
+            return DeleteOnce(path, file, checked);
         }
         if (answer == IDC_NOTOALL)
             readOnlyAnswer = 0;
         if (answer != IDYES)
             return READ_ONLY_KEPT;
         // Yes: a file that is still read-only after this is asked about again.
-        SetReadOnly(path, 0);
-        error = DeleteOnce(path, file);
+        SetReadOnly(path, checked, 0);
+        error = DeleteOnce(path, file, checked);
     }
     return 0;
 }
 
-static void RemoveNamedFile(DWORD index, const FileEntry *entry, HANDLE file) {
-    int inUse = file == INVALID_HANDLE_VALUE && IsFileInUse(workPath);
+// The item moved for the restart through a handle opened again by its checked one, or by one
+// of its own.
+static int ScheduleEntry(HANDLE file, HANDLE checked) {
+    HANDLE mover = file;
+    if (mover == INVALID_HANDLE_VALUE && checked != INVALID_HANDLE_VALUE)
+        mover = Reopen(workPath, checked, DELETE | FILE_READ_ATTRIBUTES, ANY_SHARING);
+    int done = ScheduleAtRestart(workPath, mover, 0);
+    if (mover != file && mover != INVALID_HANDLE_VALUE)
+        CloseHandle(mover);
+    return done;
+}
+
+static void RemoveNamedFile(DWORD index, const FileEntry *entry, HANDLE file, HANDLE checked) {
+    int inUse = file == INVALID_HANDLE_VALUE && InUse(workPath, checked);
     int keep = inUse ? KEEP_IN_USE : KEEP_NONE;
     DWORD count = 0;
     if (entry->flags & FILE_SHARED)
@@ -408,8 +482,7 @@ static void RemoveNamedFile(DWORD index, const FileEntry *entry, HANDLE file) {
         // The uninstaller's own file is the self-removal's to take.
         if (!bareMode && PathsEqual(workPath, modulePath))
             ReportItem(ITEM_NOTED, "file left to the self-removal", workPath);
-        else if (!(entry->flags & FILE_SHARED) &&
-                 ScheduleAtRestart(workPath, INVALID_HANDLE_VALUE, 0))
+        else if (!(entry->flags & FILE_SHARED) && ScheduleEntry(file, checked))
             ;
         else
             ReportItem(ITEM_LEFT, "file kept, in use", workPath);
@@ -423,8 +496,8 @@ static void RemoveNamedFile(DWORD index, const FileEntry *entry, HANDLE file) {
         CloseSharedKey();
         UnregisterComServer(workPath);
     }
-    DWORD error = DeleteEntryFile(workPath, entry->flags, file);
-    if (error != ERROR_SHARING_VIOLATION || !ScheduleAtRestart(workPath, file, 0))
+    DWORD error = DeleteEntryFile(workPath, entry->flags, file, checked);
+    if (error != ERROR_SHARING_VIOLATION || !ScheduleEntry(file, checked))
         RecordFileOutcome(workPath, error);
 }
 
@@ -465,7 +538,7 @@ static void RemoveEntry(DWORD index, const FileEntry *entry) {
     // writing would bar others while the shared-file question waits for the user, a font's
     // name is read or a COM server loaded. A path that leads through a link is no file of the
     // application: nothing is counted, asked, run or made writable for it.
-    HANDLE file = INVALID_HANDLE_VALUE;
+    HANDLE file = INVALID_HANDLE_VALUE, checked = INVALID_HANDLE_VALUE;
     DWORD error = 0;
     if (!(entry->flags & (FILE_SHARED | FILE_FONT | FILE_COMSERVER))) {
         file = OpenByOwnName(workPath, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, 0);
@@ -473,10 +546,8 @@ static void RemoveEntry(DWORD index, const FileEntry *entry) {
     }
     if (file == INVALID_HANDLE_VALUE && error != ERROR_CALL_NOT_IMPLEMENTED &&
         error != REACHED_THROUGH_LINK) {
-        HANDLE checked = OpenByOwnName(workPath, FILE_READ_ATTRIBUTES, ANY_SHARING, 0);
+        checked = OpenChecked(workPath);
         error = checked == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-        if (checked != INVALID_HANDLE_VALUE)
-            CloseHandle(checked);
     }
     if (error == REACHED_THROUGH_LINK) {
         RecordFileOutcome(workPath, REACHED_THROUGH_LINK);
@@ -484,13 +555,15 @@ static void RemoveEntry(DWORD index, const FileEntry *entry) {
     }
     // A name that turns out to be a folder's is kept, never judged as a file in use. Only a
     // path that did not open as a file is asked.
-    if (file == INVALID_HANDLE_VALUE && IsFolder(workPath)) {
+    if (file == INVALID_HANDLE_VALUE && IsFolder(workPath))
         KeepNamedFolder(entry);
-        return;
-    }
-    RemoveNamedFile(index, entry, file);
+    else
+        RemoveNamedFile(index, entry, file, checked);
+    // A file marked for deletion goes now, with its last handle.
     if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file); // a file marked for deletion goes now
+        CloseHandle(file);
+    if (checked != INVALID_HANDLE_VALUE)
+        CloseHandle(checked);
 }
 
 // The last entry goes first, so that a folder listed before its files is tried after them.

@@ -240,6 +240,29 @@ HANDLE OpenInFolder(HANDLE folder, const char *name, DWORD access, DWORD share, 
     return handle;
 }
 
+// The item a handle holds, opened again with other access: by the handle itself where the
+// system can (an empty name relative to it), else by its own name, then taken only when it
+// is the same file. An item that is another file now fails as reached through a link.
+HANDLE ReopenItem(HANDLE item, const char *path, DWORD access, DWORD share) {
+    HANDLE handle = OpenInFolder(item, "", access, share, NT_OPEN, NT_FILE);
+    DWORD error = GetLastError();
+    if (handle != INVALID_HANDLE_VALUE || IsAccessDenied(error) || error == ERROR_FILE_NOT_FOUND)
+        return handle;
+    BY_HANDLE_FILE_INFORMATION first, second;
+    handle = OpenByOwnName(path, access, share, 0);
+    if (handle == INVALID_HANDLE_VALUE)
+        return handle;
+    if (!GetFileInformationByHandle(item, &first) || !GetFileInformationByHandle(handle, &second) ||
+        first.dwVolumeSerialNumber != second.dwVolumeSerialNumber ||
+        first.nFileIndexHigh != second.nFileIndexHigh ||
+        first.nFileIndexLow != second.nFileIndexLow) {
+        CloseHandle(handle);
+        SetLastError(REACHED_THROUGH_LINK);
+        return INVALID_HANDLE_VALUE;
+    }
+    return handle;
+}
+
 int DeleteThroughHandle(HANDLE handle) {
     ULONG_PTR status[2];
     BOOLEAN yes = TRUE;

@@ -52,6 +52,7 @@ int SetHandleAttributes(HANDLE handle, DWORD attributes); // FILE_WRITE_ATTRIBUT
 #define NT_DELETE_ON_CLOSE 0x00001000 // FILE_DELETE_ON_CLOSE
 HANDLE OpenInFolder(HANDLE folder, const char *name, DWORD access, DWORD share, DWORD disposition,
                     DWORD options);
+HANDLE ReopenItem(HANDLE item, const char *path, DWORD access, DWORD share);
 int MoveThroughHandle(HANDLE handle, HANDLE folder, const char *name); // DELETE
 int DeleteByOwnName(const char *path, int folder);
 int CanCheckNames(); // the system has links, and the calls that tell them: the NT family
