@@ -2,12 +2,12 @@
 #include "driver.h"
 #include "../ui/ui.h"
 
+// The buffers and the program's own name: what the one-copy lock needs, which comes before
+// anything else (InitInterface follows it).
 int InitApplication(HINSTANCE instance) {
     moduleHandle = instance;
     InitSystemLayer();
     RestrictDllSearch();
-    OleInitialize(0);
-    InitVisualStyles();
     if (!AllocateZeroed((void **)&modulePath, PATH_SIZE) ||
         !AllocateZeroed((void **)&workPath, PATH_SIZE) ||
         !AllocateZeroed((void **)&installFolder, PATH_SIZE))
@@ -23,6 +23,11 @@ int InitApplication(HINSTANCE instance) {
         *last = 0;
     AddBackslash(installFolder, PATH_SIZE); // fits: it replaces the name's backslash
     return 1;
+}
+
+void InitInterface() {
+    OleInitialize(0);
+    InitVisualStyles();
 }
 
 void ShutdownApplication() {

@@ -6,6 +6,7 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR tail, int show);
 int InitApplication(HINSTANCE instance);
+void InitInterface(); // OLE, visual styles and common controls
 void ShutdownApplication();
 const char *SkipProgramName(const char *commandLine);
 void ParseCommandLine(const char *tail);

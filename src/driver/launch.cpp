@@ -1,5 +1,6 @@
 // The application's program before removal and the closing document after it.
 #include "driver.h"
+#include "../removal/removal.h"
 
 #define COMMAND_SIZE TEXT_SIZE // a quoted path, a space and arguments; a command and its target
 #define WAIT_SLICE 50          // milliseconds between two looks at the message queue
@@ -113,13 +114,23 @@ static void WaitForProcess(HANDLE process) {
 }
 
 // The program starts in its own folder; this process's current directory stays as it is.
+// On the NT family it is first opened as itself, like every item the run removes: one
+// reached through a link is not started (0, with REACHED_THROUGH_LINK as the last error).
+// That handle lets others read it, no more, until the process is made, so that what starts
+// is what was checked. The program inherits no handle of this process.
 int RunProgram(const char *path, const char *arguments, int wait) {
     char *command = 0;
     int started = 0;
     PROCESS_INFORMATION process;
 
-    if (!AllocateMemory((void **)&command, COMMAND_SIZE + PATH_SIZE))
+    HANDLE held = OpenByOwnName(path, GENERIC_READ, FILE_SHARE_READ, 0);
+    if (held == INVALID_HANDLE_VALUE && GetLastError() == REACHED_THROUGH_LINK)
         return 0;
+    if (!AllocateMemory((void **)&command, COMMAND_SIZE + PATH_SIZE)) {
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        return 0;
+    }
     char *programFolder = command + COMMAND_SIZE;
     // A command that does not fit is not run: a cut line names another program.
     if (CopyText(command, COMMAND_SIZE, "\"") && AppendText(command, COMMAND_SIZE, path) &&
@@ -138,9 +149,11 @@ int RunProgram(const char *path, const char *arguments, int wait) {
                 folder = programFolder;
             }
         }
-        started = SysStartProcess(command, folder, SW_SHOWNORMAL, TRUE, &process);
+        started = SysStartProcess(command, folder, SW_SHOWNORMAL, FALSE, &process);
     }
     ReleaseMemory((void **)&command);
+    if (held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
     if (!started)
         return 0;
 

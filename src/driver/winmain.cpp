@@ -41,7 +41,11 @@ static void RunApplicationProgram() {
     }
     int wait = (GetOptionFlags() & OPTION_WAIT) ? 1 : 0;
     if (!RunProgram(workPath, emptyArguments, wait))
-        ReportItem(ITEM_NOTED, "program not started", workPath);
+        ReportItem(ITEM_NOTED,
+                   GetLastError() == REACHED_THROUGH_LINK
+                       ? "program not started, reached through a link"
+                       : "program not started",
+                   workPath);
     else
         ReportItem(ITEM_NOTED,
                    wait ? "program started and ended" : "program started, not waited for",
@@ -160,6 +164,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
     // The lock comes before anything the run decides: a second copy decides nothing.
     DWORD lockError;
     int copy = LockOneCopy(&lockError);
+    InitInterface();
     // Nor does the system show its own boxes for a silent run: no "insert a disk" for a
     // path on an empty drive, no missing-file box when a COM server's DLL will not load.
     if (silentMode)

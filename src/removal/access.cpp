@@ -40,6 +40,10 @@ static struct {
     BYTE user[SID_SIZE];
 } account;
 
+static DWORD ReadDword(const BYTE *p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | ((DWORD)p[3] << 24);
+}
+
 static DWORD SidSize(const BYTE *sid) {
     return 8 + 4 * (DWORD)sid[1];
 }
@@ -102,6 +106,17 @@ int RunsAsAdministrator() {
     return account.administrator;
 }
 
+// LocalSystem, LocalService and NetworkService: S-1-5-18 to S-1-5-20, the NT authority's
+// accounts of one sub-authority.
+int RunsAsSystemAccount() {
+    AskAccount();
+    for (DWORD i = 0; i < 8; i++)
+        if (account.user[i] != systemSid[i])
+            return 0;
+    DWORD rid = ReadDword(account.user + 8);
+    return rid >= 18 && rid <= 20;
+}
+
 // An administrator's own account counts as an administrator's: whatever it may do, this run
 // may do already.
 static int IsAdministrator(const BYTE *sid) {
@@ -110,10 +125,6 @@ static int IsAdministrator(const BYTE *sid) {
             return 1;
     AskAccount();
     return account.administrator && account.user[0] && SameSid(sid, account.user);
-}
-
-static DWORD ReadDword(const BYTE *p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | ((DWORD)p[3] << 24);
 }
 
 static DWORD ReadWord(const BYTE *p) {

@@ -67,9 +67,11 @@ int MakeCanonical(char *path, int longNames) {
 static int MakeFull(void **list, DWORD *count, DWORD i, const char *shown, int longNames,
                     char *expanded) {
     int token = ExpandFolderToken(workPath), made = PATH_REFUSED;
-    const char *why = "entry skipped, folder token not known here";
+    const char *why = token == TOKEN_OTHER_ACCOUNT
+                          ? "entry skipped, per-user folder, not this account's"
+                          : "entry skipped, folder token not known here";
     CopyText(expanded, PATH_SIZE, workPath); // one path buffer in another
-    if (token != TOKEN_UNKNOWN) {
+    if (token != TOKEN_UNKNOWN && token != TOKEN_OTHER_ACCOUNT) {
         made = MakeCanonical(workPath, longNames);
         why = "entry skipped, not a plain path";
         if (made == PATH_AS_IT_IS && token == TOKEN_REPLACED)

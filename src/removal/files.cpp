@@ -350,6 +350,10 @@ static int ReleaseSharedFile(DWORD index, const FileEntry *entry, int inUse, DWO
 // relative one is first resolved against the current directory, where its deletion will
 // look for it. A full path that does not fit is not loaded.
 //
+// The search takes the server's folder only where no account but an administrator's may put
+// a file there (the NT family); a run with an administrator's rights loads no server from a
+// folder others may write at all, since its DLLs could be anyone's.
+//
 // The file is held, with no writing or deleting allowed, while it is loaded by the path that
 // its check proved. A link that the entry names is not loaded: loading would follow it.
 static void UnregisterComServer(const char *path) {
@@ -359,21 +363,31 @@ static void UnregisterComServer(const char *path) {
     HANDLE held = INVALID_HANDLE_VALUE;
     HMODULE library = 0;
     const char *outcome = "COM server not loaded";
-    if (length && length < PATH_SIZE) {
+    char *last = length && length < PATH_SIZE ? FindLastBackslash(fullPath) : 0;
+    int beside = 1; // the server's folder may be searched
+    if (last && CanCheckNames()) {
+        *last = 0;
+        beside = FolderHeldByAdministrators(fullPath);
+        *last = '\\';
+        if (!beside && RunsAsAdministrator()) {
+            outcome = "COM server not loaded, its folder others may write";
+            last = 0;
+        }
+    }
+    if (last) {
         held = OpenByOwnName(fullPath, GENERIC_READ, FILE_SHARE_READ, 0);
         if (held == INVALID_HANDLE_VALUE
                 ? GetLastError() == ERROR_CALL_NOT_IMPLEMENTED
                 : !(GetHandleAttributes(held) & FILE_ATTRIBUTE_REPARSE_POINT))
-            library = LoadLibraryBeside(fullPath);
+            library = beside ? LoadLibraryBeside(fullPath) : SysLoadLibrary(fullPath, 0);
     }
     if ((DWORD_PTR)library >= 32) {
         UnregisterProc unregister =
             (UnregisterProc)(void (*)())GetProcAddress(library, unregisterExport);
         outcome = "COM server has no unregistration";
         if (unregister) {
-            char *last = FindLastBackslash(fullPath);
-            *last = 0; // a full path holds one
-            void *widened = WidenDllSearch(fullPath);
+            *last = 0;
+            void *widened = beside ? WidenDllSearch(fullPath) : 0;
             unregister();
             NarrowDllSearch(widened);
             *last = '\\';

@@ -65,6 +65,7 @@ int IsPlainFile(HANDLE file, const char *path); // one name, no link, no folder
 #define RIGHTS_TO_REPLACE_CHILD (FILE_DELETE_CHILD | GENERIC_ALL)
 #define RIGHTS_TO_ADD (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | GENERIC_WRITE | GENERIC_ALL)
 int RunsAsAdministrator(); // the token holds the Administrators group, enabled
+int RunsAsSystemAccount(); // LocalSystem, LocalService, NetworkService: no user of their own
 int DescriptorLetsOthers(const BYTE *descriptor, DWORD size, DWORD rights);
 int NonAdministratorsMay(HANDLE object, DWORD rights);      // the handle has READ_CONTROL
 int PathHeldByAdministrators(const char *path);             // nothing on the way can be replaced
@@ -95,7 +96,7 @@ void CloseJournal();
 // Folder tokens at the start of entry paths: TOKEN_REPLACED when the one a path holds was
 // replaced by the folder it names here, TOKEN_NONE when it holds none (or the block allows
 // none), TOKEN_UNKNOWN when this system cannot name it.
-enum { TOKEN_UNKNOWN, TOKEN_NONE, TOKEN_REPLACED };
+enum { TOKEN_UNKNOWN, TOKEN_NONE, TOKEN_REPLACED, TOKEN_OTHER_ACCOUNT };
 int ExpandFolderToken(char *path);
 
 // Phase 1: files.

@@ -29,6 +29,11 @@ static const signed char tokenSources[] = {0x26,
                                            FROM_WINDOWS_DIRECTORY,
                                            FROM_SYSTEM_DIRECTORY};
 
+// The tokens of one user's own folders, by their place above: programs, startmenu, desktop,
+// startup, appdata, localappdata, documents. A system account has no user's folders: what
+// the shell names for it is its own profile, not the user's whose application goes.
+#define PER_USER_TOKENS (1 << 2 | 1 << 4 | 1 << 6 | 1 << 8 | 1 << 10 | 1 << 11 | 1 << 13)
+
 // The token's name, written in any case, against one of ours in small letters.
 static int IsTokenName(const char *name, const char *text, DWORD length) {
     DWORD i = 0;
@@ -74,6 +79,8 @@ int ExpandFolderToken(char *path) {
     for (DWORD i = 0; i < TOKEN_COUNT; i++, name += TextLength(name) + 1) {
         if (!IsTokenName(name, path + 1, end - 1))
             continue;
+        if (((PER_USER_TOKENS >> i) & 1) && RunsAsSystemAccount())
+            return TOKEN_OTHER_ACCOUNT;
         return ResolveToken(i, folder) && AppendText(folder, PATH_SIZE, path + end + 1) &&
                        FitsSystemPath(folder) && CopyText(path, PATH_SIZE, folder)
                    ? TOKEN_REPLACED

@@ -676,12 +676,12 @@ const Warned kWarnings[] = {
      R"({"name": "A", "files": [{"folder": "{programfiles}\\%LONG%", "name": "a"}]})", 1,
      "files[0]"},
     {"folder entry with a token too long",
-     R"({"name": "A", "folders": [{"folder": "{appdata}\\%LONG%"}]})", 1, "folders[0]"},
+     R"({"name": "A", "folders": [{"folder": "{commonappdata}\\%LONG%"}]})", 1, "folders[0]"},
     {"walk from a token to the token's folder",
      R"({"name": "A", "folders": [{"folder": "{programfiles}\\Acme", "levels": 1}]})", 7,
      "folders[0]"},
     {"file entry naming a token's folder, with a backslash",
-     R"({"name": "A", "files": [{"folder": "{Desktop}\\", "name": ""}]})", 7, "files[0]"},
+     R"({"name": "A", "files": [{"folder": "{CommonDesktop}\\", "name": ""}]})", 7, "files[0]"},
     {"token later in a path",
      R"({"name": "A", "files": [{"folder": "C:\\Acme\\{system}", "name": "a"}]})", 12,
      "files[0].folder"},
@@ -704,6 +704,12 @@ const Warned kWarnings[] = {
      "options.program"},
     {"token in the document", R"({"name": "A", "options": {"document": "{documents}\\a.txt"}})", 12,
      "options.document"},
+    {"one user's folder in an administrator's uninstaller",
+     R"({"name": "A", "files": [{"folder": "{AppData}\\Acme", "name": "a.txt"}]})", 14,
+     "files[0].folder"},
+    {"one user's folder as a folder entry",
+     R"({"name": "A", "executionLevel": "admin", "folders": [{"folder": "{startmenu}\\Acme"}]})",
+     14, "folders[0].folder"},
 };
 
 std::string Repeat(const std::string &text, size_t count) {
@@ -753,8 +759,9 @@ TEST(Manifest, OrdinaryEntriesDrawNoWarning) {
         // 255 UTF-16 units in 506 bytes: within both limits.
         R"({"name": "A", "files": [{"folder": "C:\\x", "name": "%E250%"}]})",
         // Any script is fine in a UTF-8 block.
-        // Every token, in several cases; a brace that names no token is a name like any other.
-        R"({"name": "A", "files": [{"folder": "{programfiles}\\Acme", "name": "a.exe"},
+        // Every token, in several cases, in an uninstaller for one user (whose own folders the
+        // per-user tokens name); a brace that names no token is a name like any other.
+        R"({"name": "A", "executionLevel": "user", "files": [{"folder": "{programfiles}\\Acme", "name": "a.exe"},
             {"folder": "{CommonFiles}\\Acme", "name": "a.dll", "flags": ["shared"]},
             {"folder": "{programs}\\Acme", "name": "a.lnk"}, {"folder": "{commonprograms}\\Acme", "name": "b.lnk"},
             {"folder": "{startmenu}", "name": "a.lnk"}, {"folder": "{commonstartmenu}", "name": "b.lnk"},
@@ -901,7 +908,7 @@ TEST(Manifest, TheRestartAndTokenFlagsFollowTheManifest) {
          R"({"name": "A", "files": [{"folder": "{programfiles}\\Acme", "name": "a.exe"}]})",
          utf8 | restart | tokens},
         {"a folder entry with a token, no restart",
-         R"({"name": "A", "folders": [{"folder": "{appdata}\\Acme"}],
+         R"({"name": "A", "folders": [{"folder": "{commonappdata}\\Acme"}],
              "options": {"restartDelete": false}})",
          utf8 | tokens},
         {"a legacy block with a token",

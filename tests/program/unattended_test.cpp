@@ -6,6 +6,8 @@
 
 #include <fstream>
 #include <map>
+#include <memory>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -531,6 +533,31 @@ TEST_F(LogFile, ProgramDocumentAndSelfRemovalAreLogged) {
     EXPECT_EQ("end, 1 removed, 0 kept, 0 left, exit code 0", lines.back());
 }
 
+// The application's program is opened as itself before it starts, like every item the run
+// removes: reached through a link (its folder swapped for one to another's program), it is
+// not started.
+TEST_F(LogFile, AProgramReachedThroughALinkIsNotStarted) {
+    if (!NTFamily())
+        GTEST_SKIP() << "the 95/98/Me family has no links";
+    const std::string other = root_ + "\\other", tools = app_ + "\\tools";
+    ASSERT_TRUE(CreateDirectoryA(other.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileA((BuildFolder() + "\\tests\\fixtures\\launchhelper.exe").c_str(),
+                          (other + "\\cleanup.exe").c_str(), FALSE));
+    UnixLink link(tools, other);
+    ASSERT_TRUE(link.made());
+    pack::Block block;
+    block.texts = Texts();
+    block.optionFlags = pack::OPTION_WAIT;
+    block.program = "tools\\cleanup.exe";
+    ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
+    RunResult run = RunAndAnswer(exe_, "/S /L", {}, 30000, Action::Press(IDOK));
+    ASSERT_TRUE(run.finished);
+    std::vector<std::string> lines = Lines(ReadFileText(LogPath(0)));
+    EXPECT_TRUE(
+        LogHas(lines, "program not started, reached through a link: " + tools + "\\cleanup.exe"))
+        << Joined(lines);
+}
+
 // ---- What deployment tools rely on: restart-pending removal, silent runs that orphan
 // nothing, folder tokens, exit codes that tell the truth, and a count lowered once. ----
 
@@ -1013,6 +1040,7 @@ bool HasVisibleWindow(DWORD pid) {
     return pid == 0;
 }
 
+// By whatever name it was started, its long one or its short (8.3) one.
 TEST_F(Unattended, ASecondCopyEndsAtOnce) {
     const std::string readme = app_ + "\\readme.txt";
     ASSERT_TRUE(WriteFileText(readme, "application"));
@@ -1020,25 +1048,164 @@ TEST_F(Unattended, ASecondCopyEndsAtOnce) {
     block.texts = Texts();
     block.files = {{".", "readme.txt", 0}};
     ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
+    char shortName[MAX_PATH] = "";
+    DWORD n = GetShortPathNameA(exe_.c_str(), shortName, MAX_PATH);
+    ASSERT_TRUE(n && n < MAX_PATH);
+    ASSERT_NE(exe_, std::string(shortName));
+    for (const std::string &second : {exe_, std::string(shortName)}) {
+        SCOPED_TRACE(second);
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION first = {};
+        std::string line = "\"" + exe_ + "\""; // interactive: it waits at its confirmation
+        ASSERT_TRUE(CreateProcessA(exe_.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                   app_.c_str(), &startup, &first));
+        EXPECT_TRUE(WaitUntil([&] { return HasVisibleWindow(first.dwProcessId); }, 60000))
+            << "the first copy shows its confirmation";
+        RunResult run = RunAndAnswer(second, "/S /X /L", {}, 30000);
+        TerminateProcess(first.hProcess, 0);
+        WaitForSingleObject(first.hProcess, 30000);
+        CloseHandle(first.hThread);
+        CloseHandle(first.hProcess);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(1618u, run.exitCode);
+        EXPECT_TRUE(FileExists(readme));
+        std::vector<std::string> lines = Lines(ReadFileText(LogPath(0)));
+        EXPECT_TRUE(LogHas(lines, "nothing done, this uninstaller runs already: " + exe_))
+            << Joined(lines);
+        RemoveLogs();
+    }
+}
+
+// Two silent copies while a marked file is in use: the lock is the first thing each takes,
+// so a second copy that starts while the first one lives ends with 1618, before it looks at
+// any file; the first ends with 2 for the file in use. The first copy is held still, once
+// its lock stands with its record in it, until the second has ended.
+TEST_F(Unattended, ASecondCopyMeetsTheLockBeforeAnythingElse) {
+    if (!NTFamily())
+        GTEST_SKIP() << "95/98/Me keep a mutex, which has no file to wait for";
+    const std::string program = app_ + "\\app.exe", lock = app_ + "\\" + base_ + ".lock";
+    ASSERT_TRUE(WriteFileText(program, "application"));
+    pack::Block block;
+    block.texts = Texts();
+    block.files = {{".", "app.exe", pack::FILE_CHECKINUSE}};
+    ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
+    Hold(program);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION first = {};
-    std::string line = "\"" + exe_ + "\""; // interactive: it waits at its confirmation
+    std::string line = "\"" + exe_ + "\" /S /X";
     ASSERT_TRUE(CreateProcessA(exe_.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
                                app_.c_str(), &startup, &first));
-    EXPECT_TRUE(WaitUntil([&] { return HasVisibleWindow(first.dwProcessId); }, 60000))
-        << "the first copy shows its confirmation";
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    bool locked = WaitUntil(
+        [&] {
+            return GetFileAttributesExA(lock.c_str(), GetFileExInfoStandard, &data) &&
+                   data.nFileSizeLow == 8;
+        },
+        60000);
+    if (locked)
+        SuspendThread(first.hThread);
     RunResult second = RunAndAnswer(exe_, "/S /X /L", {}, 30000);
-    TerminateProcess(first.hProcess, 0);
-    WaitForSingleObject(first.hProcess, 30000);
+    ResumeThread(first.hThread);
+    DWORD firstCode = 0;
+    WaitForSingleObject(first.hProcess, 60000);
+    GetExitCodeProcess(first.hProcess, &firstCode);
     CloseHandle(first.hThread);
     CloseHandle(first.hProcess);
+    Release();
+    ASSERT_TRUE(locked) << "the first copy's lock, with the copy's process and file in it";
     ASSERT_TRUE(second.finished);
     EXPECT_EQ(1618u, second.exitCode);
-    EXPECT_TRUE(FileExists(readme));
+    EXPECT_EQ(2u, firstCode);
+    EXPECT_FALSE(FileExists(lock)) << "the lock goes with its process";
+}
+
+// The lock is the uninstaller's file beside it, opened there as itself: a process that holds
+// the name a copy of old went by (a mutex named after the path), or that holds the lock's
+// file without being a running copy, keeps no run from its work; the run says so.
+TEST_F(Unattended, NoOtherProcessHoldsTheLock) {
+    if (!NTFamily())
+        GTEST_SKIP() << "95/98/Me keep a mutex: they have no accounts to keep apart";
+    const std::string readme = app_ + "\\readme.txt";
+    ASSERT_TRUE(WriteFileText(readme, "application"));
+    pack::Block block;
+    block.texts = Texts();
+    block.files = {{".", "readme.txt", 0}};
+    ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
+    // The name the lock had: a hash of the path's spelling, in the namespace all share.
+    DWORD hash = 2166136261u;
+    for (char c : exe_)
+        hash = (hash ^ (BYTE)(c >= 'a' && c <= 'z' ? c - 32 : c)) * 16777619u;
+    char name[64];
+    wsprintfA(name, "Global\\Vanish uninstaller %08lX", hash);
+    HANDLE squatter = CreateMutexA(nullptr, FALSE, name);
+    ASSERT_TRUE(squatter);
+    // The lock's own file, made and held by a process that is no copy of the uninstaller.
+    const std::string lock = app_ + "\\" + base_ + ".lock";
+    HANDLE held = CreateFileA(lock.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    RunResult run = RunAndAnswer(exe_, "/S /X /L", {}, 30000);
+    CloseHandle(held);
+    CloseHandle(squatter);
+    DeleteFileA(lock.c_str());
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_FALSE(FileExists(readme));
     std::vector<std::string> lines = Lines(ReadFileText(LogPath(0)));
-    EXPECT_TRUE(LogHas(lines, "nothing done, this uninstaller runs already: " + exe_))
+    EXPECT_TRUE(LogHas(
+        lines, "one copy at a time not kept, the lock could not be taken, error 32: " + exe_))
         << Joined(lines);
+}
+
+// A journal this run cannot trust lowers no count, and says so: a folder or a second name
+// for another file in its place, or an install folder reached through a link, through which
+// the journal would be written elsewhere.
+TEST_F(Unattended, AJournalThatCannotBeUsedLowersNoCount) {
+    const std::string shared = common_ + "\\kept.dll", journal = app_ + "\\" + base_ + ".released";
+    const std::string elsewhere = root_ + "\\elsewhere", linked = root_ + "\\linked";
+    ASSERT_TRUE(CreateDirectoryA(elsewhere.c_str(), nullptr));
+    enum { FOLDER, SECOND_NAME, LINKED_FOLDER };
+    for (int way : {FOLDER, SECOND_NAME, LINKED_FOLDER}) {
+        SCOPED_TRACE(way);
+        if (way != FOLDER && !NTFamily())
+            continue; // 95/98/Me have neither second names nor links
+        ASSERT_TRUE(WriteFileText(shared, "shared"));
+        Shared(shared, 2);
+        pack::Block block;
+        block.texts = Texts();
+        block.files = {{common_, "kept.dll", pack::FILE_SHARED}};
+        ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), exe_));
+        std::string program = exe_;
+        std::unique_ptr<UnixLink> link;
+        if (way == FOLDER) {
+            ASSERT_TRUE(CreateDirectoryA(journal.c_str(), nullptr));
+        } else if (way == SECOND_NAME) {
+            ASSERT_TRUE(WriteFileText(elsewhere + "\\other.txt", "another file"));
+            ASSERT_TRUE(
+                CreateHardLinkA(journal.c_str(), (elsewhere + "\\other.txt").c_str(), nullptr));
+        } else {
+            link.reset(new UnixLink(linked, app_));
+            ASSERT_TRUE(link->made());
+            program = linked + "\\" + base_ + ".exe";
+        }
+        RunResult run = RunAndAnswer(program, "/S /X /L", {}, 30000);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(1u, run.exitCode);
+        EXPECT_EQ(DwordValue(2), SharedCount(shared)) << "the count was lowered";
+        std::vector<std::string> lines = Lines(ReadFileText(LogPath(0)));
+        bool told = false;
+        for (const std::string &line : lines)
+            told |= line.rfind("shared counts not lowered: the journal cannot be used: ", 0) == 0;
+        EXPECT_TRUE(told) << Joined(lines);
+        if (way == SECOND_NAME) {
+            EXPECT_EQ("another file", ReadFileText(elsewhere + "\\other.txt"));
+            DeleteFileA(journal.c_str());
+        }
+        RemoveDirectoryA(journal.c_str());
+        RemoveLogs();
+    }
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include "support.h"
 #include "ui/ui.h"
 
+#include <sddl.h>
+
 #include <commctrl.h>
 #include <functional>
 #include <memory>
@@ -407,6 +409,35 @@ TEST_F(FilePhase, YesOnAnAttributeThatCannotBeClearedAsksAgain) {
     // come back when the attribute becomes fixed between the two. Wine lets every caller
     // clear the attribute (no ACLs, and the tests run as root), so nothing fixes it here.
     GTEST_SKIP() << "no file attribute can be made impossible to clear under Wine";
+}
+
+// A run with an administrator's rights (Wine's every program's) loads no COM server from a
+// folder that others may write: its code, and the DLLs it finds beside it, could be anyone's.
+// The file still goes; from a folder only administrators write, the server unregisters.
+TEST_F(FilePhase, ComServersLoadOnlyWhereOthersCannotWrite) {
+    if (!CanCheckNames())
+        GTEST_SKIP() << "95/98/Me: every program may change every file";
+    ASSERT_TRUE(RunsAsAdministrator());
+    RemoveKeyTree(HKEY_CURRENT_USER, kMarkKey);
+    std::string fixtures = BuildFolder() + "\\tests\\fixtures\\";
+    for (const char *folder : {"\\open", "\\held"}) {
+        ASSERT_TRUE(CreateDirectoryA((folder_ + folder).c_str(), nullptr));
+        ASSERT_TRUE(CopyFileA((fixtures + "comserver.dll").c_str(),
+                              (folder_ + folder + "\\server.dll").c_str(), FALSE));
+    }
+    PSECURITY_DESCRIPTOR open = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &open, nullptr));
+    ASSERT_TRUE(SetFileSecurityA((folder_ + "\\open").c_str(), DACL_SECURITY_INFORMATION, open));
+    LocalFree(open);
+    state_->SetEntries(
+        {{".\\open", "server.dll", FILE_COMSERVER}, {".\\held", "server.dll", FILE_COMSERVER}});
+    EXPECT_TRUE(Run({}).empty());
+    EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, kMarkKey, folder_ + "\\open\\server.dll").present)
+        << "a server in a folder everyone may write was loaded";
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, kMarkKey, folder_ + "\\held\\server.dll").present);
+    EXPECT_FALSE(FileExists(folder_ + "\\open\\server.dll"));
+    EXPECT_FALSE(FileExists(folder_ + "\\held\\server.dll"));
 }
 
 TEST_F(FilePhase, ComServersUnregisterInProcess) {

@@ -70,6 +70,7 @@ static int ShowConfirmation() {
 static int Start() {
     if (!InitApplication(GetModuleHandleA(nullptr)))
         return 0;
+    InitInterface();
     stringTable = (char **)kTexts;
     LimitVisualStyles();
     return RegisterMainWindowClass() && CreateMainWindow();

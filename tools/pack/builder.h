@@ -119,6 +119,10 @@ ManifestResult ReadManifest(const std::string &json, int codePage,
 // measured; codePage names the code page of a block without it, for the messages.
 void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *diagnostics,
                 const std::string &uninstaller = "uninstall.exe");
+// W14, on what the manifest says of the program: per-user folder tokens in an uninstaller
+// that asks for administrator rights.
+void CheckPerUserTokens(const Block &block, ExecutionLevel level,
+                        std::vector<Diagnostic> *diagnostics);
 
 // A manifest that builds the same block again, with the same code page: the texts of a
 // block with OPTION_UTF8 are read as UTF-8, those of any other block in codePage. Returns

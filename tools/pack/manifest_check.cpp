@@ -1,4 +1,4 @@
-// Checking a block as the program will read it: the warnings W1 to W13 and the errors of
+// Checking a block as the program will read it: the warnings W1 to W14 and the errors of
 // folder tokens the program cannot read and of tables without their language, each named by its
 // JSON path. May call the vocabulary (manifest.h); never the reader or the writer.
 #include "manifest.h"
@@ -573,6 +573,34 @@ void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out,
         legacy("emptyKeys[" + std::to_string(i) + "].key", block.emptyKeys[i].path);
     legacy("options.program", block.program);
     legacy("options.document", block.document);
+}
+
+// W14: a per-user folder token in an uninstaller that asks for administrator rights. A
+// deployment tool runs such an uninstaller as LocalSystem, which has no user's folders: the
+// program then skips those entries ("per-user folder, not this account's").
+void CheckPerUserTokens(const Block &block, ExecutionLevel level,
+                        std::vector<Diagnostic> *out) {
+    static const char *const perUser[] = {"programs", "startmenu",    "desktop",  "startup",
+                                          "appdata",  "localappdata", "documents"};
+    if (level != ExecutionLevel::Admin)
+        return;
+    auto check = [&](const std::string &path, const std::string &folder) {
+        if (ReadFolderToken(folder) != TokenForm::Known)
+            return;
+        std::string name = Fold(folder.substr(1, folder.find('}') - 1));
+        for (const char *token : perUser)
+            if (name == token)
+                Warn(out, 14, path,
+                     "\"{" + name +
+                         "}\" is one user's folder, in an uninstaller that asks for "
+                         "administrator rights: run as LocalSystem (as deployment tools run it), "
+                         "it skips this entry; use an all-users folder, or executionLevel "
+                         "\"user\" for an application installed for one user");
+    };
+    for (size_t i = 0; i < block.files.size(); i++)
+        check("files[" + std::to_string(i) + "].folder", block.files[i].folder);
+    for (size_t i = 0; i < block.folders.size(); i++)
+        check("folders[" + std::to_string(i) + "].folder", block.folders[i].folder);
 }
 
 } // namespace pack

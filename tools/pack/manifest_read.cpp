@@ -754,6 +754,7 @@ ManifestResult ReadManifest(const std::string &input, int codePage,
     if (result.Errors() == 0) {
         size_t checked = result.diagnostics.size();
         CheckBlock(result.block, codePage, &result.diagnostics, uninstaller);
+        CheckPerUserTokens(result.block, result.program.level, &result.diagnostics);
         NameByManifest(places, result.diagnostics.begin() + long(checked),
                        result.diagnostics.end());
     }
