@@ -10,6 +10,7 @@ enum {
     TAG_FOLDERS = 0x1236,
     TAG_REGISTRY = 0x1237,
     TAG_OPTIONS = 0x123A,
+    TAG_EMPTY_KEYS = 0x1242, // keys removed only when empty; older readers skip the record
     TAG_END = 0x7F7F,
 };
 
@@ -38,6 +39,7 @@ int ReadStringTable(HANDLE file, DWORD length);
 int ReadFileEntries(HANDLE file, DWORD length);
 int ReadFolderEntries(HANDLE file, DWORD length);
 int ReadRegistryEntries(HANDLE file, DWORD length);
+int ReadEmptyKeyEntries(HANDLE file, DWORD length);
 int ConvertLegacyTexts(); // a block without OPTION_UTF8: its texts to UTF-8
 int ReadRecordPayload(HANDLE file, const RecordHeader *header, BYTE **block, DWORD *length);
 void FreeFileEntries();
@@ -94,7 +96,10 @@ int ShowMessage(const char *text, UINT style);
 
 // The removal log (/L). Without an open log the Log functions do nothing; the Report
 // functions always count the outcome and write "what: subject" when there is a log.
-int OpenRemovalLog();
+// The log in a folder, under a name of its own made there by create (CREATE_NEW); or in a
+// file the caller has opened (fresh: it is new, and begins with the byte order mark).
+int OpenRemovalLog(const char *folder, HANDLE (*create)(const char *path));
+int UseRemovalLog(HANDLE file, int fresh);
 void CloseRemovalLog();
 int LogStart(const char *text);
 void LogText(const char *text); // byte for byte, never as a format; cut, not overrun
