@@ -67,4 +67,9 @@ shot() {
 shot confirmation confirm
 shot progress progress
 shot read-only-query readonly
+# Texts written right to left: the same, mirrored, in Hebrew.
+export LANG=he_IL.UTF-8 LC_ALL=he_IL.UTF-8
+shot confirmation-rtl confirm-rtl
+shot progress-rtl progress-rtl
+shot read-only-query-rtl readonly-rtl
 rm -rf "$work"

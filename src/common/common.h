@@ -29,6 +29,11 @@ struct RegistryEntry {
     DWORD root;
     char *path;
 };
+struct EmptyKeyEntry { // a key deleted only when empty, and up to levels parents
+    DWORD levels;
+    DWORD root;
+    char *path;
+};
 
 enum {
     FILE_SHARED = 0x01,
@@ -49,6 +54,7 @@ enum {
     OPTION_UTF8 = 0x04,           // the block's texts are UTF-8, not the system's ANSI code page
     OPTION_RESTART_DELETE = 0x08, // what is in use at its removal goes at the next restart
     OPTION_FOLDER_TOKENS = 0x10,  // paths may begin with a folder token such as {programfiles}
+    OPTION_SILENT_SHARED = 0x20,  // /S removes a shared file whose count reached 0
 };
 
 // Exit codes beside 0 and -1, for silent runs (and 1618 for any run).
@@ -56,6 +62,7 @@ enum {
 #define EXIT_IN_USE 2             // nothing removed: a file marked for the in-use test is in use
 #define EXIT_ALREADY_RUNNING 1618 // nothing done: this uninstaller runs already
 #define EXIT_RESTART 3010         // done, but some items go only at the next restart
+#define EXIT_LOG_REFUSED 1622     // nothing done: the log cannot go where /L= asked
 
 // The locator: the installer finds the marker and writes the block's offset behind it.
 #pragma pack(push, 1)
@@ -71,6 +78,8 @@ extern int quietMode;           // /Q: no confirmation, progress or completion b
 extern int bareMode;            // /X: quiet, and no program, document or self-removal
 extern int silentMode;          // /S: quiet, no box or dialog at all, fixed answers
 extern int logMode;             // /L: a removal log in the temporary folder
+extern int dryRun;              // /N: every entry resolved and logged, nothing changed
+extern char *logPath;           // /L=path: where the log goes, a file or a folder; null: temp
 extern char *modulePath;        // the executable's own file name
 extern char *workPath;          // full path of the entry being handled
 extern char *installFolder;     // the executable's folder, one trailing backslash
@@ -86,6 +95,8 @@ extern FolderEntry **folderEntries;
 extern DWORD folderEntryCount;
 extern RegistryEntry **registryEntries;
 extern DWORD registryEntryCount;
+extern EmptyKeyEntry **emptyKeyEntries;
+extern DWORD emptyKeyEntryCount;
 extern BYTE *optionsRecord;     // options payload as stored, null when none was read
 extern DWORD optionsRecordSize; // its length in bytes
 
@@ -164,6 +175,8 @@ DWORD SysGetAttributes(const char *path);
 int SysSetAttributes(const char *path, DWORD attributes);
 DWORD SysGetFolder(int which, char *buffer, DWORD size);
 DWORD SysGetModuleName(char *buffer, DWORD size);
+int SysGetCommandLine(char *buffer, DWORD size);
+void SysErrorText(DWORD error, char *buffer, DWORD size);
 DWORD SysGetFullPath(const char *path, char *buffer, DWORD size);
 DWORD SysGetPathForm(const char *path, char *buffer, DWORD size, int longForm);
 int SysDeleteAtRestart(const char *path);

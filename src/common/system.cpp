@@ -30,6 +30,8 @@ enum {
     W_CREATE_PROCESS,
     W_LOAD_LIBRARY_EX,
     W_SET_ENVIRONMENT,
+    W_GET_COMMAND_LINE,
+    W_FORMAT_MESSAGE,
     W_REG_OPEN_KEY,
     W_REG_DELETE_VALUE,
     W_REG_DELETE_KEY,
@@ -66,6 +68,8 @@ static const char wideNames[] = "kernel32.dll\0"
                                 "CreateProcessW\0"
                                 "LoadLibraryExW\0"
                                 "SetEnvironmentVariableW\0"
+                                "GetCommandLineW\0"
+                                "FormatMessageW\0"
                                 "\0"
                                 "advapi32.dll\0"
                                 "RegOpenKeyExW\0"
@@ -308,6 +312,35 @@ DWORD SysGetModuleName(char *buffer, DWORD size) {
     if (m && m < size && CopyText(buffer, size, longName))
         n = m;
     return n;
+}
+
+// The system's own words for an error, in the user's language where it has them; empty when
+// it has none.
+void SysErrorText(DWORD error, char *buffer, DWORD size) {
+    const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    buffer[0] = 0;
+    if (wide[0]) {
+        WCHAR text[TEXT_SIZE];
+        if (CALL(W_FORMAT_MESSAGE,
+                 DWORD(WINAPI *)(DWORD, const void *, DWORD, DWORD, LPWSTR, DWORD, void *))(
+                flags, 0, error, 0, text, TEXT_SIZE, 0) &&
+            !WideToUtf8(text, buffer, size))
+            buffer[0] = 0;
+        return;
+    }
+    char text[TEXT_SIZE];
+    if (FormatMessageA(flags, 0, error, 0, text, TEXT_SIZE, 0) &&
+        !AnsiToUtf8(text, buffer, size, 0))
+        buffer[0] = 0;
+}
+
+// The command line as UTF-8: on the NT family from its wide form, so that a path given to a
+// switch keeps every character. 0 when it does not fit.
+int SysGetCommandLine(char *buffer, DWORD size) {
+    buffer[0] = 0;
+    if (wide[0])
+        return WideToUtf8(CALL(W_GET_COMMAND_LINE, LPCWSTR(WINAPI *)())(), buffer, size);
+    return AnsiToUtf8(GetCommandLineA(), buffer, size, 0);
 }
 
 DWORD SysGetFullPath(const char *path, char *buffer, DWORD size) {

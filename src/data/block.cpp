@@ -122,44 +122,54 @@ static void DropEntries(void **list, DWORD from, DWORD to) {
         ReleaseMemory(&list[i]);
 }
 
-// How one kind of list entry is stored: a fixed field before its texts (a folder entry's
-// levels, a registry entry's root), one or two counted texts, a fixed field after them (a
-// file entry's flags); and how the entry block is filled once its texts are in place.
+// How one kind of list entry is stored: up to two fixed fields before its texts (a folder
+// entry's levels, a registry entry's root, both for an empty-key entry), one or two counted
+// texts, a fixed field after them (a file entry's flags); and how the entry block is filled
+// once its texts are in place.
 struct EntryKind {
     DWORD leadSize;
+    DWORD secondLeadSize;
     DWORD textCount;
     DWORD trailSize;
     DWORD fixedSize; // the entry's fields in memory; its texts follow them
-    void (*fill)(void *entry, DWORD field, char *texts);
+    void (*fill)(void *entry, DWORD field, DWORD second, char *texts);
 };
 
 static char *SecondText(char *texts) {
     return texts + TextLength(texts) + 1;
 }
 
-static void FillFileEntry(void *block, DWORD flags, char *texts) {
+static void FillFileEntry(void *block, DWORD flags, DWORD, char *texts) {
     FileEntry *entry = (FileEntry *)block;
     entry->flags = (BYTE)flags;
     entry->folder = texts;
     entry->name = SecondText(texts);
 }
 
-static void FillFolderEntry(void *block, DWORD levels, char *texts) {
+static void FillFolderEntry(void *block, DWORD levels, DWORD, char *texts) {
     FolderEntry *entry = (FolderEntry *)block;
     entry->levels = levels;
     entry->folder = texts;
     entry->file = SecondText(texts);
 }
 
-static void FillRegistryEntry(void *block, DWORD root, char *texts) {
+static void FillRegistryEntry(void *block, DWORD root, DWORD, char *texts) {
     RegistryEntry *entry = (RegistryEntry *)block;
     entry->root = root;
     entry->path = texts;
 }
 
-static const EntryKind fileKind = {0, 2, 1, sizeof(FileEntry), FillFileEntry};
-static const EntryKind folderKind = {1, 2, 0, sizeof(FolderEntry), FillFolderEntry};
-static const EntryKind registryKind = {4, 1, 0, sizeof(RegistryEntry), FillRegistryEntry};
+static void FillEmptyKeyEntry(void *block, DWORD levels, DWORD root, char *texts) {
+    EmptyKeyEntry *entry = (EmptyKeyEntry *)block;
+    entry->levels = levels;
+    entry->root = root;
+    entry->path = texts;
+}
+
+static const EntryKind fileKind = {0, 0, 2, 1, sizeof(FileEntry), FillFileEntry};
+static const EntryKind folderKind = {1, 0, 2, 0, sizeof(FolderEntry), FillFolderEntry};
+static const EntryKind registryKind = {4, 0, 1, 0, sizeof(RegistryEntry), FillRegistryEntry};
+static const EntryKind emptyKeyKind = {1, 4, 1, 0, sizeof(EmptyKeyEntry), FillEmptyKeyEntry};
 
 // Reads one list record onto the end of a list. The entry count must leave room for that
 // many of the smallest entries in the record, so a damaged count cannot ask for a huge
@@ -167,7 +177,8 @@ static const EntryKind registryKind = {4, 1, 0, sizeof(RegistryEntry), FillRegis
 static int ReadEntries(HANDLE file, DWORD length, const EntryKind *kind, void ***list,
                        DWORD *listCount) {
     RecordCursor cursor = {file, length, 0, 0, 0, 0};
-    DWORD smallest = 4 + kind->leadSize + 2 * kind->textCount + kind->trailSize;
+    DWORD smallest =
+        4 + kind->leadSize + kind->secondLeadSize + 2 * kind->textCount + kind->trailSize;
     DWORD count, made = 0;
     char *scratch = 0;
     int code = LOAD_UNREADABLE;
@@ -187,9 +198,9 @@ static int ReadEntries(HANDLE file, DWORD length, const EntryKind *kind, void **
         return LOAD_NO_MEMORY;
     cursor.ahead = (BYTE *)scratch + scratchSize;
     for (DWORD i = 0; i < count; i++) {
-        DWORD used = 0, field = 0;
+        DWORD used = 0, field = 0, second = 0;
         int keep = 1;
-        if (!Take(&cursor, &field, kind->leadSize))
+        if (!Take(&cursor, &field, kind->leadSize) || !Take(&cursor, &second, kind->secondLeadSize))
             goto done;
         for (DWORD t = 0; t < kind->textCount; t++)
             if (!ReadEntryText(&cursor, scratch, scratchSize, &used, &keep))
@@ -208,7 +219,7 @@ static int ReadEntries(HANDLE file, DWORD length, const EntryKind *kind, void **
         }
         char *texts = (char *)entry + kind->fixedSize;
         CopyBytes(texts, scratch, used);
-        kind->fill(entry, field, texts);
+        kind->fill(entry, field, second, texts);
         (*list)[*listCount + made++] = entry;
     }
     code = LOAD_OK;
@@ -232,6 +243,11 @@ int ReadFolderEntries(HANDLE file, DWORD length) {
 int ReadRegistryEntries(HANDLE file, DWORD length) {
     return ReadEntries(file, length, &registryKind, (void ***)&registryEntries,
                        &registryEntryCount);
+}
+
+int ReadEmptyKeyEntries(HANDLE file, DWORD length) {
+    return ReadEntries(file, length, &emptyKeyKind, (void ***)&emptyKeyEntries,
+                       &emptyKeyEntryCount);
 }
 
 static void FreeTable(char ***table) {
@@ -437,6 +453,9 @@ static int ReadRecords(HANDLE file) {
             case TAG_CODEPAGE:
                 code = ReadCodePage(file, header.length);
                 break;
+            case TAG_EMPTY_KEYS:
+                code = ReadEmptyKeyEntries(file, header.length);
+                break;
             case TAG_OPTIONS:
                 ReleaseMemory((void **)&optionsRecord);
                 optionsRecordSize = 0;
@@ -504,6 +523,9 @@ void FreeRegistryEntries() {
     DropEntries((void **)registryEntries, 0, registryEntryCount);
     ReleaseMemory((void **)&registryEntries);
     registryEntryCount = 0;
+    DropEntries((void **)emptyKeyEntries, 0, emptyKeyEntryCount);
+    ReleaseMemory((void **)&emptyKeyEntries);
+    emptyKeyEntryCount = 0;
 }
 
 void FreeStringTable() {

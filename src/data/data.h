@@ -12,6 +12,7 @@ enum {
     TAG_OPTIONS = 0x123A,
     TAG_LANGUAGES = 0x1240, // the language of each table of the message texts
     TAG_CODEPAGE = 0x1241,  // the code page of a legacy block's texts
+    TAG_EMPTY_KEYS = 0x1242, // keys removed only when empty; older readers skip the record
     TAG_END = 0x7F7F,
 };
 
@@ -46,6 +47,7 @@ int ConvertBlockNames(DWORD recordedPage); // a loader code
 int ConvertBlockTexts(DWORD recordedPage); // 0: no memory
 // The table shown: the first of the user's language, of its primary language, or table 0.
 DWORD ChooseLanguage(const WORD *languages, DWORD count, WORD user);
+int ReadEmptyKeyEntries(HANDLE file, DWORD length);
 int ReadRecordPayload(HANDLE file, const RecordHeader *header, BYTE **block, DWORD *length);
 void FreeFileEntries();
 void FreeFolderEntries();
@@ -101,7 +103,10 @@ int ShowMessage(const char *text, UINT style);
 
 // The removal log (/L). Without an open log the Log functions do nothing; the Report
 // functions always count the outcome and write "what: subject" when there is a log.
-int OpenRemovalLog();
+// The log in a folder, under a name of its own made there by create (CREATE_NEW); or in a
+// file the caller has opened (fresh: it is new, and begins with the byte order mark).
+int OpenRemovalLog(const char *folder, HANDLE (*create)(const char *path));
+int UseRemovalLog(HANDLE file, int fresh);
 void CloseRemovalLog();
 int LogStart(const char *text);
 void LogText(const char *text);  // byte for byte, never as a format; cut, not overrun

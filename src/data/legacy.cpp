@@ -7,14 +7,18 @@
 // A name (a path, a registry path, the program or the document) that is no exact text of its
 // encoding names nothing for certain: its entry is dropped, logged with the reason, and
 // counts as left. A message text is shown as well as it can be instead.
+#include <stddef.h>
+
 #include "data.h"
 
 // Where an entry's texts lie: behind its fields, each ending in a zero byte. After a move
-// the entry's pointers are set to the new copy. A registry entry is the kind with one text.
+// the entry's pointers are set to the new copy. The key kinds have one text, a key path
+// below the root held at rootAt.
 struct TextLayout {
     DWORD fixedSize;
     DWORD textCount;
     void (*point)(void *entry, char *texts);
+    DWORD rootAt;
 };
 
 static char *NextText(char *text) {
@@ -37,9 +41,16 @@ static void PointRegistryEntry(void *block, char *texts) {
     ((RegistryEntry *)block)->path = texts;
 }
 
-static const TextLayout fileLayout = {sizeof(FileEntry), 2, PointFileEntry};
-static const TextLayout folderLayout = {sizeof(FolderEntry), 2, PointFolderEntry};
-static const TextLayout registryLayout = {sizeof(RegistryEntry), 1, PointRegistryEntry};
+static void PointEmptyKeyEntry(void *block, char *texts) {
+    ((EmptyKeyEntry *)block)->path = texts;
+}
+
+static const TextLayout fileLayout = {sizeof(FileEntry), 2, PointFileEntry, 0};
+static const TextLayout folderLayout = {sizeof(FolderEntry), 2, PointFolderEntry, 0};
+static const TextLayout registryLayout = {sizeof(RegistryEntry), 1, PointRegistryEntry,
+                                          offsetof(RegistryEntry, root)};
+static const TextLayout emptyKeyLayout = {sizeof(EmptyKeyEntry), 1, PointEmptyKeyEntry,
+                                          offsetof(EmptyKeyEntry, root)};
 
 // How the block's names are read: CP_UTF8 for a UTF-8 block; else the code page, and
 // whether the system has it. Without it only ASCII is read, which every code page shares:
@@ -101,7 +112,7 @@ static void ReportDropped(const void *entry, const TextLayout *layout, Encoding 
         return;
     char *text = (char *)entry + layout->fixedSize;
     if (layout->textCount == 1) {
-        LogRoot(((const RegistryEntry *)entry)->root);
+        LogRoot(*(const DWORD *)((const char *)entry + layout->rootAt));
         LogText("\\");
     }
     for (DWORD t = 0; t < layout->textCount; t++, text = NextText(text)) {
@@ -206,7 +217,8 @@ int ConvertBlockNames(DWORD recordedPage) {
     Encoding encoding = BlockEncoding(recordedPage);
     if (!ConvertList((void **)fileEntries, &fileEntryCount, &fileLayout, encoding) ||
         !ConvertList((void **)folderEntries, &folderEntryCount, &folderLayout, encoding) ||
-        !ConvertList((void **)registryEntries, &registryEntryCount, &registryLayout, encoding))
+        !ConvertList((void **)registryEntries, &registryEntryCount, &registryLayout, encoding) ||
+        !ConvertList((void **)emptyKeyEntries, &emptyKeyEntryCount, &emptyKeyLayout, encoding))
         return LOAD_NO_MEMORY;
     if (optionsRecord && optionsRecordSize >= 12 && !ConvertOptions(encoding))
         return LOAD_NO_MEMORY;

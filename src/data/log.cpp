@@ -18,8 +18,55 @@ static const char untranslatable[] = " (a name this system's code page cannot ho
 // The predefined root keys, by their value less 0x80000000.
 static const char *const rootNames[] = {"HKCR", "HKCU", "HKLM", "HKU", "HKPD", "HKCC", "HKDD"};
 
-static char *logLine; // the line being built, TEXT_SIZE bytes while the log is open
+// What a dry run (/N) says in place of what a run does: a line that would tell of a change
+// tells that it would be made. Every other line reads as in a run.
+static const char *const dryRunTexts[][2] = {
+    {"file deleted", "would delete"},
+    {"folder removed", "would remove folder"},
+    {"key deleted", "would delete key"},
+    {"value deleted", "would delete value"},
+    {"key deleted, empty", "would delete key, empty"},
+    {"file goes at restart", "would go at restart"},
+    {"folder goes at restart", "folder would go at restart"},
+    {"font unregistered", "would unregister font"},
+    {"file kept, in use", "would be left, in use"},
+    {"file kept, shared count now", "would keep, shared count then"},
+    {"file kept, answered No", "would keep, shared, answered No"},
+    {"file kept, shared, silent No", "would keep, shared, silent No"},
+    {"file kept, read-only and No", "would keep, read-only and No"},
+    {"file entry names a folder, kept", "would keep, file entry names a folder"},
+    {"folder protected", "would keep, protected"},
+    {"key protected", "would keep key, protected"},
+    {"value protected", "would keep value, protected"},
+    {"folder kept, not empty", "would keep, not empty"},
+    {"key kept, not empty", "would keep key, not empty"},
+    {"folder kept, holds the uninstaller", "would keep, holds the uninstaller"},
+    {"folder left, error", "would leave folder, error"},
+    {"folder still there", "would be left"},
+    {"nothing removed, file in use", "would remove nothing, file in use"},
+    {"not left for the restart, a name others could change",
+     "would not leave for the restart, a name others could change"},
+    {"file left to the self-removal", "would leave to the self-removal"},
+};
+
+static const char *DryRunText(const char *text) {
+    if (!dryRun)
+        return text;
+    for (DWORD i = 0; i < sizeof dryRunTexts / sizeof dryRunTexts[0]; i++) {
+        const char *a = dryRunTexts[i][0], *b = text;
+        while (*a && *a == *b)
+            a++, b++;
+        if (!*a && !*b)
+            return dryRunTexts[i][1];
+    }
+    return text;
+}
+
+#define STAMP_SIZE 32 // "2026-12-11T10:42:04.123+01:00 " and its terminator
+
+static char *logLine; // the line being built, its stamp and TEXT_SIZE bytes of text
 static DWORD logUsed;
+static DWORD logLimit; // where the text of this line must stop, to leave room for the tail
 static int logCut;
 
 // Writes value in the base given (10 or 16) with its terminator; room for 11 bytes.
@@ -52,18 +99,48 @@ static int BuildLogName(char *buffer, const char *folder, const char *name, DWOR
            AppendText(buffer, PATH_SIZE, number) && AppendText(buffer, PATH_SIZE, logExtension);
 }
 
+// The difference of local time to UTC, for the stamp of every line: "+01:00".
+static void ZoneText(char *text) {
+    TIME_ZONE_INFORMATION zone;
+    DWORD which = GetTimeZoneInformation(&zone);
+    LONG bias = zone.Bias + (which == TIME_ZONE_ID_DAYLIGHT   ? zone.DaylightBias
+                             : which == TIME_ZONE_ID_STANDARD ? zone.StandardBias
+                                                              : 0);
+    DWORD minutes = bias > 0 ? (DWORD)bias : (DWORD)-bias;
+    wsprintfA(text, "%c%02lu:%02lu", bias > 0 ? '-' : '+', minutes / 60, minutes % 60);
+}
+
+static char zone[8];
+
+// The log takes the file given: fresh, it begins with the byte order mark; one that holds
+// lines already gets the new ones after them.
+int UseRemovalLog(HANDLE file, int fresh) {
+    if (!AllocateMemory((void **)&logLine, STAMP_SIZE + TEXT_SIZE))
+        return 0;
+    removalLog = file;
+    ZoneText(zone);
+    DWORD written;
+    if (fresh)
+        WriteFile(file, byteOrderMark, sizeof byteOrderMark - 1, &written, 0);
+    else
+        SetFilePointer(file, 0, 0, FILE_END);
+    return 1;
+}
+
 // Named after the executable, without its extension: uninstall.exe writes uninstall.log,
-// or the first of uninstall.1.log, uninstall.2.log ... that does not exist yet. CREATE_NEW
-// picks a free name and creates it in one step, so no other run's log is overwritten. The
-// numbered names can all be made ahead by anyone who may write to the folder; a run that
-// finds them taken tries a few random names, so that nobody can keep it from logging.
-int OpenRemovalLog() {
+// or the first of uninstall.1.log, uninstall.2.log ... that does not exist yet, in the
+// folder given. CREATE_NEW picks a free name and creates it in one step, so no other run's
+// log is overwritten. The numbered names can all be made ahead by anyone who may write to
+// the folder; a run that finds them taken tries a few random names, so that nobody can keep
+// it from logging. create opens one name as the caller's checks require.
+int OpenRemovalLog(const char *folder, HANDLE (*create)(const char *path)) {
     char module[PATH_SIZE];
-    char folder[PATH_SIZE];
     char name[PATH_SIZE];
     DWORD length = SysGetModuleName(module, PATH_SIZE);
-    if (!length || length >= PATH_SIZE)
+    if (!length || length >= PATH_SIZE) {
+        SetLastError(ERROR_INVALID_NAME);
         return 0;
+    }
     char *base = FindLastBackslash(module);
     base = base ? base + 1 : module;
     char *dot = 0;
@@ -72,23 +149,19 @@ int OpenRemovalLog() {
             dot = p;
     if (dot)
         *dot = 0;
-    length = SysGetFolder(FOLDER_TEMP, folder, PATH_SIZE);
-    if (!length || length >= PATH_SIZE || !AddBackslash(folder, PATH_SIZE))
-        return 0;
     for (DWORD n = 0; n < LOG_NUMBERS + LOG_GUESSES; n++) {
-        if (!BuildLogName(name, folder, base, n))
+        if (!BuildLogName(name, folder, base, n)) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
             return 0;
-        HANDLE file = SysCreateFile(name, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW);
+        }
+        HANDLE file = create(name);
         if (file != INVALID_HANDLE_VALUE) {
-            if (!AllocateMemory((void **)&logLine, TEXT_SIZE)) {
-                CloseHandle(file);
-                SysDeleteFile(name);
-                return 0;
-            }
-            removalLog = file;
-            DWORD written;
-            WriteFile(file, byteOrderMark, sizeof byteOrderMark - 1, &written, 0);
-            return 1;
+            if (UseRemovalLog(file, 1))
+                return 1;
+            CloseHandle(file);
+            SysDeleteFile(name);
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return 0;
         }
         DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
@@ -105,12 +178,18 @@ void CloseRemovalLog() {
 }
 
 // Starts a line; 0, and nothing to do, when there is no log.
+// Each line begins with the local time, to the millisecond, and its difference to UTC.
 int LogStart(const char *text) {
     if (!removalLog)
         return 0;
-    logUsed = 0;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    logUsed =
+        (DWORD)wsprintfA(logLine, "%04u-%02u-%02uT%02u:%02u:%02u.%03u%s ", now.wYear, now.wMonth,
+                         now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, zone);
+    logLimit = logUsed + TEXT_SIZE - LOG_TAIL;
     logCut = 0;
-    LogText(text);
+    LogText(DryRunText(text));
     return 1;
 }
 
@@ -126,7 +205,7 @@ static void PutText(const char *text, int raw) {
     while (*text) {
         unsigned char c = (unsigned char)*text;
         DWORD count = raw && c >= 0x80 ? 0 : CharacterBytes(text); // 0: one byte as \xNN
-        if (logUsed + (count ? count : 4) > TEXT_SIZE - LOG_TAIL) {
+        if (logUsed + (count ? count : 4) > logLimit) {
             logCut = 1;
             return;
         }

@@ -22,8 +22,28 @@ const char *SkipProgramName(const char *commandLine) {
     return (const char *)p;
 }
 
+// The path after /L=, kept in a block of its own; returns where the parse goes on. A path
+// that does not fit is kept empty: the log then cannot go where it was asked, and says so.
+static const char *TakeLogPath(const char *p) {
+    char end = ' ';
+    if (*p == '"')
+        end = '"', p++;
+    DWORD n = 0;
+    while (p[n] && p[n] != end)
+        n++;
+    if (logPath || AllocateZeroed((void **)&logPath, PATH_SIZE)) {
+        if (n < PATH_SIZE)
+            CopyBytes(logPath, p, n);
+        logPath[n < PATH_SIZE ? n : 0] = 0;
+    }
+    p += n;
+    return *p == '"' ? p + 1 : p;
+}
+
 // Only the space separates switches; a tab is an ordinary character. The parse stops at
-// the first word that is not a switch.
+// the first word that is not a switch. /L=path gives the log a place: the path runs to the
+// next blank, or between quotes, and is kept whole whatever it holds ("-" and "/" too).
+// /N, a dry run, logs what a silent run would do and changes nothing.
 void ParseCommandLine(const char *tail) {
     const char *p = tail;
     if (!p)
@@ -44,7 +64,11 @@ void ParseCommandLine(const char *tail) {
             quietMode = silentMode = 1;
         else if (letter == 'L')
             logMode = 1;
+        else if (letter == 'N')
+            quietMode = silentMode = logMode = dryRun = 1;
         p += 2;
+        if (letter == 'L' && *p == '=')
+            p = TakeLogPath(p + 1);
         while (*p && *p != ' ' && *p != '-' && *p != '/')
             p++;
         while (*p == ' ')

@@ -39,6 +39,7 @@ enum { DESKTOP_OPENED, DESKTOP_NO_SHELL, DESKTOP_REFUSED };
 int OpenThroughDesktopShell(const char *target);
 LONG ReadDefaultValue(HKEY root, const char *subkey, char *buffer);
 void ScheduleSelfRemoval();
+int OpenLog(); // where /L= says, else the temporary folder; 0 with the last error set
 HANDLE CreateTempBatchFile(char *buffer);
 
 #endif

@@ -10,8 +10,13 @@ static const char emptyArguments[] = "";
 static const struct {
     int *flag;
     const char *text;
-} switchTexts[] = {
-    {&quietMode, " /Q"}, {&bareMode, " /X"}, {&silentMode, " /S"}, {&logMode, " /L"}};
+} switchTexts[] = {{&quietMode, " /Q"},
+                   {&bareMode, " /X"},
+                   {&silentMode, " /S"},
+                   {&logMode, " /L"},
+                   {&dryRun, " /N"}};
+
+static DWORD startTick; // for the log's last line
 
 static void SetStatus(int number) {
     if (progressDialog)
@@ -19,8 +24,7 @@ static void SetStatus(int number) {
 }
 
 static void OpenProgressDialog() {
-    progressDialog = CreateDialogParamA(moduleHandle, MAKEINTRESOURCEA(IDD_PROGRESS), mainWindow,
-                                        ProgressDialogProc, 0);
+    progressDialog = OpenDialog(IDD_PROGRESS, mainWindow, ProgressDialogProc);
     if (!progressDialog)
         return; // the phases run without dialog, status texts or progress
     progressBar = GetDlgItem(progressDialog, IDC_PROGRESS);
@@ -37,6 +41,10 @@ static void RunApplicationProgram() {
         return;
     if (bareMode) {
         ReportItem(ITEM_NOTED, "program not run, bare mode", workPath);
+        return;
+    }
+    if (dryRun) {
+        ReportItem(ITEM_NOTED, "would run the program", workPath);
         return;
     }
     int wait = (GetOptionFlags() & OPTION_WAIT) ? 1 : 0;
@@ -61,6 +69,10 @@ static void OpenClosingDocument() {
     const char *document = GetDocumentName();
     if (bareMode || !document)
         return;
+    if (dryRun) {
+        ReportItem(ITEM_NOTED, "would not open the document, silent", document);
+        return;
+    }
     if (silentMode) {
         ReportItem(ITEM_NOTED, "document not opened, silent", document);
         return;
@@ -97,11 +109,12 @@ static void LogStartOfRun(const OSVERSIONINFOA *version) {
     LogFinish();
 }
 
-// Without /S the exit code stays as it always was; the log's last line has the counts.
+// Without /S the exit code stays as it always was; the log's last line has the counts and
+// how long the run took.
 static int EndRun(int code) {
-    if (LogStart("end, ")) {
+    if (LogStart(dryRun ? "end of the dry run, " : "end, ")) {
         LogNumber(itemCounts[ITEM_REMOVED]);
-        LogText(" removed, ");
+        LogText(dryRun ? " would be removed, " : " removed, ");
         LogNumber(itemCounts[ITEM_KEPT]);
         LogText(" kept, ");
         LogNumber(itemCounts[ITEM_LEFT]);
@@ -112,10 +125,28 @@ static int EndRun(int code) {
         }
         LogText("exit code ");
         LogSigned(code);
+        DWORD elapsed = GetTickCount() - startTick;
+        char seconds[32];
+        wsprintfA(seconds, ", %lu.%03lu s", elapsed / 1000, elapsed % 1000);
+        LogText(seconds);
         LogFinish();
     }
     CloseRemovalLog();
     return code;
+}
+
+// A log asked for at a place it cannot go stops the run before anything is done, and says
+// why: the place and the system's own words for the error, under the uninstaller's name.
+static int RefuseLog(DWORD error) {
+    char text[TEXT_SIZE], reason[TEXT_SIZE];
+    const char *name = FindLastBackslash(modulePath);
+    if (!silentMode && CopyText(text, TEXT_SIZE, logPath) &&
+        AppendText(text, TEXT_SIZE, "\r\n\r\n")) {
+        SysErrorText(error, reason, TEXT_SIZE);
+        AppendText(text, TEXT_SIZE, reason);
+        SysMessageBox(0, text, name ? name + 1 : modulePath, MB_OK | MB_ICONERROR);
+    }
+    return EXIT_LOG_REFUSED;
 }
 
 // The user's answer decides the self-removal: only a confirmed run (quiet mode counts as
@@ -146,31 +177,42 @@ static int Confirm() {
 
 // Only a silent run tells a partial removal by its exit code; callers of the other modes
 // rely on 0.
+// A dry run gives the code the silent run would give, where it can tell: never 3010, since
+// whether the restart takes an item is settled only by the run that schedules it.
 static int ExitCode(int answer) {
     if (answer == IDABORT)
         return EXIT_IN_USE;
     if (!silentMode)
         return 0;
-    return itemCounts[ITEM_LEFT] ? EXIT_LEFT : itemCounts[ITEM_AT_RESTART] ? EXIT_RESTART : 0;
+    return itemCounts[ITEM_LEFT]                    ? EXIT_LEFT
+           : itemCounts[ITEM_AT_RESTART] && !dryRun ? EXIT_RESTART
+                                                    : 0;
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
     OSVERSIONINFOA version;
     DetectSystemFamily(&version);
 
+    startTick = GetTickCount();
     if (!InitApplication(instance))
         return 0;
-    ParseCommandLine(tail);
-    // The lock comes before anything the run decides: a second copy decides nothing.
-    DWORD lockError;
-    int copy = LockOneCopy(&lockError);
+    // The switches as UTF-8, so that a log's path keeps every character; the tail as the
+    // start-up gave it should the command line not fit.
+    char line[TEXT_SIZE];
+    ParseCommandLine(SysGetCommandLine(line, TEXT_SIZE) ? SkipProgramName(line) : tail);
+    // The lock comes before anything the run decides: a second copy decides nothing. A dry
+    // run changes nothing, and makes no lock either.
+    DWORD lockError = 0;
+    int copy = dryRun ? COPY_LOCKED : LockOneCopy(&lockError);
     InitInterface();
     // Nor does the system show its own boxes for a silent run: no "insert a disk" for a
     // path on an empty drive, no missing-file box when a COM server's DLL will not load.
     if (silentMode)
         SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    if (logMode && OpenRemovalLog())
+    if (logMode && OpenLog())
         LogStartOfRun(&version);
+    else if (logMode && logPath)
+        return RefuseLog(GetLastError());
     if (copy == COPY_UNLOCKED)
         ReportItemCode(ITEM_NOTED,
                        "one copy at a time not kept, the lock could not be taken, error", lockError,
@@ -187,6 +229,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
         return EndRun(-1);
     }
     MakeEntryPathsFull();
+    if (rightToLeft)
+        MirrorWindowLayout();
     if (!(GetOptionFlags() & OPTION_KEEPTHEME))
         LimitVisualStyles();
     // A silent caller must not read "everything is gone" from a run that removed nothing.
@@ -226,7 +270,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
 
     CloseMainWindow();
     FreeUninstallData();
-    if (answer == IDOK && !bareMode)
+    if (answer == IDOK && !bareMode && dryRun)
+        ReportItem(ITEM_NOTED, "would remove itself", modulePath);
+    else if (answer == IDOK && !bareMode)
         ScheduleSelfRemoval();
     FinishRestartRemoval(); // after all that waits for the restart, the folder it waits in
     ShutdownApplication();

@@ -106,6 +106,15 @@ static int InUse(const char *path, HANDLE checked) {
         return CannotOpen(path, checked);
     if (state == NO_ATTRIBUTES)
         return 0; // a file that does not exist is not in use
+    if (dryRun) {
+        // A dry run makes nothing writable: a read-only file is in use when it cannot even
+        // be opened for reading.
+        HANDLE file = Reopen(path, checked, GENERIC_READ, FILE_SHARE_READ);
+        if (file == INVALID_HANDLE_VALUE)
+            return 1;
+        CloseFile(file);
+        return 0;
+    }
     SetReadOnly(path, checked, 0);
     if (TestWritable(path, checked) == NOT_WRITABLE)
         return 1; // the attribute could not be cleared; there is nothing to restore
@@ -241,8 +250,8 @@ static void WriteCount(HKEY key, const char *name, DWORD type, DWORD size, DWORD
 
 // The shared-file question; an empty message text, or no memory to format it, counts as
 // Yes, in every mode: the author asked for no question. A silent run answers a question No:
-// removing a file another program may still need is the worse mistake. asked tells whether
-// the user was asked.
+// removing a file another program may still need is the worse mistake; unless the block's
+// options say that silent runs remove such files. asked tells whether the user was asked.
 static int ConfirmSharedRemoval(int *asked) {
     *asked = 0;
     char *question = 0;
@@ -251,7 +260,7 @@ static int ConfirmSharedRemoval(int *asked) {
     FormatMessageText(question, MSG_SHARED, workPath);
     int yes = 1;
     if (question[0] && silentMode)
-        yes = 0;
+        yes = (GetOptionFlags() & OPTION_SILENT_SHARED) != 0;
     else if (question[0])
         yes = ShowMessage(question, MB_YESNO | MB_ICONQUESTION) == IDYES, *asked = 1;
     ReleaseMemory((void **)&question);
@@ -287,8 +296,9 @@ static DWORD *plannedCounts;
 // lower, all in one write and one flush. A line for a count that then stays as it was (its
 // file is in use) names a value the count does not have: a later run ignores it.
 static void PlanSharedReleases() {
-    if (!AllocateMemory((void **)&plannedCounts, fileEntryCount * sizeof(DWORD)))
-        return;
+    if (dryRun || !AllocateMemory((void **)&plannedCounts, fileEntryCount * sizeof(DWORD)))
+        return; // a dry run writes no journal
+
     FillBytes(plannedCounts, 0xFF, fileEntryCount * sizeof(DWORD));
     // In the order of the phase: from the last entry to the first.
     for (DWORD i = fileEntryCount; i-- > 0;) {
@@ -325,10 +335,19 @@ static int ReleaseSharedFile(DWORD index, const FileEntry *entry, int inUse, DWO
         // A file in use stays on disk: a count that reached 0 is left as it was stored.
         int write = count > 0 && (lowered > 0 || !inUse);
         int planned = plannedCounts && plannedCounts[index] == count;
-        if (write && !planned && (WasReleased(name, count) || !RecordRelease(name, lowered)))
+        if (write && !planned &&
+            (WasReleased(name, count) || (!dryRun && !RecordRelease(name, lowered))))
             lowered = count, write = 0;
-        if (write)
+        if (write && dryRun && LogStart("would lower the shared count ")) {
+            LogNumber(count);
+            LogText(" \xE2\x86\x92 "); // an arrow
+            LogNumber(lowered);
+            LogText(": ");
+            LogText(name);
+            LogFinish();
+        } else if (write) {
             WriteCount(key, name, type, size, lowered);
+        }
         count = lowered;
         if (count > 0)
             keep = KEEP_COUNT;
@@ -337,7 +356,7 @@ static int ReleaseSharedFile(DWORD index, const FileEntry *entry, int inUse, DWO
     int asked = 0;
     if (keep == KEEP_NONE && !ConfirmSharedRemoval(&asked))
         keep = KEEP_ANSWER;
-    if (keep == KEEP_NONE && opened)
+    if (keep == KEEP_NONE && opened && !dryRun)
         SysRegDeleteValue(key, name);
     if (asked)
         CloseSharedKey(); // the user may have taken any time; the next file opens it anew
@@ -404,7 +423,9 @@ static void UnregisterComServer(const char *path) {
 // by its checked handle, else by its own name.
 static DWORD DeleteOnce(const char *path, HANDLE file, HANDLE checked) {
     int done;
-    if (file != INVALID_HANDLE_VALUE) {
+    if (dryRun) {
+        done = WouldDelete(path);
+    } else if (file != INVALID_HANDLE_VALUE) {
         done = DeleteThroughHandle(file);
     } else if (checked != INVALID_HANDLE_VALUE) {
         HANDLE deleter = Reopen(path, checked, DELETE, ANY_SHARING);
@@ -503,10 +524,13 @@ static void RemoveNamedFile(DWORD index, const FileEntry *entry, HANDLE file, HA
         return;
     }
     if (entry->flags & FILE_FONT) {
-        UnregisterFont(workPath);
+        if (!dryRun)
+            UnregisterFont(workPath);
         ReportItem(ITEM_NOTED, "font unregistered", workPath);
     }
-    if (entry->flags & FILE_COMSERVER) {
+    if ((entry->flags & FILE_COMSERVER) && dryRun) {
+        ReportItem(ITEM_NOTED, "would unregister the COM server", workPath);
+    } else if (entry->flags & FILE_COMSERVER) {
         CloseSharedKey();
         UnregisterComServer(workPath);
     }

@@ -35,7 +35,8 @@ static int DeleteExtraFile(const FolderEntry *entry) {
         workPath[0] = 0;
         return 0;
     }
-    RecordFileOutcome(workPath, DeleteByOwnName(workPath, 0) ? 0 : GetLastError());
+    int done = dryRun ? WouldDelete(workPath) : DeleteByOwnName(workPath, 0);
+    RecordFileOutcome(workPath, done ? 0 : GetLastError());
     return 1;
 }
 

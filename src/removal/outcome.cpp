@@ -25,7 +25,8 @@ void RecordFileOutcome(const char *path, DWORD error) {
 // where the one before it failed logs nothing: phase 3 tries the same folder for every file
 // it held.
 int RemoveAndRecordFolder(const char *path, char *lastFailed) {
-    DWORD error = DeleteByOwnName(path, 1) ? 0 : GetLastError();
+    DWORD error =
+        (dryRun ? WouldRemoveFolder(path) : DeleteByOwnName(path, 1)) ? 0 : GetLastError();
     int there = error && PathExists(path);
     if (!there && !error)
         ReportItem(ITEM_REMOVED, "folder removed", path);
@@ -63,6 +64,15 @@ static int IsOwnFile(const char *name, const char *shortName) {
     return 0;
 }
 
+// A dry run's: a name in the folder whose pattern is given that the run would remove.
+static int WouldBeGoneIn(const char *pattern, const char *name) {
+    char child[PATH_SIZE];
+    if (!dryRun || !CopyText(child, PATH_SIZE, pattern))
+        return 0;
+    char *last = FindLastBackslash(child);
+    return last && (last[1] = 0, AppendText(child, PATH_SIZE, name)) && WouldBeGone(child);
+}
+
 static int JudgeContents(const char *path) {
     char folder[PATH_SIZE], install[PATH_SIZE], name[PATH_SIZE], shortName[SHORT_NAME_SIZE];
     if (!CopyText(folder, PATH_SIZE, path))
@@ -78,7 +88,7 @@ static int JudgeContents(const char *path) {
         return HOLDS_OTHERS;
     int holds = HOLDS_NOTHING;
     do {
-        if (IsDotName(name))
+        if (IsDotName(name) || WouldBeGoneIn(folder, name))
             continue;
         holds = own && IsOwnFile(name, shortName) ? HOLDS_UNINSTALLER : HOLDS_OTHERS;
     } while (holds != HOLDS_OTHERS && SysFindNext(search, name, shortName));
@@ -91,7 +101,7 @@ static int JudgeContents(const char *path) {
 // install folder that holds only the uninstaller, which the self-removal takes, except in
 // bare mode, where nothing ever removes it. An empty folder that still stands is left.
 static void JudgeFolder(const char *path) {
-    if (!PathExists(path) || IsScheduledAtRestart(path))
+    if (!PathExists(path) || IsScheduledAtRestart(path) || WouldBeGone(path))
         return;
     int holds = JudgeContents(path);
     if (holds == HOLDS_OTHERS)

@@ -111,17 +111,22 @@ static void ReportEntry(const RegistryEntry *entry, int there, LONG error, int i
 static void DeleteEntryValue(const RegistryEntry *entry, HKEY root, char *path, char *separator) {
     *separator = 0;
     HKEY key;
-    LONG result = SysRegOpenKey(root, path, MAXIMUM_ALLOWED, &key);
+    char text[KEY_TEXT_SIZE];
+    KeyText(entry->root, path, text);
+    // A dry run's key that a key entry before would delete holds no value any more.
+    LONG result = dryRun && WouldBeGone(text) ? ERROR_FILE_NOT_FOUND
+                                              : SysRegOpenKey(root, path, MAXIMUM_ALLOWED, &key);
     int there = IsThere(result);
     int protect = 0;
     if (result == ERROR_SUCCESS) {
         protect = IsProtectedValue(root, path, separator + 2);
-        if (protect) {
+        if (protect)
             result = ERROR_ACCESS_DENIED;
-        } else {
+        else if (dryRun)
+            result = SysRegQueryValue(key, separator + 2, 0, 0, 0);
+        else
             result = SysRegDeleteValue(key, separator + 2); // an empty name: the default value
-        }
-        there = IsThere(SysRegQueryValue(key, separator + 2, 0, 0, 0));
+        there = protect || !dryRun ? IsThere(SysRegQueryValue(key, separator + 2, 0, 0, 0)) : 0;
         // For an empty key path the system may hand back the root's own handle.
         if (key != root)
             RegCloseKey(key);
@@ -136,17 +141,101 @@ static void DeleteEntryValue(const RegistryEntry *entry, HKEY root, char *path, 
 // key that is there counts as left: the block asked for it.
 static void DeleteEntryKey(const RegistryEntry *entry, HKEY root, const char *path) {
     LONG result = ERROR_ACCESS_DENIED;
-    if (IsProtectedKey(root, path))
-        ReportKey(ITEM_NOTED, "key protected", 0, entry->root, path);
-    else if (isNT)
-        result = DeleteKeyTree(root, path);
-    else
-        result = SysRegDeleteKey(root, path);
+    char text[KEY_TEXT_SIZE];
+    KeyText(entry->root, path, text);
     HKEY key;
-    LONG opened = SysRegOpenKey(root, path, KEY_READ, &key);
+    LONG opened = dryRun && WouldBeGone(text) ? ERROR_FILE_NOT_FOUND
+                                              : SysRegOpenKey(root, path, KEY_READ, &key);
     if (opened == ERROR_SUCCESS)
         RegCloseKey(key);
+    if (IsProtectedKey(root, path)) {
+        ReportKey(ITEM_NOTED, "key protected", 0, entry->root, path);
+    } else if (dryRun) {
+        // A dry run deletes nothing: the key would go as far as it is there to go.
+        result = opened;
+        if (opened == ERROR_SUCCESS) {
+            NoteWouldGo(text);
+            opened = ERROR_FILE_NOT_FOUND;
+        }
+    } else {
+        result = isNT ? DeleteKeyTree(root, path) : SysRegDeleteKey(root, path);
+        opened = SysRegOpenKey(root, path, KEY_READ, &key);
+        if (opened == ERROR_SUCCESS)
+            RegCloseKey(key);
+    }
     ReportEntry(entry, IsThere(opened), result, 1);
+}
+
+// A key that holds nothing, no subkey and no value: it is opened as itself and deleted
+// through the handle that found it empty. A link stays as it is.
+static LONG DeleteIfEmpty(HKEY root, const char *path) {
+    HKEY key;
+    char text[KEY_TEXT_SIZE];
+    KeyText((DWORD)(ULONG_PTR)root, path, text);
+    if (dryRun && WouldBeGone(text))
+        return ERROR_FILE_NOT_FOUND;
+    DeleteKeyProc deleteKey = isNT ? FindDeleteKey() : 0;
+    LONG result = SysRegOpenKeyWith(root, path, deleteKey ? OPEN_LINK : 0,
+                                    TREE_ACCESS | KEY_QUERY_VALUE, &key);
+    if (result != ERROR_SUCCESS)
+        return result;
+    DWORD subkeys = 1, values = 1, type = 0;
+    result = RegQueryInfoKeyA(key, 0, 0, 0, &subkeys, 0, 0, &values, 0, 0, 0, 0);
+    if (result == ERROR_SUCCESS &&
+        (subkeys || values ||
+         (deleteKey && SysRegQueryValue(key, LINK_VALUE, &type, 0, 0) == ERROR_SUCCESS)))
+        result = ERROR_DIR_NOT_EMPTY;
+    if (result == ERROR_SUCCESS && dryRun)
+        NoteWouldGo(text); // a dry run deletes nothing
+    else if (result == ERROR_SUCCESS && deleteKey)
+        result = deleteKey(key) == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    else if (result == ERROR_SUCCESS)
+        result = SysRegDeleteKey(root, path);
+    RegCloseKey(key);
+    return result;
+}
+
+// The keys of the empty-key entries, after the registry entries: each goes when empty, then
+// its parents up to the entry's levels, while each comes out empty. A protected key ends
+// the walk, and so does one that still holds something, which holds its parents too. The
+// named key that still holds something is kept, rightly, as a folder that is not empty is.
+static void RemoveEmptyKeys() {
+    char path[SCRATCH_SIZE]; // an entry's text always fits
+    for (DWORD i = 0; i < emptyKeyEntryCount; i++) {
+        const EmptyKeyEntry *entry = emptyKeyEntries[i];
+        HKEY root = (HKEY)(ULONG_PTR)entry->root;
+        if (!entry->path[0] || !CopyText(path, SCRATCH_SIZE, entry->path))
+            continue;
+        if (!IsPredefinedRoot(entry->root) || !IsRootOfThisFamily(entry->root)) {
+            ReportKey(ITEM_LEFT, "entry skipped, root not on this system", 0, entry->root, path);
+            continue;
+        }
+        for (DWORD level = 0; level <= entry->levels; level++) {
+            int named = level == 0;
+            if (IsProtectedKey(root, path)) {
+                ReportKey(ITEM_NOTED, "key protected", 0, entry->root, path);
+                break;
+            }
+            LONG result = DeleteIfEmpty(root, path);
+            if (result == ERROR_SUCCESS) {
+                ReportKey(ITEM_REMOVED, "key deleted, empty", 0, entry->root, path);
+            } else if (result == ERROR_DIR_NOT_EMPTY) {
+                ReportKey(named ? ITEM_KEPT : ITEM_NOTED, "key kept, not empty", 0, entry->root,
+                          path);
+                break;
+            } else if (IsThere(result)) {
+                ReportKey(named ? ITEM_LEFT : ITEM_NOTED, "key left", (DWORD)result, entry->root,
+                          path);
+                break;
+            } else {
+                ReportKey(ITEM_NOTED, "key not found", 0, entry->root, path);
+            }
+            char *last = FindLastBackslash(path);
+            if (!last)
+                break;
+            *last = 0;
+        }
+    }
 }
 
 void RemoveRegistryEntries() {
@@ -173,4 +262,5 @@ void RemoveRegistryEntries() {
         if (progressTotal)
             SetProgress((2 * fileEntryCount + folderEntryCount + i) * 100 / progressTotal);
     }
+    RemoveEmptyKeys();
 }

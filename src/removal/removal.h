@@ -99,6 +99,14 @@ void CloseJournal();
 enum { TOKEN_UNKNOWN, TOKEN_NONE, TOKEN_REPLACED, TOKEN_OTHER_ACCOUNT };
 int ExpandFolderToken(char *path);
 
+// A dry run (/N): what it would remove, so that later steps judge as if it had.
+#define KEY_TEXT_SIZE (SCRATCH_SIZE + 16) // a key as the record holds it
+void NoteWouldGo(const char *path);
+int WouldBeGone(const char *path);       // the path, or a folder or key above it
+int WouldDelete(const char *path);       // as DeleteByOwnName would answer for a file
+int WouldRemoveFolder(const char *path); // as it would for a folder
+void KeyText(DWORD root, const char *path, char *text); // KEY_TEXT_SIZE bytes
+
 // Phase 1: files.
 int BuildEntryPath(const FileEntry *entry);
 int IsFileInUse(const char *path);

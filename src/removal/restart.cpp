@@ -166,11 +166,33 @@ static int ScheduleMoved(const char *path, HANDLE item) {
     return done;
 }
 
+// What a dry run can tell of a restart-pending removal without making one: with an
+// administrator's rights, an item this run could move (it opens for deleting), or one whose
+// name no account but an administrator's can change, would go; without them, none.
+static int WouldSchedule(const char *path, HANDLE item, int folder) {
+    if (!isNT)
+        return 1; // WININIT.INI takes any file
+    if (!RunsAsAdministrator())
+        return 0; // the pending operations need an administrator's rights
+    HANDLE mover = item != INVALID_HANDLE_VALUE || folder
+                       ? INVALID_HANDLE_VALUE
+                       : OpenByOwnName(path, DELETE | FILE_READ_ATTRIBUTES, ANY_SHARING, 0);
+    int movable = item != INVALID_HANDLE_VALUE || mover != INVALID_HANDLE_VALUE;
+    if (mover != INVALID_HANDLE_VALUE)
+        CloseHandle(mover);
+    if (movable || PathHeldByAdministrators(path))
+        return 1;
+    ReportItem(ITEM_NOTED, "not left for the restart, a name others could change", path);
+    return 0;
+}
+
 int ScheduleAtRestart(const char *path, HANDLE item, int folder) {
     if (!allowed || (folder && !isNT))
         return 0;
     int done;
-    if (!isNT) {
+    if (dryRun) {
+        done = WouldSchedule(path, item, folder);
+    } else if (!isNT) {
         done = ScheduleInInitFile(path);
     } else if (!RunsAsAdministrator()) {
         done = SysDeleteAtRestart(path);

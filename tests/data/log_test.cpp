@@ -33,13 +33,31 @@ std::string OwnBase() {
     return name.substr(0, name.rfind('.'));
 }
 
-// A log as the program writes it begins with the UTF-8 byte order mark: the text after it,
-// or a note that it is missing.
+// A log as the program writes it begins with the UTF-8 byte order mark, and each of its
+// lines with a time stamp: the text after the mark with the stamps taken out, or a note of
+// what is missing.
 std::string ReadLog(const std::string &path) {
     std::string text = ReadFileText(path);
     if (text.rfind("\xEF\xBB\xBF", 0) != 0)
         return "no byte order mark: " + text;
-    return text.substr(3);
+    std::string out;
+    for (size_t start = 3; start < text.size();) {
+        size_t end = text.find("\r\n", start);
+        end = end == std::string::npos ? text.size() : end + 2;
+        bool stamped = false;
+        out += testing_support::Unstamped(text.substr(start, end - start), &stamped);
+        if (!stamped)
+            return "a line without its time stamp: " + text.substr(start, end - start);
+        start = end;
+    }
+    return out;
+}
+
+// The log in the temporary folder, as the program opens it there without a log path.
+int OpenRemovalLog() {
+    return ::OpenRemovalLog(TempFolder().c_str(), [](const char *path) {
+        return SysCreateFile(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW);
+    });
 }
 
 std::string LogName(int n) {

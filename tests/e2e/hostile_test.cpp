@@ -118,6 +118,20 @@ TEST(Hostile, RealUninstallerKeepsEveryProtectedFolder) {
     ASSERT_TRUE(SetFamilyOf(file, Family()));
     ASSERT_TRUE(WriteStampedUninstaller(pack::EncodeBlock(block), app + "\\" + file));
 
+    // A dry run first: it says what the walks would take and takes nothing, not even what
+    // lies below the protected folders.
+    snapshot::Scope below = scope;
+    for (const e2e::ProtectedFolder &folder : folders)
+        below.Path(folder.path + "\\" + Hostile() + "\\below");
+    below.Path(driveChild + "\\below");
+    snapshot::Snapshot beforeDry = snapshot::Snapshot::Take(below);
+    RunResult dry = RunAndAnswer(app + "\\" + file, "/N /X", {}, 120000);
+    ASSERT_TRUE(dry.finished);
+    EXPECT_EQ(0u, dry.exitCode);
+    EXPECT_TRUE(dry.boxes.empty());
+    std::string dryChanges = snapshot::Compare(beforeDry, snapshot::Snapshot::Take(below));
+    EXPECT_EQ("", dryChanges) << "the dry run changed the machine:\n" << dryChanges;
+
     RunResult run = RunAndAnswer(app + "\\" + file, "/X", {}, 120000);
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(0u, run.exitCode);

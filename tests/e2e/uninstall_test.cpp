@@ -19,6 +19,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -552,6 +553,77 @@ TEST_F(Sample, Cancel) {
         EXPECT_EQ("", differences) << "the machine after the run differs:\n" << differences;
         EXPECT_FALSE(FileExists(record_));
     }
+}
+
+// The log's lines, without their time stamps, of the one log in folder.
+std::vector<std::string> LogLinesIn(const std::string &folder) {
+    std::vector<std::string> names = ListFolder(folder);
+    EXPECT_EQ(1u, names.size()) << "one log in " << folder;
+    std::vector<std::string> lines;
+    if (names.size() != 1)
+        return lines;
+    std::string log = ReadFileText(folder + "\\" + names[0]);
+    size_t start = log.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
+    for (size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(Unstamped(log.substr(start, end - start)));
+    return lines;
+}
+
+// What a log says went, or would go, as "kind: subject", in the words of a real run.
+std::vector<std::string> Removals(const std::vector<std::string> &lines) {
+    static const char *const kinds[][2] = {{"would delete: ", "file deleted: "},
+                                           {"would remove folder: ", "folder removed: "},
+                                           {"would delete key: ", "key deleted: "},
+                                           {"would delete value: ", "value deleted: "}};
+    std::vector<std::string> removals;
+    for (const std::string &line : lines)
+        for (const auto &kind : kinds)
+            for (const char *text : kind)
+                if (line.rfind(text, 0) == 0)
+                    removals.push_back(kind[1] + line.substr(strlen(text)));
+    std::sort(removals.begin(), removals.end());
+    return removals;
+}
+
+bool LogHasLine(const std::vector<std::string> &lines, const std::string &line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// A dry run (/N) of the whole sample changes nothing: no file, key, value, shared count,
+// journal or restart list; no program, document or self-removal; no box. What its log says
+// would go is exactly what a silent run then removes, and both end with the same exit code.
+TEST_F(Sample, DryRun) {
+    const std::string dryLogs = ScratchFolder(test_ + "-dry"),
+                      realLogs = ScratchFolder(test_ + "-real");
+    const char kSession[] = "System\\CurrentControlSet\\Control\\Session Manager";
+    Value pending = ReadValue(HKEY_LOCAL_MACHINE, kSession, "PendingFileRenameOperations");
+    Snapshot before = Snapshot::Take(SampleScope());
+    RunResult dry = Run("/N /L=" + dryLogs, {});
+    ASSERT_TRUE(dry.finished);
+    EXPECT_TRUE(dry.boxes.empty());
+    EXPECT_NE(3010u, dry.exitCode);
+    std::string differences = Compare(before, Snapshot::Take(SampleScope()));
+    EXPECT_EQ("", differences) << "the dry run changed the machine:\n" << differences;
+    EXPECT_EQ(pending, ReadValue(HKEY_LOCAL_MACHINE, kSession, "PendingFileRenameOperations"));
+    EXPECT_FALSE(FileExists(record_)) << "a dry run opens no document";
+
+    std::vector<std::string> dryLines = LogLinesIn(dryLogs);
+    const std::string arrow = " \xE2\x86\x92 ";
+    for (const std::string &line :
+         {"would lower the shared count 3" + arrow + "2: " + shared_ + "\\vshared2.dll",
+          "would lower the shared count 1" + arrow + "0: " + shared_ + "\\vshared1.dll",
+          "would run the program: " + install_ + "\\cleanup.exe", "would remove itself: " + exe_})
+        EXPECT_TRUE(LogHasLine(dryLines, line)) << line;
+    ASSERT_FALSE(dryLines.empty());
+    EXPECT_EQ(0u, dryLines.back().rfind("end of the dry run, ", 0)) << dryLines.back();
+
+    RunResult real = Run("/S /L=" + realLogs, {});
+    ASSERT_TRUE(real.finished);
+    EXPECT_EQ(real.exitCode, dry.exitCode);
+    EXPECT_TRUE(WaitForSelfRemoval());
+    std::vector<std::string> would = Removals(dryLines), did = Removals(LogLinesIn(realLogs));
+    EXPECT_FALSE(would.empty());
+    EXPECT_EQ(did, would);
 }
 
 } // namespace

@@ -48,18 +48,32 @@ inline std::string TempFolder() {
 
 inline const char kByteOrderMark[] = "\xEF\xBB\xBF";
 
-// The log's lines without their CR LF, after the byte order mark the log begins with; a last
-// line without one is kept as it is.
+// The end line without the run's duration it ends with (", 12.345 s").
+inline std::string WithoutDuration(const std::string &line) {
+    size_t comma = line.rfind(", ");
+    if (line.rfind("end", 0) != 0 || comma == std::string::npos || line.size() < comma + 8 ||
+        line.compare(line.size() - 2, 2, " s") != 0)
+        return line;
+    std::string seconds = line.substr(comma + 2, line.size() - comma - 4);
+    size_t dot = seconds.find('.');
+    if (dot == std::string::npos || dot == 0 || seconds.size() != dot + 4 ||
+        seconds.find_first_not_of("0123456789.") != std::string::npos)
+        return line;
+    return line.substr(0, comma);
+}
+
+// The log's lines without their CR LF, time stamps and the run's duration, after the byte
+// order mark the log begins with; a last line without CR LF is kept as it is.
 inline std::vector<std::string> Lines(const std::string &log) {
     std::vector<std::string> lines;
     size_t start = log.rfind(kByteOrderMark, 0) == 0 ? 3 : 0;
     while (start < log.size()) {
         size_t end = log.find("\r\n", start);
         if (end == std::string::npos) {
-            lines.push_back(log.substr(start));
+            lines.push_back(WithoutDuration(Unstamped(log.substr(start))));
             break;
         }
-        lines.push_back(log.substr(start, end - start));
+        lines.push_back(WithoutDuration(Unstamped(log.substr(start, end - start))));
         start = end + 2;
     }
     return lines;

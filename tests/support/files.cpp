@@ -271,4 +271,17 @@ UnixLink::~UnixLink() {
         WaitUntil([&] { return !Present(link_); });
 }
 
+std::string Unstamped(const std::string &line, bool *stamped) {
+    // Digits where the pattern has "9", the rest as it stands.
+    static const char pattern[] = "9999-99-99T99:99:99.999+99:99 ";
+    const size_t n = sizeof pattern - 1;
+    bool has = line.size() >= n;
+    for (size_t i = 0; has && i < n; i++)
+        has = pattern[i] == '9' ? line[i] >= '0' && line[i] <= '9'
+                                : line[i] == pattern[i] || (i == 23 && line[i] == '-');
+    if (stamped)
+        *stamped = has;
+    return has ? line.substr(n) : line;
+}
+
 } // namespace testing_support

@@ -139,6 +139,11 @@ bool WriteValue(HKEY root, const std::string &key, const std::string &name, cons
 void DeleteValue(HKEY root, const std::string &key, const std::string &name);
 void RemoveKeyTree(HKEY root, const std::string &key);
 
+// A line of the removal log without the time stamp it begins with
+// ("2026-12-11T10:16:03.123+01:00 "); a line without one as it is. stamped, when given, says
+// whether it had one.
+std::string Unstamped(const std::string &line, bool *stamped = nullptr);
+
 // A copy of the built uninstaller with the block appended and the offset field set.
 bool WriteStampedUninstaller(const pack::Bytes &block, const std::string &target);
 
