@@ -49,7 +49,7 @@ shot() {
     rm -f "$rect"
     (cd "$(dirname "$showcase")" && wine "$showcase" "$mode" "Z:${rect//\//\\}" >/dev/null 2>&1) &
     local pid=$!
-    for _ in $(seq 100); do [ -s "$rect" ] && break; sleep 0.1; done
+    for _ in $(seq 900); do [ -s "$rect" ] && break; sleep 0.1; done
     sleep 1.5 # let the window finish drawing
     if [ ! -s "$rect" ]; then
         echo "screenshots: $mode showed nothing" >&2
