@@ -14,6 +14,7 @@ char *workPath;
 char *installFolder;
 HWND mainWindow;
 int (*makeMainWindow)();
+LPWSTR(WINAPI *wideCharUpper)(LPWSTR);
 
 // The builder finds these six bytes and writes the block's offset behind them. As built,
 // a post-link step sets the offset to the file's own length.

@@ -3,7 +3,7 @@
 // uninstall data asks. A path is compared in its one canonical form and, on the NT family,
 // also by the folder it opens (volume and file index), so that no other spelling reaches a
 // protected folder: not a short name, not another drive letter mapped onto it.
-#include "removal.h"
+#include "guards.h"
 #include <shlobj.h>
 
 struct ProtectedRow {
