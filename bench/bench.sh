@@ -1,24 +1,27 @@
 #!/usr/bin/env bash
 # The benchmark, called by ./run bench with Wine and a display started:
 #   bench.sh BUILD [--repeats N] [--hot] [--size FILES FOLDERS KEYS SHARED] [--calls]
-# Installs the synthetic application fresh before each timed run and removes it with
+# Two applications: the large one (20000 files, 1000 folders, 2000 keys, 200 shared) and a
+# small one (60 10 20 3), where a fixed cost shows; --size measures only the one given.
+# Installs each synthetic application fresh before each timed run and removes it with
 # (a) the stamped uninstaller in bare mode, (b) an NSIS uninstaller of the same
 # application, (c) the floor program with the uninstaller's checks, (c0) the bare floor;
 # in alternating order, N times each (default 5). The files are flushed to disk (sync)
 # after each installation unless --hot is given. Then: the start-up of an empty block
 # against an empty NSIS uninstaller, the loader from 10,000 to 40,000 entries, and the
-# executable sizes. --size changes the application (default 20000 1000 2000 200). --calls
-# also counts, under Wine's relay trace, the system calls each remover's own code makes on
-# an application a tenth of the size: figures that the machine's load does not change.
+# executable sizes. --calls also counts, under Wine's relay trace, the system calls each
+# remover's own code makes on an application a tenth of the first one's size: figures that
+# the machine's load does not change.
 set -euo pipefail
 build=$1; shift
-repeats=3; hot=0; calls=0; size=(20000 1000 2000 200)
+repeats=3; hot=0; calls=0
+apps=("large 20000 1000 2000 200" "small 60 10 20 3")
 while [ $# -gt 0 ]; do
     case "$1" in
         --repeats) repeats=$2; shift 2 ;;
         --hot) hot=1; shift ;;
         --calls) calls=1; shift ;;
-        --size) size=("$2" "$3" "$4" "$5"); shift 5 ;;
+        --size) apps=("app $2 $3 $4 $5"); shift 5 ;;
         *) echo "bench: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -30,23 +33,38 @@ install='C:\Program Files\Vanish Bench'
 mkdir -p "$out" "$tools/empty"
 load0=$(cut -d' ' -f1-3 /proc/loadavg)
 
+# Each application in a folder of its own; the empty uninstallers and the tools are shared.
+prepare() { # NAME: generates the application, its NSIS uninstaller and the stamped one
+    local dir="$out/$1"
+    mkdir -p "$dir"
+    python3 "$here/app.py" generate "$dir" --files "${size[0]}" --folders "${size[1]}" \
+        --keys "${size[2]}" --shared "${size[3]}" >/dev/null
+    echo "$1: $(cat "$dir/layout.txt")"
+    (cd "$dir" && makensis -V1 nsis.nsi && wine nsis-writer.exe) >/dev/null 2>&1
+    "$build/host/bench-stamp" "$build/win32/uninstall.exe" "$dir/manifest.txt" "$dir/uninstall.exe"
+    cp -f "$dir/manifest.txt" "$tools/$1-manifest.txt"
+    cp -f "$dir/app.reg" "$tools/$1-app.reg"
+}
+
 echo "== Preparing (not timed)"
-python3 "$here/app.py" generate "$out" --files "${size[0]}" --folders "${size[1]}" \
-    --keys "${size[2]}" --shared "${size[3]}" >/dev/null
-cat "$out/layout.txt"
-(cd "$out" && makensis -V1 nsis.nsi && makensis -V1 nsis-empty.nsi)
+size=(0 0 0 0)
+python3 "$here/app.py" generate "$out" --files 10 --folders 10 --keys 2 --shared 0 >/dev/null
+(cd "$out" && makensis -V1 nsis-empty.nsi)
 # NSIS writes its uninstaller when its installer runs; each writer puts it beside itself.
-(cd "$out" && wine nsis-writer.exe && wine nsis-empty-writer.exe) >/dev/null 2>&1
-"$build/host/bench-stamp" "$build/win32/uninstall.exe" "$out/manifest.txt" "$out/uninstall.exe"
+(cd "$out" && wine nsis-empty-writer.exe) >/dev/null 2>&1
 "$build/host/bench-stamp" "$build/win32/uninstall.exe" - "$tools/empty/uninstall.exe"
 cp -f "$out/nsis-empty.exe" "$tools/empty/nsis-empty.exe"
 cp -f "$build/win32/bench/benchlaunch.exe" "$build/win32/bench/benchfloor.exe" \
-      "$build/win32/bench/benchload.exe" "$out/manifest.txt" "$out/app.reg" "$tools/"
+      "$build/win32/bench/benchload.exe" "$tools/"
 cp -f "$build/win32/tests/fixtures/blockhost.dll" "$tools/"
+for app in "${apps[@]}"; do
+    read -r name size[0] size[1] size[2] size[3] <<<"$app"
+    prepare "$name"
+done
 
-installed() {
-    python3 "$here/app.py" install "$out" "$drive"
-    wine regedit /S 'C:\vanish-bench\app.reg' >/dev/null 2>&1
+installed() { # NAME
+    python3 "$here/app.py" install "$out/$1" "$drive"
+    wine regedit /S "C:\\vanish-bench\\$1-app.reg" >/dev/null 2>&1
     [ "$hot" = 1 ] || sync
 }
 
@@ -64,23 +82,27 @@ leftovers() {
     echo "files=$files folders=$dirs key=$key shared=$shared"
 }
 
-declare -A command=(
-    [a]="\"$install\\uninstall.exe\" /X"
-    [b]="\"$install\\nsis-uninstall.exe\" /S _?=$install"
-    [c]="C:\\vanish-bench\\benchfloor.exe c C:\\vanish-bench\\manifest.txt \"$install\""
-    [c0]="C:\\vanish-bench\\benchfloor.exe c0 C:\\vanish-bench\\manifest.txt \"$install\""
-)
+remover() { # REMOVER APPLICATION
+    case "$1" in
+        a) echo "\"$install\\uninstall.exe\" /X" ;;
+        b) echo "\"$install\\nsis-uninstall.exe\" /S _?=$install" ;;
+        c | c0) echo "C:\\vanish-bench\\benchfloor.exe $1 C:\\vanish-bench\\$2-manifest.txt \"$install\"" ;;
+    esac
+}
 results="$out/results.txt"
 : >"$results"
-echo "== Removing the application, $repeats runs of each (files $([ "$hot" = 1 ] && echo hot || echo flushed))"
-for ((r = 1; r <= repeats; r++)); do
-    # Alternating pairs: a b c c0, then the reverse, so that a drift hits all alike.
-    if ((r % 2)); then order="a b c c0"; else order="c0 c b a"; fi
-    for v in $order; do
-        installed
-        line=$(BENCH_COMMAND="${command[$v]}" wine 'C:\vanish-bench\benchlaunch.exe' 2>/dev/null | tr -d '\r')
-        left=$(leftovers)
-        echo "$v $line $left" | tee -a "$results"
+for app in "${apps[@]}"; do
+    read -r name _ <<<"$app"
+    echo "== Removing the $name application, $repeats runs of each (files $([ "$hot" = 1 ] && echo hot || echo flushed))"
+    for ((r = 1; r <= repeats; r++)); do
+        # Alternating pairs: a b c c0, then the reverse, so that a drift hits all alike.
+        if ((r % 2)); then order="a b c c0"; else order="c0 c b a"; fi
+        for v in $order; do
+            installed "$name"
+            line=$(BENCH_COMMAND="$(remover "$v" "$name")" wine 'C:\vanish-bench\benchlaunch.exe' 2>/dev/null | tr -d '\r')
+            left=$(leftovers)
+            echo "$v $line $left app=$name" | tee -a "$results"
+        done
     done
 done
 
@@ -102,24 +124,13 @@ done
 
 if [ "$calls" = 1 ]; then
     echo "== System calls made by each remover's own code (a tenth of the application)"
-    small="$out/small"
-    python3 "$here/app.py" generate "$small" --files $((size[0] / 10)) --folders $((size[1] / 10)) \
-        --keys $((size[2] / 10)) --shared $((size[3] / 10)) >/dev/null
-    (cd "$small" && makensis -V1 nsis.nsi && wine nsis-writer.exe >/dev/null 2>&1)
-    "$build/host/bench-stamp" "$build/win32/uninstall.exe" "$small/manifest.txt" "$small/uninstall.exe"
-    cp -f "$small/manifest.txt" "$tools/small-manifest.txt"
-    cp -f "$small/app.reg" "$tools/small-app.reg"
-    declare -A smallCommand=(
-        [a]="\"$install\\uninstall.exe\" /X"
-        [b]="\"$install\\nsis-uninstall.exe\" /S _?=$install"
-        [c]="C:\\vanish-bench\\benchfloor.exe c C:\\vanish-bench\\small-manifest.txt \"$install\""
-        [c0]="C:\\vanish-bench\\benchfloor.exe c0 C:\\vanish-bench\\small-manifest.txt \"$install\""
-    )
+    read -r _ size[0] size[1] size[2] size[3] <<<"${apps[0]}"
+    for i in 0 1 2 3; do size[i]=$((size[i] / 10)); done
+    prepare calls
     for v in a b c c0; do
-        python3 "$here/app.py" install "$small" "$drive"
-        wine regedit /S 'C:\vanish-bench\small-app.reg' >/dev/null 2>&1
+        installed calls
         # The program's own module sits at 0x400000: its calls return to 004xxxxx.
-        BENCH_CHILD_WINEDEBUG=+relay BENCH_COMMAND="${smallCommand[$v]}" \
+        BENCH_CHILD_WINEDEBUG=+relay BENCH_COMMAND="$(remover "$v" calls)" \
             wine 'C:\vanish-bench\benchlaunch.exe' 2>&1 >/dev/null |
             grep -E '^[0-9a-f]+:Call [A-Za-z0-9_]+\.[A-Za-z0-9_]+\(.*ret=004' |
             sed -E 's/^[0-9a-f]+:Call ([A-Za-z0-9_.]+)\(.*/\1/' | sort | uniq -c |
@@ -131,9 +142,10 @@ fi
 size() { stat -c %s "$1"; }
 {
     echo "size uninstall.exe $(size "$build/win32/uninstall.exe")"
-    echo "size uninstall.exe+block $(size "$out/uninstall.exe")"
+    read -r name _ <<<"${apps[0]}"
+    echo "size uninstall.exe+block $(size "$out/$name/uninstall.exe")"
     echo "size uninstall.exe+emptyblock $(size "$tools/empty/uninstall.exe")"
-    echo "size nsis-uninstall.exe $(size "$out/nsis-uninstall.exe")"
+    echo "size nsis-uninstall.exe $(size "$out/$name/nsis-uninstall.exe")"
     echo "size nsis-empty.exe $(size "$out/nsis-empty.exe")"
     echo "size benchfloor.exe $(size "$build/win32/bench/benchfloor.exe")"
     echo "loadavg before $load0 after $(cut -d' ' -f1-3 /proc/loadavg)"

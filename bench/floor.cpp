@@ -6,13 +6,16 @@
 //       by one call, and nothing is checked.
 //   benchfloor c MANIFEST INSTALLFOLDER     the floor with the checks the uninstaller must
 //       make, knowing only what its uninstall data says:
-//       - each file: the in-use open (read and write, others may read) and its close,
-//         then the deletion; a file in use is kept;
+//       - each file: the in-use open (read and write, others may read), the name the system
+//         gives that handle compared with the name its path spells (no link on the way),
+//         the deletion through the same handle and its close; a file in use is kept;
 //       - each shared file: the SharedDLLs key opened once for the run, the count read,
 //         written back one lower, and the value deleted at 0 (the file is kept above 0);
 //       - the protected folders looked up once (Windows, System, the twelve shell folders
 //         of the NT family, the two Quick Launch folders, ProgramFilesDir and
-//         CommonFilesDir), and every folder compared with them before it is removed;
+//         CommonFilesDir, and every folder the shell knows by an identifier of its own),
+//         and every folder compared with them before it is removed, then opened, its
+//         handle's name compared as a file's, and removed through that handle;
 //       - the folders found as the folder phase finds them: from each file's folder up,
 //         while removals succeed, passing over a folder just removed;
 //       - the key trees found by enumeration, deepest key first, as the block names trees
@@ -160,8 +163,8 @@ static void BareFloor() {
 
 // --- the floor with the checks ---
 
-#define PROTECTED_MAX 20
-static char protectedFolders[PROTECTED_MAX][PATH_SIZE];
+#define PROTECTED_MAX 512
+static char (*protectedFolders)[PATH_SIZE]; // PROTECTED_MAX of them, from the heap
 static DWORD protectedCount;
 
 static void RemoveTrailingBackslash(char *path) {
@@ -179,7 +182,53 @@ static void AddProtected(const char *folder, int trim) {
         RemoveTrailingBackslash(slot);
 }
 
+// The known folder manager (Vista on), called through its table of methods: Release is the
+// third, GetFolderIds the sixth.
+typedef HRESULT(STDMETHODCALLTYPE *FolderIdsProc)(void *, GUID **, UINT *);
+typedef ULONG(STDMETHODCALLTYPE *ReleaseProc)(void *);
+static const GUID knownFolderManager = {
+    0x4df0c730, 0xdf9d, 0x4ae3, {0x91, 0x53, 0xaa, 0x6b, 0x82, 0xe9, 0x79, 0x5a}};
+static const GUID knownFolderManagerInterface = {
+    0x8be2d872, 0x86aa, 0x4d47, {0xb7, 0x76, 0x32, 0xcc, 0xa4, 0x0c, 0x70, 0x18}};
+
+// Every folder the shell knows by an identifier of its own, as the uninstaller must protect
+// them: listed once, each asked for its path.
+static void LookUpKnownFolders() {
+    typedef HRESULT(WINAPI * PathOfProc)(const GUID &, DWORD, HANDLE, WCHAR **);
+    typedef HRESULT(WINAPI * InitProc)(void *);
+    typedef HRESULT(WINAPI * CreateProc)(const GUID &, IUnknown *, DWORD, const GUID &, void **);
+    typedef void(WINAPI * FreeProc)(void *);
+    HMODULE shell = LoadLibraryA("shell32.dll"), ole = LoadLibraryA("ole32.dll");
+    PathOfProc pathOf = (PathOfProc)(void (*)())GetProcAddress(shell, "SHGetKnownFolderPath");
+    InitProc init = (InitProc)(void (*)())GetProcAddress(ole, "CoInitialize");
+    CreateProc create = (CreateProc)(void (*)())GetProcAddress(ole, "CoCreateInstance");
+    FreeProc release = (FreeProc)(void (*)())GetProcAddress(ole, "CoTaskMemFree");
+    void ***manager = 0;
+    GUID *ids = 0;
+    UINT count = 0;
+    if (!pathOf || !init || !create || !release || FAILED(init(0)) ||
+        create(knownFolderManager, 0, CLSCTX_INPROC_SERVER, knownFolderManagerInterface,
+               (void **)&manager) != S_OK ||
+        ((FolderIdsProc)(*manager)[5])(manager, &ids, &count) != S_OK)
+        count = 0;
+    for (UINT i = 0; i < count; i++) {
+        WCHAR *path = 0;
+        char folder[PATH_SIZE];
+        if (pathOf(ids[i], 0x4000 /* KF_FLAG_DONT_VERIFY */, 0, &path) == S_OK &&
+            WideCharToMultiByte(CP_ACP, 0, path, -1, folder, PATH_SIZE, 0, 0))
+            AddProtected(folder, 1);
+        release(path);
+    }
+    release(ids);
+    if (manager)
+        ((ReleaseProc)(*manager)[2])(manager);
+}
+
 static void LookUpProtectedFolders() {
+    protectedFolders =
+        (char(*)[PATH_SIZE])HeapAlloc(GetProcessHeap(), 0, PROTECTED_MAX * PATH_SIZE);
+    if (!protectedFolders)
+        ExitProcess(3);
     static const int shellFolders[] = {0x00, 0x10, 0x19, 0x14, 0x02, 0x17,
                                        0x0B, 0x16, 0x07, 0x18, 0x1A, 0x23};
     char folder[PATH_SIZE];
@@ -227,6 +276,7 @@ static void LookUpProtectedFolders() {
         }
         RegCloseKey(key);
     }
+    LookUpKnownFolders();
 }
 
 static int IsProtected(const char *path) {
@@ -259,8 +309,93 @@ static LONG DeleteTree(HKEY parent, const char *subkey) {
     return result;
 }
 
+// --- the link check: the name the system gives a handle against the name its path spells ---
+
+typedef LONG(WINAPI *QueryObjectProc)(HANDLE, int, void *, ULONG, ULONG *);
+typedef LONG(WINAPI *SetInformationProc)(HANDLE, void *, void *, ULONG, int);
+static QueryObjectProc queryObject;
+static SetInformationProc setInformation;
+static WCHAR rootName[PATH_SIZE]; // the device name of the install folder's drive root, "\\"
+static DWORD rootLength;
+
+static int HandleName(HANDLE handle, WCHAR *name) {
+    struct {
+        USHORT length, room;
+        WCHAR *text;
+        WCHAR units[PATH_SIZE * 2];
+    } info;
+    ULONG size;
+    if (queryObject(handle, 1 /* ObjectNameInformation */, &info, sizeof info, &size) ||
+        info.length / 2 >= PATH_SIZE * 2)
+        return 0;
+    for (DWORD i = 0; i < info.length / 2u; i++)
+        name[i] = info.units[i];
+    name[info.length / 2] = 0;
+    return 1;
+}
+
+static WCHAR FoldWide(WCHAR c) {
+    return (c >= 'A' && c <= 'Z') ? (WCHAR)(c + 32) : c;
+}
+
+// The handle's name is the root's name and then the path after "C:\".
+static int ReachedByOwnName(HANDLE handle, const char *path) {
+    WCHAR name[PATH_SIZE * 2];
+    if (!HandleName(handle, name))
+        return 0;
+    for (DWORD i = 0; i < rootLength; i++)
+        if (FoldWide(name[i]) != FoldWide(rootName[i]))
+            return 0;
+    const WCHAR *rest = name + rootLength;
+    for (path += 3; *path; path++, rest++)
+        if (FoldWide((WCHAR)(BYTE)*path) != FoldWide(*rest))
+            return 0;
+    return !*rest;
+}
+
+static int LookUpLinkCheck() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    queryObject = (QueryObjectProc)(void (*)())GetProcAddress(ntdll, "NtQueryObject");
+    setInformation = (SetInformationProc)(void (*)())GetProcAddress(ntdll, "NtSetInformationFile");
+    char root[4] = {installFolder[0], ':', '\\', 0};
+    HANDLE handle =
+        CreateFileA(root, FILE_READ_ATTRIBUTES, 7, 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, 0);
+    int named = queryObject && setInformation && handle != INVALID_HANDLE_VALUE &&
+                HandleName(handle, rootName);
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+    if (!named)
+        return 0;
+    while (rootName[rootLength])
+        rootLength++;
+    if (rootLength && rootName[rootLength - 1] != '\\')
+        rootName[rootLength++] = '\\';
+    return 1;
+}
+
+// The item the handle holds goes at its close, if the name checked; 1 when it was marked.
+static int DeleteThrough(HANDLE handle, const char *path) {
+    ULONG_PTR status[2];
+    BOOLEAN yes = TRUE;
+    return ReachedByOwnName(handle, path) &&
+           !setInformation(handle, status, &yes, sizeof yes, 13 /* FileDispositionInformation */);
+}
+
+// A folder, through a handle of its own.
+static int RemoveFolder(const char *path) {
+    HANDLE handle = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES, 7, 0, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, 0);
+    if (handle == INVALID_HANDLE_VALUE)
+        return 0;
+    int done = DeleteThrough(handle, path);
+    CloseHandle(handle);
+    return done;
+}
+
 static void CheckedFloor() {
     LookUpProtectedFolders();
+    if (!LookUpLinkCheck())
+        ExitProcess(3);
     HKEY shared = 0;
     int sharedOpened = 0;
     for (DWORD i = lineCount; i-- > 0;) {
@@ -269,11 +404,10 @@ static void CheckedFloor() {
         int flags = FilePath(lines[i].text, work);
         if (flags < 0)
             continue;
-        HANDLE file = CreateFileA(work, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, 0,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+        HANDLE file = CreateFileA(work, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, 0,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, 0);
         if (file == INVALID_HANDLE_VALUE)
             continue; // in use: kept
-        CloseHandle(file);
         if (flags & 1) {
             if (!sharedOpened) {
                 sharedOpened = 1;
@@ -286,13 +420,16 @@ static void CheckedFloor() {
                     if (count > 0)
                         count--;
                     RegSetValueExA(shared, work, 0, type, (const BYTE *)&count, size);
-                    if (count > 0)
+                    if (count > 0) {
+                        CloseHandle(file);
                         continue;
+                    }
                 }
                 RegDeleteValueA(shared, work);
             }
         }
-        DeleteFileA(work);
+        DeleteThrough(file, work);
+        CloseHandle(file);
     }
     if (shared)
         RegCloseKey(shared);
@@ -314,7 +451,7 @@ static void CheckedFloor() {
         if (Same(work, last))
             continue;
         int first = 1;
-        while (!IsProtected(work) && RemoveDirectoryA(work)) {
+        while (!IsProtected(work) && RemoveFolder(work)) {
             if (first) {
                 Join(last, work, "");
                 first = 0;

@@ -4,6 +4,7 @@
 //   benchprobe SCRATCHFOLDER
 #include "common/common.h"
 #include "driver/driver.h"
+#include "guards/guards.h"
 #include "removal/removal.h"
 #include "ui/ui.h"
 

@@ -17,6 +17,31 @@ def summary(values):
     return m, min(values), max(values)
 
 
+NAMES = {"a": "Vanish uninstall.exe /X", "b": "NSIS uninstaller /S _?=",
+         "c": "floor with checks", "c0": "bare floor"}
+
+
+def removal(app, runs):
+    print("\n== Removal of the whole %s application (wall time from start to exit, ms)" % app)
+    medians = {}
+    for v in ("a", "b", "c", "c0"):
+        if v not in runs:
+            continue
+        times = [float(r["ms"]) for r in runs[v]]
+        m, lo, hi = summary(times)
+        medians[v] = m
+        left = sorted(set("files=%s folders=%s key=%s shared=%s" % (r.get("files"), r.get("folders"),
+                      r.get("key"), r.get("shared")) for r in runs[v]))
+        exits = sorted(set(r.get("exit") for r in runs[v]))
+        print("  %-3s %-26s median %8.1f  min %8.1f  max %8.1f  spread %4.1f%%  (n=%d, exit %s)"
+              % (v, NAMES[v], m, lo, hi, 100.0 * (hi - lo) / m, len(times), ",".join(exits)))
+        print("      left: %s" % "; ".join(left))
+    ratios = ["a/%s = %.2f" % (v, medians["a"] / medians[v]) for v in ("b", "c", "c0")
+              if "a" in medians and v in medians]
+    if ratios:
+        print("  %s: %s" % (app, ", ".join(ratios)))
+
+
 def main():
     path = sys.argv[1]
     runs, startup, load, sizes, other = {}, {}, [], [], []
@@ -24,7 +49,8 @@ def main():
     for line in open(path):
         word, _, rest = line.strip().partition(" ")
         if word in ("a", "b", "c", "c0"):
-            runs.setdefault(word, []).append(fields(rest))
+            run = fields(rest)
+            runs.setdefault(run.get("app", "app"), {}).setdefault(word, []).append(run)
         elif word.startswith("startup-"):
             startup.setdefault(word[8:], []).append(float(fields(rest)["ms"]))
         elif word == "load":
@@ -41,23 +67,8 @@ def main():
 
     names = {"a": "Vanish uninstall.exe /X", "b": "NSIS uninstaller /S _?=",
              "c": "floor with checks", "c0": "bare floor"}
-    print("\n== Removal of the whole application (wall time from start to exit, ms)")
-    medians = {}
-    for v in ("a", "b", "c", "c0"):
-        if v not in runs:
-            continue
-        times = [float(r["ms"]) for r in runs[v]]
-        m, lo, hi = summary(times)
-        medians[v] = m
-        left = sorted(set("files=%s folders=%s key=%s shared=%s" % (r.get("files"), r.get("folders"),
-                      r.get("key"), r.get("shared")) for r in runs[v]))
-        exits = sorted(set(r.get("exit") for r in runs[v]))
-        print("  %-3s %-26s median %8.1f  min %8.1f  max %8.1f  spread %4.1f%%  (n=%d, exit %s)"
-              % (v, names[v], m, lo, hi, 100.0 * (hi - lo) / m, len(times), ",".join(exits)))
-        print("      left: %s" % "; ".join(left))
-    for other_v in ("b", "c", "c0"):
-        if "a" in medians and other_v in medians:
-            print("  a/%-2s = %.2f" % (other_v, medians["a"] / medians[other_v]))
+    for app, app_runs in runs.items():
+        removal(app, app_runs)
 
     print("\n== Start-up, empty block against an empty NSIS uninstaller (ms)")
     for v, label in (("a", "Vanish, empty block, /X"), ("b", "NSIS, empty, /S _?=")):

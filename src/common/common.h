@@ -1,4 +1,6 @@
-// Shared helpers and the process-wide state of the uninstaller.
+// The common room: path, text and memory helpers, the system-call layer where names and
+// texts meet the system, libraries loaded at run time, and the process-wide state. It calls
+// only the system, never a room above.
 #ifndef VANISH_COMMON_H
 #define VANISH_COMMON_H
 
@@ -136,6 +138,7 @@ int AddBackslash(char *path, DWORD size);
 void RemoveBackslash(char *path);
 int PathsEqual(const char *a, const char *b);
 int IsDotName(const char *name);
+int IsSlash(char c);
 DWORD TextLength(const char *text);
 int CopyText(char *buffer, DWORD size, const char *text);
 int AppendText(char *buffer, DWORD size, const char *text);

@@ -14,22 +14,6 @@ typedef BOOL(WINAPI *SetDefaultDllDirectoriesProc)(DWORD);
 // while the search is the system's own.
 static SetDefaultDllDirectoriesProc limitSearch;
 
-// A function that not every system has, from a system DLL the program has loaded already;
-// null where it is missing.
-FARPROC FindSystemFunction(const char *library, const char *name) {
-    HMODULE module = GetModuleHandleA(library);
-    return module ? GetProcAddress(module, name) : 0;
-}
-
-HMODULE LoadSystemLibrary(const char *name) {
-    char path[PATH_SIZE];
-    DWORD n = SysGetFolder(FOLDER_SYSTEM, path, PATH_SIZE);
-    if (n == 0 || n >= PATH_SIZE || !AddBackslash(path, PATH_SIZE) ||
-        !AppendText(path, PATH_SIZE, name))
-        return 0;
-    return SysLoadLibrary(path, 0);
-}
-
 // Where the system offers it, the default DLL search is limited to the System folder, as
 // hardened installers do. Where it does not (XP SP1 to Vista without the update), an empty
 // DLL directory at least takes the current directory out of the search. Older systems

@@ -43,6 +43,11 @@ void RemoveBackslash(char *path) {
         path[n - 1] = 0;
 }
 
+// The system reads a forward slash in a path as a backslash.
+int IsSlash(char c) {
+    return c == '\\' || c == '/';
+}
+
 // "." or "..", which a folder listing holds besides the folder's own names.
 int IsDotName(const char *name) {
     return name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]));
@@ -60,14 +65,4 @@ char *FindLastBackslash(char *path) {
         if (*path == '\\')
             last = path;
     return last;
-}
-
-// A file or folder counts as still there unless the system says it is not: attributes that
-// are refused (access denied, a sharing violation) mean something is there.
-int PathExists(const char *path) {
-    if (SysGetAttributes(path) != INVALID_FILE_ATTRIBUTES)
-        return 1;
-    // A name this system cannot spell was never tried: whatever it names is still there.
-    DWORD error = GetLastError();
-    return IsAccessDenied(error) || error == ERROR_NO_UNICODE_TRANSLATION;
 }

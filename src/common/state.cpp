@@ -15,6 +15,7 @@ char *installFolder;
 HWND mainWindow;
 int rightToLeft;
 int (*makeMainWindow)();
+LPWSTR(WINAPI *wideCharUpper)(LPWSTR);
 
 // The builder finds these six bytes and writes the block's offset behind them. As built,
 // a post-link step sets the offset to the file's own length.

@@ -94,7 +94,6 @@ static const char wideNames[] = "kernel32.dll\0"
                                 "\0";
 
 static FARPROC wide[WIDE_COUNT]; // filled on the NT family only, and only all together
-LPWSTR(WINAPI *wideCharUpper)(LPWSTR);
 
 #define CALL(index, type) ((type)(void (*)())wide[index])
 
@@ -256,6 +255,16 @@ int SysSetCurrentFolder(const char *path) {
 DWORD SysGetAttributes(const char *path) {
     return CallOnPath(W_GET_ATTRIBUTES, (PathCallA)(void (*)())GetFileAttributesA, path,
                       INVALID_FILE_ATTRIBUTES);
+}
+
+// A file or folder counts as still there unless the system says it is not: attributes that
+// are refused (access denied, a sharing violation) mean something is there.
+int PathExists(const char *path) {
+    if (SysGetAttributes(path) != INVALID_FILE_ATTRIBUTES)
+        return 1;
+    // A name this system cannot spell was never tried: whatever it names is still there.
+    DWORD error = GetLastError();
+    return IsAccessDenied(error) || error == ERROR_NO_UNICODE_TRANSLATION;
 }
 
 int SysSetAttributes(const char *path, DWORD attributes) {
@@ -522,6 +531,16 @@ HMODULE SysLoadLibrary(const char *path, DWORD flags) {
     if (!ToAnsi(path, name, MAX_PATH))
         return 0;
     return flags ? LoadLibraryExA(name, 0, flags) : LoadLibraryA(name);
+}
+
+// A library of the System folder, by its full path.
+HMODULE LoadSystemLibrary(const char *name) {
+    char path[PATH_SIZE];
+    DWORD n = SysGetFolder(FOLDER_SYSTEM, path, PATH_SIZE);
+    if (n == 0 || n >= PATH_SIZE || !AddBackslash(path, PATH_SIZE) ||
+        !AppendText(path, PATH_SIZE, name))
+        return 0;
+    return SysLoadLibrary(path, 0);
 }
 
 int SysRemoveFont(const char *path) {

@@ -1,4 +1,5 @@
-// The uninstall data block, its file helpers and the message texts.
+// The data room: the uninstall data block, its file helpers, the message texts and the
+// removal log. It calls only the common helpers below it.
 #ifndef VANISH_DATA_H
 #define VANISH_DATA_H
 

@@ -1,4 +1,6 @@
-// Start-up, the main sequence, program launch and self-removal.
+// The driver room, at the top: start-up, the main sequence, program launch and self-removal.
+// It may call every room below it (outcome, removal, guards, ui, data, common); none calls
+// it.
 #ifndef VANISH_DRIVER_H
 #define VANISH_DRIVER_H
 

@@ -1,6 +1,6 @@
 // The application's program before removal and the closing document after it.
 #include "driver.h"
-#include "../removal/removal.h"
+#include "../guards/guards.h"
 
 #define COMMAND_SIZE TEXT_SIZE // a quoted path, a space and arguments; a command and its target
 #define WAIT_SLICE 50          // milliseconds between two looks at the message queue

@@ -4,7 +4,7 @@
 // elsewhere. A log that cannot go where it was asked goes nowhere else.
 #include "driver.h"
 #include "../data/data.h"
-#include "../removal/removal.h"
+#include "../guards/guards.h"
 
 static HANDLE checkedFolder; // the folder a log is made in by name there, while it is made
 

@@ -6,8 +6,6 @@
 #define WINDOW_WIDTH 320
 #define WINDOW_HEIGHT 200
 
-const char mainWindowClass[] = "UninstItClass";
-
 // A close request from another program is ignored: the window lives exactly as long as
 // the run, and closing it would take the open box or dialog with it and leave the final
 // loop waiting for a quit message that a box's own loop has already taken. Only

@@ -5,9 +5,11 @@
 // among the top-level windows.
 #include "driver.h"
 #include "../data/data.h"
-#include "../removal/removal.h"
+#include "../guards/guards.h"
 
 static const char copyMark[] = "Vanish uninstaller"; // the main window's property
+// The main window's class, by which a second copy finds the running one's window.
+const char mainWindowClass[] = "UninstItClass";
 
 // A hash of the volume and file index of the uninstaller's file, never 0 (a property of 0
 // reads as none); 0 when the file cannot be asked.

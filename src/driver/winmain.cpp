@@ -2,6 +2,7 @@
 #include "driver.h"
 #include "../data/data.h"
 #include "../removal/removal.h"
+#include "../outcome/outcome.h"
 #include "../ui/ui.h"
 
 static const char emptyArguments[] = "";

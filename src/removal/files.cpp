@@ -20,29 +20,6 @@
 static const char sharedKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
 static const char unregisterExport[] = "DllUnregisterServer";
 
-// A folder that begins with a dot is relative to the install folder; anything after ".\"
-// is appended, and any other dotted form gives the install folder itself. Returns 0, with
-// the work path empty, when the path would not fit: a cut path names another file.
-int BuildEntryPath(const FileEntry *entry) {
-    const char *folder = entry->folder;
-    int fits;
-    if (folder[0] == '.') {
-        // Without its own folder the program names nothing relative to it.
-        fits = installFolder[0] && CopyText(workPath, PATH_SIZE, installFolder);
-        if (fits && folder[1] == '\\')
-            fits = AppendText(workPath, PATH_SIZE, folder + 2);
-    } else {
-        fits = CopyText(workPath, PATH_SIZE, folder);
-    }
-    if (fits && entry->name[0])
-        fits = AddBackslash(workPath, PATH_SIZE) && AppendText(workPath, PATH_SIZE, entry->name);
-    if (fits)
-        fits = FitsSystemPath(workPath);
-    if (!fits)
-        workPath[0] = 0;
-    return fits;
-}
-
 // The item an entry names is acted on through a handle that opened the item itself and
 // proved its name (the NT family): checked, with no access but to its attributes, so that it
 // bars nobody. Its attributes are read and changed through it, and it is opened again

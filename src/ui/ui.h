@@ -1,4 +1,5 @@
-// Dialogs, progress, message draining and visual styles.
+// The user interface room: dialogs, progress, message draining and visual styles. It calls
+// the data and the common helpers below it.
 #ifndef VANISH_UI_H
 #define VANISH_UI_H
 

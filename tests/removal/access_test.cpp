@@ -3,7 +3,7 @@
 // judged folder by folder.
 #include "removal_support.h"
 
-#include "removal/removal.h"
+#include "guards/guards.h"
 #include "support.h"
 
 #include <aclapi.h>

@@ -2,6 +2,7 @@
 // the real read-only query, answered from another thread.
 #include "removal_support.h"
 
+#include "guards/guards.h"
 #include "removal/removal.h"
 #include "support.h"
 #include "ui/ui.h"

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <memory>
 
+#include "guards/guards.h"
 #include "removal/removal.h"
 #include "support.h"
 

@@ -4,7 +4,7 @@
 // system name the place it leads to instead. The test runs on the handle that then does the
 // work, so nothing can change between the two. The item itself is opened as it is, so a link
 // that an entry names is the link. 95/98/Me have no links; there the plain calls act.
-#include "removal.h"
+#include "guards.h"
 
 #define OBJECT_NAME_INFORMATION 1
 #define FILE_BASIC_INFORMATION 4

@@ -4,7 +4,7 @@
 // a name only administrators can change names the same thing at the next restart. The
 // descriptor is read through a handle and parsed here, so that nothing of the security calls
 // is imported: 95/98/Me have none of them, and there every program may change every file.
-#include "removal.h"
+#include "guards.h"
 
 // The security descriptor as the system gives it: self-relative.
 #define DESCRIPTOR_SIZE 4096

@@ -2,7 +2,7 @@
 // braces, such as "{programfiles}\Acme", which becomes the folder of that name on the
 // system that runs the uninstaller. A 32-bit program's Program Files is the one for 32-bit
 // programs on 64-bit Windows, where its installer put it.
-#include "removal.h"
+#include "guards.h"
 #include "../data/data.h"
 
 // The names in the order of their sources: shell folder identifiers, or the Windows and

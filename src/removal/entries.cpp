@@ -1,63 +1,31 @@
 // Every entry's path made full once, before the in-use test and the first phase: a relative
 // folder means the folder below the current directory at start in every phase (phase 3 runs
-// after the current directory has moved), and ".", "..", forward slashes, doubled
-// backslashes, trailing dots and spaces and short names are resolved as the system resolves
-// them, so that the protection tests see the name the system will act on. Literal and
-// device paths ("\\?\", "\\.\", "\??\") and streams are refused: the system would not
-// resolve them, or they name no plain file or folder.
+// after the current directory has moved), and each path takes its one canonical name, its
+// folder token first replaced. An entry whose path is refused is dropped.
 #include "removal.h"
 #include "../data/data.h"
 
-static int IsSlash(char c) {
-    return c == '\\' || c == '/';
-}
-
-static int IsRefusedPrefix(const char *p) {
-    return IsSlash(p[0]) && p[1] && p[2] && IsSlash(p[3]) &&
-           ((IsSlash(p[1]) && (p[2] == '?' || p[2] == '.')) || (p[1] == '?' && p[2] == '?'));
-}
-
-// Short names made long where the system can (98/Me, 2000 and later): the longest part of
-// the path that exists, and the rest as given. A wildcard could make the system find a
-// name other than the one given, so a path with one stays as it is.
-static void ExpandLongNames(char *path) {
-    char found[PATH_SIZE];
-    for (const char *c = path; *c; c++)
-        if (*c == '*' || *c == '?' || *c == '<' || *c == '>' || *c == '"')
-            return;
-    for (char *cut = path + TextLength(path); cut > path + 3;) {
-        char kept = *cut;
-        *cut = 0;
-        DWORD n = SysGetPathForm(path, found, PATH_SIZE, 1);
-        *cut = kept;
-        if (n && n < PATH_SIZE) {
-            if (AppendText(found, PATH_SIZE, cut) && FitsSystemPath(found))
-                CopyText(path, PATH_SIZE, found);
-            return;
-        }
-        while (--cut > path && *cut != '\\')
-            ;
+// A folder that begins with a dot is relative to the install folder; anything after ".\"
+// is appended, and any other dotted form gives the install folder itself. Returns 0, with
+// the work path empty, when the path would not fit: a cut path names another file.
+int BuildEntryPath(const FileEntry *entry) {
+    const char *folder = entry->folder;
+    int fits;
+    if (folder[0] == '.') {
+        // Without its own folder the program names nothing relative to it.
+        fits = installFolder[0] && CopyText(workPath, PATH_SIZE, installFolder);
+        if (fits && folder[1] == '\\')
+            fits = AppendText(workPath, PATH_SIZE, folder + 2);
+    } else {
+        fits = CopyText(workPath, PATH_SIZE, folder);
     }
-}
-
-int MakeCanonical(char *path, int longNames) {
-    char full[PATH_SIZE];
-    if (IsRefusedPrefix(path))
-        return PATH_REFUSED;
-    DWORD n = SysGetFullPath(path, full, PATH_SIZE);
-    // A path the system cannot make full (a name its code page cannot hold, one too long)
-    // is left as it is: each phase meets it as before, tries it or skips it, and reports why.
-    if (!n || n >= PATH_SIZE || !FitsSystemPath(full))
-        return PATH_AS_IT_IS;
-    // A colon after the drive names a stream of a file or folder ("x::$INDEX_ALLOCATION" is
-    // the folder x itself), never a plain file or folder.
-    for (DWORD i = 2; full[i]; i++)
-        if (full[i] == ':')
-            return PATH_REFUSED;
-    if (longNames)
-        ExpandLongNames(full);
-    CopyText(path, PATH_SIZE, full);
-    return PATH_CANONICAL;
+    if (fits && entry->name[0])
+        fits = AddBackslash(workPath, PATH_SIZE) && AppendText(workPath, PATH_SIZE, entry->name);
+    if (fits)
+        fits = FitsSystemPath(workPath);
+    if (!fits)
+        workPath[0] = 0;
+    return fits;
 }
 
 // Makes the work path canonical for entry i of a list, its folder token (if any) first

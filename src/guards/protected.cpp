@@ -3,7 +3,7 @@
 // uninstall data asks. A path is compared in its one canonical form and, on the NT family,
 // also by the folder it opens (volume and file index), so that no other spelling reaches a
 // protected folder: not a short name, not another drive letter mapped onto it.
-#include "removal.h"
+#include "guards.h"
 #include <shlobj.h>
 
 struct ProtectedRow {
@@ -182,11 +182,15 @@ static int ReadFolder(HKEY key, const char *name, char *folder) {
     return 1;
 }
 
-static void KeepShellAndSystemFolders() {
+#define ROW_COUNT (sizeof protectedRows / sizeof protectedRows[0])
+
+// The Windows and System folders, and the shell's folders by their old identifiers; a row
+// whose folder the shell has already given by its own identifier (covered) is not asked again.
+static void KeepShellAndSystemFolders(const BYTE *covered) {
     char folder[PATH_SIZE];
-    for (DWORD i = 0; i < sizeof protectedRows / sizeof protectedRows[0]; i++) {
+    for (DWORD i = 0; i < ROW_COUNT; i++) {
         const ProtectedRow *row = &protectedRows[i];
-        if (!GetSystemFolder(row->source, folder))
+        if (covered[i] || !GetSystemFolder(row->source, folder))
             continue;
         Keep(folder);
         if (row->quickLaunch && AddBackslash(folder, PATH_SIZE) &&
@@ -195,11 +199,21 @@ static void KeepShellAndSystemFolders() {
     }
 }
 
+static int SameGuid(const GUID &a, const GUID &b) {
+    const BYTE *x = (const BYTE *)&a, *y = (const BYTE *)&b;
+    for (DWORD i = 0; i < sizeof a; i++)
+        if (x[i] != y[i])
+            return 0;
+    return 1;
+}
+
 // Every folder the shell knows by an identifier of its own (Vista on), wherever the shell has
 // them: Downloads, Links, Saved Games, the public folders and those that programs register.
 // A system that has the known folders but cannot list them leaves the list incomplete,
-// which protects everything.
-static void KeepKnownFolders() {
+// which protects everything. A row of the old identifiers is covered when the shell names
+// its folder by its own identifier too and that folder's path was kept; the rows with a
+// Quick Launch folder below them are always asked, for its base.
+static void KeepKnownFolders(BYTE *covered) {
     typedef HRESULT(WINAPI * KnownFolderPath)(const GUID &, DWORD, HANDLE, WCHAR **);
     KnownFolderPath pathOf =
         (KnownFolderPath)(void (*)())FindSystemFunction("shell32.dll", "SHGetKnownFolderPath");
@@ -209,6 +223,7 @@ static void KeepKnownFolders() {
     KnownFolderManager *manager = 0;
     GUID *ids = 0;
     UINT count = 0;
+    BYTE found[LIST_LIMIT]; // which of the first ids gave a path that was kept
     if (CoCreateInstance(knownFolderManager, 0, CLSCTX_INPROC_SERVER, knownFolderManagerInterface,
                          (void **)&manager) != S_OK ||
         manager->GetFolderIds(&ids, &count) != S_OK)
@@ -216,9 +231,20 @@ static void KeepKnownFolders() {
     for (UINT i = 0; i < count; i++) {
         WCHAR *path = 0;
         char folder[PATH_SIZE];
+        DWORD before = protectedFolders.count;
         if (pathOf(ids[i], DONT_VERIFY, 0, &path) == S_OK && WideToUtf8(path, folder, PATH_SIZE))
             Keep(folder);
+        if (i < LIST_LIMIT)
+            found[i] = protectedFolders.count > before;
         CoTaskMemFree(path);
+    }
+    for (DWORD r = 0; manager && r < ROW_COUNT; r++) {
+        GUID id;
+        if (protectedRows[r].source < 0 || protectedRows[r].quickLaunch ||
+            manager->FolderIdFromCsidl(protectedRows[r].source, &id) != S_OK)
+            continue;
+        for (UINT i = 0; i < count && i < LIST_LIMIT && !covered[r]; i++)
+            covered[r] = found[i] && SameGuid(ids[i], id);
     }
     CoTaskMemFree(ids);
     if (manager)
@@ -323,8 +349,10 @@ static int FillProtectedFolders() {
         AllocateMemory((void **)&protectedFolders.folders, LIST_LIMIT * sizeof(ProtectedFolder));
     if (!protectedFolders.complete)
         return 0;
-    KeepShellAndSystemFolders();
-    KeepKnownFolders();
+    BYTE covered[ROW_COUNT];
+    FillBytes(covered, 0, sizeof covered);
+    KeepKnownFolders(covered);
+    KeepShellAndSystemFolders(covered);
     KeepProfiles();
     KeepRegistryFolders();
     protectedFolders.filled = 1;

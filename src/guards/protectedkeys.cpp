@@ -7,7 +7,7 @@
 // HKEY_CURRENT_USER (its _Classes hive as the classes), a Wow6432Node view as the key it mirrors,
 // a numbered control set as the current one. A key below a protected one is not protected unless
 // its row says so.
-#include "removal.h"
+#include "guards.h"
 
 // How far below its key a row reaches.
 #define KEY_ONLY 0         // the key itself
