@@ -11,8 +11,7 @@
 
 // The calls, in the order of callNames: each DLL's name, its functions, an empty name. The
 // names are the wide ones; on 95/98/Me the same names ending in "A" fill the table, so
-// each wrapper below converts a name once and makes one call for both families. All seven
-// DLLs are imported by the program, so they are loaded already.
+// each wrapper below converts a name once and makes one call for both families.
 enum {
     C_CREATE_FILE,
     C_CREATE_DIRECTORY,
@@ -105,11 +104,23 @@ LPWSTR(WINAPI *wideCharUpper)(LPWSTR);
 // the narrow form too, counted in bytes.
 #define WIDE_PATH MAX_PATH
 
+// A system DLL the program imports is loaded already; a program that links only part of
+// this code may not import it, and loads it from the System folder.
+static HMODULE SystemLibrary(const char *name) {
+    HMODULE library = GetModuleHandleA(name);
+    char path[MAX_PATH];
+    UINT n = library ? 0 : GetSystemDirectoryA(path, MAX_PATH);
+    if (n && n < MAX_PATH && CopyText(path + n, MAX_PATH - n, "\\") &&
+        AppendText(path, MAX_PATH, name))
+        library = LoadLibraryA(path);
+    return library;
+}
+
 // Fills the table with the names ending in ending; 0 when one of them is missing.
 static int FindCalls(char ending) {
     DWORD n = 0;
     for (const char *p = callNames; *p; p += TextLength(p) + 1) {
-        HMODULE library = GetModuleHandleA(p);
+        HMODULE library = SystemLibrary(p);
         for (p += TextLength(p) + 1; *p; p += TextLength(p) + 1) {
             char name[32]; // the longest name and its terminator
             DWORD length = TextLength(p);
