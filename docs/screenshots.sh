@@ -49,7 +49,7 @@ shot() {
     rm -f "$rect"
     (cd "$(dirname "$showcase")" && wine "$showcase" "$mode" "Z:${rect//\//\\}" >/dev/null 2>&1) &
     local pid=$!
-    for _ in $(seq 100); do [ -s "$rect" ] && break; sleep 0.1; done
+    for _ in $(seq 900); do [ -s "$rect" ] && break; sleep 0.1; done
     sleep 1.5 # let the window finish drawing
     if [ ! -s "$rect" ]; then
         echo "screenshots: $mode showed nothing" >&2
@@ -67,4 +67,9 @@ shot() {
 shot confirmation confirm
 shot progress progress
 shot read-only-query readonly
+# Texts written right to left: the same, mirrored, in Hebrew.
+export LANG=he_IL.UTF-8 LC_ALL=he_IL.UTF-8
+shot confirmation-rtl confirm-rtl
+shot progress-rtl progress-rtl
+shot read-only-query-rtl readonly-rtl
 rm -rf "$work"

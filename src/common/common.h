@@ -84,6 +84,7 @@ extern char *modulePath;        // the executable's own file name
 extern char *workPath;          // full path of the entry being handled
 extern char *installFolder;     // the executable's folder, one trailing backslash
 extern HWND mainWindow;         // hidden owner of every box and dialog
+extern int rightToLeft;         // the texts shown are written right to left: mirrored dialogs
 extern int (*makeMainWindow)(); // makes it on first need when its making was put off
 
 extern volatile UninstallLocator uninstallLocator; // offset of the appended block
@@ -143,13 +144,15 @@ int PathExists(const char *path);
 
 // Texts: UTF-8 inside, UTF-16 or the ANSI code page at the system. Each returns 1, or 0
 // when the text does not fit; strict also refuses what is not exact (text that is not
-// UTF-8, a character the code page lacks), lenient puts a stand-in there (texts shown).
+// UTF-8, a character the code page lacks, bytes that are no character of it), lenient puts
+// a stand-in there (texts shown). AnsiToUtf8 reads another code page when one is named.
 DWORD Utf16Length(const char *text);  // 0xFFFFFFFF when the text is not UTF-8
-int FitsSystemPath(const char *path); // at most 259 UTF-16 units
+int FitsSystemPath(const char *path); // at most 259 units as the system counts them
 int Utf8ToWide(const char *text, WCHAR *buffer, DWORD size, int strict);
 int WideToUtf8(const WCHAR *text, char *buffer, DWORD size);
 int Utf8ToAnsi(const char *text, char *buffer, DWORD size, int strict);
-int AnsiToUtf8(const char *text, char *buffer, DWORD size, int strict = 1);
+int AnsiToUtf8(const char *text, char *buffer, DWORD size, int strict = 1, UINT page = CP_ACP);
+DWORD CharacterBytes(const char *text); // of the UTF-8 character there; 0 where it is none
 long TakeFolded(const char **text); // the next character, case folded; 0 at the end
 int NamesEqual(const char *a, const char *b);
 extern LPWSTR(WINAPI *wideCharUpper)(LPWSTR); // the NT family's case mapping, or null
@@ -197,6 +200,10 @@ LONG SysRegDeleteKey(HKEY key, const char *name);
 LONG SysRegQueryValue(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD *size);
 LONG SysRegSetValue(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size);
 LONG SysRegEnumKey(HKEY key, DWORD index, char *name, DWORD size);
+
+// The language the user reads (a LANGID), and whether a language is written right to left.
+WORD UserLanguage();
+int IsRightToLeft(WORD language);
 
 // The version numbers as the system itself gives them, not as a compatibility layer
 // reports them, and isNT set from them.

@@ -13,6 +13,7 @@ char *modulePath;
 char *workPath;
 char *installFolder;
 HWND mainWindow;
+int rightToLeft;
 int (*makeMainWindow)();
 
 // The builder finds these six bytes and writes the block's offset behind them. As built,

@@ -157,16 +157,27 @@ int UsesWideCalls() {
     return wideCalls;
 }
 
+// A name's length as the system counts it: UTF-16 units for the wide calls, bytes of the
+// ANSI code page for the narrow ones (two for a double-byte character); 0xFFFFFFFF for
+// text that is not UTF-8.
+static DWORD SystemLength(const char *name) {
+    DWORD units = Utf16Length(name);
+    WCHAR text[TEXT_SIZE];
+    if (wide[0] || units == 0xFFFFFFFF || !Utf8ToWide(name, text, TEXT_SIZE, 1))
+        return units; // one too long to widen is too long in either count
+    return (DWORD)WideCharToMultiByte(CP_ACP, 0, text, -1, 0, 0, 0, 0) - 1;
+}
+
 int FitsSystemPath(const char *path) {
-    return Utf16Length(path) < MAX_PATH; // also refuses text that is not UTF-8
+    return SystemLength(path) < MAX_PATH; // also refuses text that is not UTF-8
 }
 
 // Each name goes one way or the other; 0, with the last error set, when it cannot: a name
 // too long for the system, or one it cannot spell.
 static int Refuse(const char *name, DWORD size) {
-    DWORD units = Utf16Length(name);
-    SetLastError(units != 0xFFFFFFFF && units >= size ? ERROR_FILENAME_EXCED_RANGE
-                                                      : ERROR_NO_UNICODE_TRANSLATION);
+    DWORD length = SystemLength(name);
+    SetLastError(length != 0xFFFFFFFF && length >= size ? ERROR_FILENAME_EXCED_RANGE
+                                                        : ERROR_NO_UNICODE_TRANSLATION);
     return 0;
 }
 

@@ -136,14 +136,37 @@ int Utf8ToAnsi(const char *text, char *buffer, DWORD size, int strict) {
     return !lossy && m > 0 && !back[m - 1] && !wide[m - 1];
 }
 
-// Strict: bytes that are no character of the code page are refused on the NT family; older
-// systems cannot tell, and give their default character. Lenient, for texts shown: such
+// Strict: bytes that are no character of the code page are refused, on both families. The NT
+// family's MultiByteToWideChar can refuse them itself (MB_ERR_INVALID_CHARS), but 95/98/Me
+// turn them into the code page's default character without a word (932's unassigned pair
+// 85 40, or a lead byte at the end of a name, becomes "・", a name of another file). So the
+// text is written back in the code page and compared: bytes that are no character do not
+// come back as they were. One rule for both families, so that a block drops the same entries
+// everywhere; a character that a code page spells two ways (932's NEC and IBM rows) comes
+// back in one of them, and its other spelling is refused. Lenient, for texts shown: such
 // bytes become the code page's stand-in character.
-int AnsiToUtf8(const char *text, char *buffer, DWORD size, int strict) {
+int AnsiToUtf8(const char *text, char *buffer, DWORD size, int strict, UINT page) {
     WCHAR wide[SCRATCH_SIZE]; // an entry's texts, each at most one character a byte
-    int n = MultiByteToWideChar(CP_ACP, isNT && strict ? MB_ERR_INVALID_CHARS : 0, text, -1, wide,
-                                SCRATCH_SIZE);
-    return n > 0 && WideToUtf8(wide, buffer, size);
+    char back[SCRATCH_SIZE];
+    int n = MultiByteToWideChar(page, 0, text, -1, wide, SCRATCH_SIZE);
+    if (n <= 0)
+        return 0;
+    if (strict) {
+        DWORD length = TextLength(text) + 1;
+        if (WideCharToMultiByte(page, 0, wide, n, back, SCRATCH_SIZE, 0, 0) != (int)length)
+            return 0;
+        for (DWORD i = 0; i < length; i++)
+            if (back[i] != text[i])
+                return 0;
+    }
+    return WideToUtf8(wide, buffer, size);
+}
+
+// The bytes of the UTF-8 character at text; 0 at the terminator and where the bytes there
+// are not UTF-8.
+DWORD CharacterBytes(const char *text) {
+    const BYTE *p = (const BYTE *)text;
+    return NextCharacter(&p) > 0 ? (DWORD)(p - (const BYTE *)text) : 0;
 }
 
 // A character beyond ASCII in the case of the ANSI code page, as the narrow calls of 95/98/Me

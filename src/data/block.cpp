@@ -258,43 +258,149 @@ static void FreeTable(char ***table) {
     ReleaseMemory((void **)table);
 }
 
-// Only the first table is read. A table with strings replaces the loaded one once it is
-// complete; a truncated one is refused and the earlier texts stay.
+// Every table of the message texts is kept until the block is read whole, with the languages
+// record's list; then the table the user reads becomes stringTable and the rest go.
+static char ***textTables;   // the tables of the last string-table record; null: one without texts
+static DWORD textTableCount; // how many
+static WORD *tableLanguages; // the languages record: one LANGID per table, table 0's first
+static DWORD languageCount;
+static DWORD recordedCodePage; // the code page record's, 0 without one
+
+static void FreeTextTables() {
+    for (DWORD i = 0; i < textTableCount; i++)
+        FreeTable(&textTables[i]);
+    ReleaseMemory((void **)&textTables);
+    textTableCount = 0;
+}
+
+// One table: its texts, or null when it has none. A text longer than what is left of the
+// record is refused before its block is made, so a damaged length cannot make the loader
+// allocate what is not there. Out of memory, the texts read so far stay.
+static int ReadTable(RecordCursor *cursor, char ***table) {
+    WORD stringCount, size;
+    if (!Take(cursor, &stringCount, 2) || stringCount > cursor->left / 2)
+        return LOAD_UNREADABLE;
+    if (stringCount == 0)
+        return LOAD_OK;
+    if (!AllocateZeroed((void **)table, (stringCount + 1) * sizeof(char *)))
+        return LOAD_NO_MEMORY;
+    for (DWORD i = 0; i < stringCount; i++) {
+        if (!Take(cursor, &size, 2) || size > cursor->left) {
+            FreeTable(table);
+            return LOAD_UNREADABLE;
+        }
+        if (!AllocateZeroed((void **)&(*table)[i], size + 1))
+            return LOAD_NO_MEMORY;
+        if (!Take(cursor, (*table)[i], size)) {
+            FreeTable(table);
+            return LOAD_UNREADABLE;
+        }
+    }
+    return LOAD_OK;
+}
+
+// A record whose first table has texts replaces the tables read before, once that table is
+// whole; a first table cut short is refused and the earlier texts stay. A later table that
+// does not fit the record ends the reading there: it and those after it are never shown, as
+// a program that reads only the first table never looked at them. Out of memory, the texts
+// read so far report it.
 int ReadStringTable(HANDLE file, DWORD length) {
     RecordCursor cursor = {file, length, 0, 0, 0, 0};
-    WORD tableCount, stringCount, size;
-    char **table = 0;
+    WORD tableCount;
+    char ***tables = 0;
     if (!Take(&cursor, &tableCount, 2))
         return LOAD_UNREADABLE;
     if (tableCount == 0)
         return LOAD_OK;
-    if (!Take(&cursor, &stringCount, 2) || stringCount > cursor.left / 2)
+    // Each table takes two bytes at least: the list follows the bytes present.
+    DWORD slots = tableCount < cursor.left / 2 ? tableCount : cursor.left / 2;
+    if (slots == 0)
         return LOAD_UNREADABLE;
-    if (stringCount == 0)
-        return LOAD_OK;
-    if (!AllocateZeroed((void **)&table, (stringCount + 1) * sizeof(char *)))
+    if (!AllocateZeroed((void **)&tables, slots * sizeof(char **)))
         return LOAD_NO_MEMORY;
-    for (DWORD i = 0; i < stringCount; i++) {
-        // A text longer than what is left of the record is refused before its block is
-        // made, so a damaged length cannot make the loader allocate what is not there.
-        if (!Take(&cursor, &size, 2) || size > cursor.left) {
-            FreeTable(&table);
-            return LOAD_UNREADABLE;
-        }
-        if (!AllocateZeroed((void **)&table[i], size + 1)) {
-            // Out of memory: the texts read so far report it.
-            FreeTable(&stringTable);
-            stringTable = table;
-            return LOAD_NO_MEMORY;
-        }
-        if (!Take(&cursor, table[i], size)) {
-            FreeTable(&table);
-            return LOAD_UNREADABLE;
-        }
+    int code = ReadTable(&cursor, &tables[0]);
+    if (!tables[0]) {
+        ReleaseMemory((void **)&tables); // no texts: the earlier ones stay
+        return code;
     }
-    FreeTable(&stringTable);
-    stringTable = table;
+    DWORD count = 1;
+    while (code == LOAD_OK && count < slots) {
+        code = ReadTable(&cursor, &tables[count]);
+        if (code != LOAD_UNREADABLE)
+            count++;
+    }
+    FreeTextTables();
+    textTables = tables;
+    textTableCount = count;
+    return code == LOAD_UNREADABLE ? LOAD_OK : code;
+}
+// The languages record: one LANGID per table. A later one replaces it.
+static int ReadLanguages(HANDLE file, DWORD length) {
+    RecordCursor cursor = {file, length, 0, 0, 0, 0};
+    WORD count;
+    WORD *languages = 0;
+    if (!Take(&cursor, &count, 2) || count > cursor.left / 2)
+        return LOAD_UNREADABLE;
+    if (count && !AllocateMemory((void **)&languages, count * sizeof(WORD)))
+        return LOAD_NO_MEMORY;
+    if (!Take(&cursor, languages, count * sizeof(WORD))) {
+        ReleaseMemory((void **)&languages);
+        return LOAD_UNREADABLE;
+    }
+    ReleaseMemory((void **)&tableLanguages);
+    tableLanguages = languages;
+    languageCount = count;
     return LOAD_OK;
+}
+
+static int ReadCodePage(HANDLE file, DWORD length) {
+    RecordCursor cursor = {file, length, 0, 0, 0, 0};
+    DWORD page;
+    if (!Take(&cursor, &page, 4))
+        return LOAD_UNREADABLE;
+    recordedCodePage = page;
+    return LOAD_OK;
+}
+
+// The user's table: the first of the user's own language, else the first of its primary
+// language (German for Austrian German), else table 0. A language of 0 is never chosen.
+DWORD ChooseLanguage(const WORD *languages, DWORD count, WORD user) {
+    for (WORD mask = 0xFFFF;; mask = 0x3FF) { // the whole LANGID, then the primary language
+        for (DWORD i = 0; i < count; i++)
+            if (languages[i] && (languages[i] & mask) == (user & mask))
+                return i;
+        if (mask != 0xFFFF)
+            return 0;
+    }
+}
+
+static DWORD TableLength(char **table) {
+    DWORD n = 0;
+    while (table && table[n])
+        n++;
+    return n;
+}
+
+// Keeps the table the user reads as stringTable; the others go. The languages record names
+// the tables by their place: where it names fewer, the rest have no language and are never
+// chosen; where it names more, the rest are ignored. A table with fewer texts than table 0
+// is never chosen, so that no question table 0 asks goes unasked.
+static void KeepUserTexts() {
+    DWORD count = languageCount < textTableCount ? languageCount : textTableCount;
+    DWORD least = textTableCount ? TableLength(textTables[0]) : 0;
+    for (DWORD i = 0; i < count; i++)
+        if (TableLength(textTables[i]) < least)
+            tableLanguages[i] = 0;
+    DWORD chosen = ChooseLanguage(tableLanguages, count, UserLanguage());
+    rightToLeft = chosen < count && IsRightToLeft(tableLanguages[chosen]);
+    if (textTableCount) {
+        FreeTable(&stringTable);
+        stringTable = textTables[chosen];
+        textTables[chosen] = 0;
+    }
+    FreeTextTables();
+    ReleaseMemory((void **)&tableLanguages);
+    languageCount = 0;
 }
 
 int ReadRecordPayload(HANDLE file, const RecordHeader *header, BYTE **block, DWORD *length) {
@@ -341,6 +447,12 @@ static int ReadRecords(HANDLE file) {
             case TAG_REGISTRY:
                 code = ReadRegistryEntries(file, header.length);
                 break;
+            case TAG_LANGUAGES:
+                code = ReadLanguages(file, header.length);
+                break;
+            case TAG_CODEPAGE:
+                code = ReadCodePage(file, header.length);
+                break;
             case TAG_EMPTY_KEYS:
                 code = ReadEmptyKeyEntries(file, header.length);
                 break;
@@ -376,13 +488,17 @@ int LoadUninstallData() {
     HANDLE file = OpenExistingFile(modulePath, OPEN_READ);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
+    recordedCodePage = 0;
     int code = ReadRecords(file);
     CloseFile(file);
+    KeepUserTexts();
     if (code == LOAD_OK)
-        code = ConvertLegacyTexts();
-    if (code == LOAD_OK)
+        code = ConvertBlockNames(recordedCodePage);
+    // The texts read so far report a failure, in UTF-8 too.
+    if (ConvertBlockTexts(recordedCodePage) && code == LOAD_OK)
         return 1;
-    ConvertLegacyTexts(); // the texts read so far report the failure in UTF-8 too
+    if (code == LOAD_OK)
+        code = LOAD_NO_MEMORY;
     if (!AllocateZeroed((void **)&message, TEXT_SIZE))
         return 0;
     FormatMessageText(message, code, modulePath);
@@ -414,6 +530,9 @@ void FreeRegistryEntries() {
 
 void FreeStringTable() {
     FreeTable(&stringTable);
+    FreeTextTables();
+    ReleaseMemory((void **)&tableLanguages);
+    languageCount = 0;
 }
 
 void FreeUninstallData() {

@@ -10,6 +10,8 @@ enum {
     TAG_FOLDERS = 0x1236,
     TAG_REGISTRY = 0x1237,
     TAG_OPTIONS = 0x123A,
+    TAG_LANGUAGES = 0x1240, // the language of each table of the message texts
+    TAG_CODEPAGE = 0x1241,  // the code page of a legacy block's texts
     TAG_EMPTY_KEYS = 0x1242, // keys removed only when empty; older readers skip the record
     TAG_END = 0x7F7F,
 };
@@ -39,8 +41,13 @@ int ReadStringTable(HANDLE file, DWORD length);
 int ReadFileEntries(HANDLE file, DWORD length);
 int ReadFolderEntries(HANDLE file, DWORD length);
 int ReadRegistryEntries(HANDLE file, DWORD length);
+// The names and message texts as UTF-8, from the block's encoding (recordedPage: the code
+// page record's, 0 without one). Names that are no exact text of it are dropped and logged.
+int ConvertBlockNames(DWORD recordedPage); // a loader code
+int ConvertBlockTexts(DWORD recordedPage); // 0: no memory
+// The table shown: the first of the user's language, of its primary language, or table 0.
+DWORD ChooseLanguage(const WORD *languages, DWORD count, WORD user);
 int ReadEmptyKeyEntries(HANDLE file, DWORD length);
-int ConvertLegacyTexts(); // a block without OPTION_UTF8: its texts to UTF-8
 int ReadRecordPayload(HANDLE file, const RecordHeader *header, BYTE **block, DWORD *length);
 void FreeFileEntries();
 void FreeFolderEntries();
@@ -102,7 +109,8 @@ int OpenRemovalLog(const char *folder, HANDLE (*create)(const char *path));
 int UseRemovalLog(HANDLE file, int fresh);
 void CloseRemovalLog();
 int LogStart(const char *text);
-void LogText(const char *text); // byte for byte, never as a format; cut, not overrun
+void LogText(const char *text);  // byte for byte, never as a format; cut, not overrun
+void LogBytes(const char *text); // the same, for text of a code page: beyond ASCII as \xNN
 void LogNumber(DWORD value);
 void LogSigned(int value);
 void LogRoot(DWORD root);

@@ -194,23 +194,39 @@ int LogStart(const char *text) {
 }
 
 // Texts go in byte for byte, never as a format. A control character, which no file name
-// holds, becomes "?" so that a stored name cannot start a line of its own. What does not
-// fit is cut between two characters, and the line ends in "...".
-void LogText(const char *text) {
+// holds, becomes "?" so that a stored name cannot start a line of its own. A byte that is no
+// part of a UTF-8 character is written as \xNN, so that the log stays UTF-8 whatever a block
+// held; raw, every byte beyond ASCII is, for the text of a code page, whose bytes mean
+// nothing as UTF-8. What does not fit is cut between two characters, and the line ends in
+// "...".
+static void PutText(const char *text, int raw) {
     if (!removalLog || !text)
         return;
     while (*text) {
         unsigned char c = (unsigned char)*text;
-        DWORD count = 1; // the bytes of this character: a lead byte and its continuations
-        while ((c & 0xC0) == 0xC0 && count < 4 && ((unsigned char)text[count] & 0xC0) == 0x80)
-            count++;
-        if (logUsed + count > logLimit) {
+        DWORD count = raw && c >= 0x80 ? 0 : CharacterBytes(text); // 0: one byte as \xNN
+        if (logUsed + (count ? count : 4) > logLimit) {
             logCut = 1;
             return;
+        }
+        if (!count) {
+            logLine[logUsed++] = '\\';
+            logLine[logUsed++] = 'x';
+            FormatNumber(logLine + logUsed, c, 16); // two digits: the byte is 0x80 or above
+            logUsed += 2;
+            text++;
         }
         for (DWORD i = 0; i < count; i++, text++)
             logLine[logUsed++] = c < 32 ? '?' : *text;
     }
+}
+
+void LogText(const char *text) {
+    PutText(text, 0);
+}
+
+void LogBytes(const char *text) {
+    PutText(text, 1);
 }
 
 static void LogDigits(DWORD value, DWORD base) {

@@ -75,5 +75,7 @@ void FormatMessageText(char *buffer, int number, const char *argument) {
 int ShowMessage(const char *text, UINT style) {
     if (silentMode)
         return 0;
+    if (rightToLeft)
+        style |= MB_RTLREADING | MB_RIGHT;
     return SysMessageBox(OwnerWindow(), text, GetMessageText(MSG_CAPTION), style);
 }

@@ -24,8 +24,7 @@ static void SetStatus(int number) {
 }
 
 static void OpenProgressDialog() {
-    progressDialog = CreateDialogParamA(moduleHandle, MAKEINTRESOURCEA(IDD_PROGRESS), mainWindow,
-                                        ProgressDialogProc, 0);
+    progressDialog = OpenDialog(IDD_PROGRESS, mainWindow, ProgressDialogProc);
     if (!progressDialog)
         return; // the phases run without dialog, status texts or progress
     progressBar = GetDlgItem(progressDialog, IDC_PROGRESS);
@@ -230,6 +229,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
         return EndRun(-1);
     }
     MakeEntryPathsFull();
+    if (rightToLeft)
+        MirrorWindowLayout();
     if (!(GetOptionFlags() & OPTION_KEEPTHEME))
         LimitVisualStyles();
     // A silent caller must not read "everything is gone" from a run that removed nothing.

@@ -4,7 +4,7 @@
 
 // A classic template names no weight, and some systems then draw its font bold. The
 // controls of both dialogs get one normal-weight copy of the template's font, made from
-// whichever dialog opens first and kept until shutdown.
+// whichever dialog opens first and kept until shutdown; and the reading order of the texts.
 void ApplyDialogFont(HWND dialog) {
     if (!dialogFont) {
         HFONT font = (HFONT)SendMessageA(dialog, WM_GETFONT, 0, 0);
@@ -14,10 +14,44 @@ void ApplyDialogFont(HWND dialog) {
             dialogFont = CreateFontIndirectA(&description);
         }
     }
-    if (!dialogFont)
-        return;
-    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        SendMessageA(child, WM_SETFONT, (WPARAM)dialogFont, 0);
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (dialogFont)
+            SendMessageA(child, WM_SETFONT, (WPARAM)dialogFont, 0);
+        // Texts written right to left read so, a path inside a sentence included.
+        if (rightToLeft)
+            SetWindowLongA(child, GWL_EXSTYLE,
+                           GetWindowLongA(child, GWL_EXSTYLE) | WS_EX_RTLREADING);
+    }
+}
+
+// A dialog's template as the resource holds it; for texts written right to left, a copy in
+// room with the layout style set, since a window is mirrored only when it is made that way,
+// and its controls with it. A classic template keeps its extended style at byte 4, an
+// extended one (signature 0xFFFF) at byte 8. Null when the resource is missing.
+static const DLGTEMPLATE *DialogTemplate(int id, DWORD *room, DWORD roomSize) {
+    HRSRC found = FindResourceA(moduleHandle, MAKEINTRESOURCEA(id), (LPCSTR)RT_DIALOG);
+    HGLOBAL loaded = found ? LoadResource(moduleHandle, found) : 0;
+    const BYTE *bytes = loaded ? (const BYTE *)LockResource(loaded) : 0;
+    DWORD size = found ? SizeofResource(moduleHandle, found) : 0;
+    if (!bytes || !rightToLeft || size < 12 || size > roomSize)
+        return (const DLGTEMPLATE *)bytes;
+    CopyBytes(room, bytes, size);
+    room[((const WORD *)bytes)[1] == 0xFFFF ? 2 : 1] |= WS_EX_LAYOUTRTL;
+    return (const DLGTEMPLATE *)room;
+}
+
+#define TEMPLATE_ROOM 512 // DWORDs: a dialog of a few controls, with room to spare
+
+HWND OpenDialog(int id, HWND owner, DLGPROC procedure) {
+    DWORD room[TEMPLATE_ROOM];
+    const DLGTEMPLATE *dialog = DialogTemplate(id, room, sizeof room);
+    return dialog ? CreateDialogIndirectParamA(moduleHandle, dialog, owner, procedure, 0) : 0;
+}
+
+static INT_PTR RunDialog(int id, HWND owner, DLGPROC procedure, LPARAM parameter) {
+    DWORD room[TEMPLATE_ROOM];
+    const DLGTEMPLATE *dialog = DialogTemplate(id, room, sizeof room);
+    return dialog ? DialogBoxIndirectParamA(moduleHandle, dialog, owner, procedure, parameter) : -1;
 }
 
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
@@ -62,8 +96,7 @@ int AskReadOnly(const char *path) {
     FormatMessageText(question, MSG_READ_ONLY, path);
     int answer = IDC_YESTOALL; // no question text: remove read-only files without asking
     if (question[0]) {
-        answer = (int)DialogBoxParamA(moduleHandle, MAKEINTRESOURCEA(IDD_READONLY), OwnerWindow(),
-                                      ReadOnlyDialogProc, (LPARAM)question);
+        answer = (int)RunDialog(IDD_READONLY, OwnerWindow(), ReadOnlyDialogProc, (LPARAM)question);
         if (answer == -1)
             answer = IDNO;
     }

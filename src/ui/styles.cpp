@@ -22,6 +22,20 @@ void LimitVisualStyles() {
         ((SetThemeAppPropertiesProc)(void (*)())setThemeAppProperties)(STAP_ALLOW_NONCLIENT);
 }
 
+// Texts written right to left get mirrored windows: every window made from here on lays out
+// from the right, its controls and their order included, as the system's own dialogs do in
+// those languages. Systems without the call (95, NT 4.0, most of 98) keep their layout; the
+// reading order of the texts is set for each control and box all the same.
+#define LAYOUT_RTL_VALUE 1
+
+void MirrorWindowLayout() {
+    typedef BOOL(WINAPI * SetLayoutProc)(DWORD);
+    SetLayoutProc setLayout =
+        (SetLayoutProc)(void (*)())FindSystemFunction("user32.dll", "SetProcessDefaultLayout");
+    if (setLayout)
+        setLayout(LAYOUT_RTL_VALUE);
+}
+
 void ReleaseUiResources() {
     if (dialogFont) {
         DeleteObject(dialogFont);

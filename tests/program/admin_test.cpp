@@ -48,7 +48,7 @@ void ExpectStampedWithDuration(const std::string &log) {
 // checked; 95/98/Me has no such links and writes there.
 TEST_F(Admin, TheLogGoesWhereAskedOrNowhere) {
     const std::string folder = root_ + "\\logs", target = root_ + "\\elsewhere";
-    const std::string file = root_ + "\\fleet log.txt", missing = root_ + "\\no such\\x.log";
+    const std::string file = root_ + "\\fleet log.txt", missing = root_ + "\\missing\\x.log";
     CreateDirectoryA(folder.c_str(), nullptr);
     CreateDirectoryA(target.c_str(), nullptr);
     UnixLink link(root_ + "\\linked", target);
@@ -128,7 +128,7 @@ TEST_F(Admin, KeysGoOnlyWhenEmpty) {
     block.emptyKeys = {{9, 0x80000001, keys_ + "\\Vendor\\App\\Sub"},
                        {0, 0x80000001, keys_ + "\\Full"},
                        {4, 0x80000001, top}};
-    RunResult run = Run(block, "/S /X");
+    RunResult run = Run(block, "/S /X /L");
     ASSERT_TRUE(run.finished);
     EXPECT_EQ(0u, run.exitCode);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, keys_ + "\\Vendor"));
@@ -163,6 +163,7 @@ TEST_F(Admin, SharedFilesUnderSilentRuns) {
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
+        CreateDirectoryA(common_.c_str(), nullptr); // the last run's phase 3 took it
         ASSERT_TRUE(WriteFileText(dll, "runtime"));
         Shared(dll, 1);
         pack::Block block = Sample();

@@ -148,8 +148,10 @@ class Names : public ::testing::Test {
         if (!Family().empty()) {
             EXPECT_TRUE(SetFamilyOf(base_ + ".exe", Family()));
         }
+        DeleteFileW(LogPath().c_str());
     }
     void TearDown() override {
+        DeleteFileW(LogPath().c_str());
         RemoveTreeWide(root_);
         RemoveKeyWide(keys_);
     }
@@ -233,6 +235,152 @@ TEST_F(Names, LegacyDoubleByteBlockNamesTheListedFilesNotTheirLookAlikes) {
         EXPECT_TRUE(Exists(file)) << "not listed, yet gone: " << Utf8(file);
     EXPECT_FALSE(ValueExists(valueKey, L"v"));
     EXPECT_TRUE(ValueExists(valueKey, L"w"));
+}
+
+// Log lines, without their time stamps, after the byte order mark.
+std::vector<std::string> LogLines(const std::string &log) {
+    std::vector<std::string> lines;
+    size_t start = log.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
+    for (size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(Unstamped(log.substr(start, end - start)));
+    return lines;
+}
+
+bool IsUtf8(const std::string &text) {
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), (int)text.size(),
+                               nullptr, 0) > 0;
+}
+
+::testing::AssertionResult Logged(const std::vector<std::string> &lines, const std::string &line) {
+    for (const std::string &logged : lines)
+        if (logged == line)
+            return ::testing::AssertionSuccess();
+    std::string all;
+    for (const std::string &logged : lines)
+        all += "\n  " + logged;
+    return ::testing::AssertionFailure() << "no line \"" << line << "\" in" << all;
+}
+
+// Bytes of a legacy block that are no character of the code page it is read in (932's
+// unassigned pair 85 40; a lead byte alone at the end of a folder name) name nothing: the
+// entry is dropped, logged with its reason and its bytes as \xNN, and counts as left, on both
+// families. The files that the code page's default character would name stay.
+TEST_F(Names, LegacyBytesThatAreNoCharacterNameNothing) {
+    if (GetACP() != 932)
+        GTEST_SKIP() << "runs where the ANSI code page is 932 (LANG=ja_JP.UTF-8), not " << GetACP();
+    const std::wstring folder = root_ + L"\\iv2";
+    const std::wstring decoys[] = {folder + L"\\\u30fba.txt", folder + L"\\d\u30fb\\x.txt"};
+    ASSERT_TRUE(MakeFolder(folder));
+    ASSERT_TRUE(MakeFolder(folder + L"\\d\u30fb"));
+    for (const std::wstring &file : decoys)
+        ASSERT_TRUE(MakeFile(file));
+    ASSERT_TRUE(MakeFile(folder + L"\\listed.txt"));
+    std::string iv2 = Narrow(folder, 932);
+    pack::Block block;
+    block.texts = Texts();
+    block.files = {{iv2,
+                    "\x85\x40"
+                    "a.txt",
+                    0},
+                   {iv2 + "\\d\x81", "x.txt", 0},
+                   {iv2, "listed.txt", 0}};
+    std::wstring install = root_ + L"\\app";
+    ASSERT_TRUE(MakeFolder(install));
+    EXPECT_EQ(1u, RunWide(Stamp(install, block), L"/S /X /L"));
+    for (const std::wstring &file : decoys)
+        EXPECT_TRUE(Exists(file)) << "not listed, yet gone: " << Utf8(file);
+    EXPECT_FALSE(Exists(folder + L"\\listed.txt"));
+    std::string log = ReadLog();
+    EXPECT_TRUE(IsUtf8(log));
+    std::vector<std::string> lines = LogLines(log);
+    EXPECT_TRUE(Logged(lines, "entry skipped, not in code page 932: " + iv2 + "|\\x85@a.txt"));
+    EXPECT_TRUE(Logged(lines, "entry skipped, not in code page 932: " + iv2 + "\\d\\x81|x.txt"));
+}
+
+// A path of 260 bytes in the code page, 150 characters: too long for the narrow calls of
+// 95/98/Me, which count bytes, and logged so; the NT family counts characters and removes it.
+TEST_F(Names, LegacyPathTooLongInBytesIsTooLongNotUnspellable) {
+    if (GetACP() != 932)
+        GTEST_SKIP() << "runs where the ANSI code page is 932 (LANG=ja_JP.UTF-8), not " << GetACP();
+    // Two names of double-byte characters, each short enough for the Unix side's 255 bytes
+    // of UTF-8, in a folder: 260 bytes in all.
+    size_t left = 260 - Narrow(root_, 932).size() - 2 - 4; // two backslashes and ".txt"
+    std::wstring folder = root_ + L"\\" + std::wstring(left / 4, L'\u8868'); // 表, two bytes
+    std::wstring name = std::wstring((left - 2 * (left / 4)) / 2, L'\u8868');
+    name += std::wstring(left % 2, L'a') + L".txt";
+    std::wstring path = folder + L"\\" + name;
+    ASSERT_EQ(260u, Narrow(path, 932).size());
+    ASSERT_TRUE(MakeFolder(folder));
+    ASSERT_TRUE(MakeFile(path));
+    pack::Block block;
+    block.texts = Texts();
+    block.files = {{Narrow(folder, 932), Narrow(name, 932), 0}};
+    std::wstring install = root_ + L"\\app";
+    ASSERT_TRUE(MakeFolder(install));
+    bool nt = !(GetVersion() & 0x80000000);
+    DWORD code = RunWide(Stamp(install, block), L"/S /X /L");
+    std::vector<std::string> lines = LogLines(ReadLog());
+    EXPECT_EQ(nt ? 0u : 1u, code) << Logged(lines, "").message();
+    EXPECT_EQ(!nt, Exists(path));
+    if (!nt) {
+        EXPECT_TRUE(
+            Logged(lines, "entry skipped, path too long: " + Utf8(folder) + "|" + Utf8(name)));
+    }
+}
+
+// A UTF-8 block's name that is no UTF-8 names nothing: the entry is dropped and logged as
+// malformed, its bytes as \xNN, so that the log stays UTF-8; a registry path the same.
+TEST_F(Names, MalformedUtf8NamesNothing) {
+    ASSERT_TRUE(MakeFile(root_ + L"\\listed.txt"));
+    std::string root = Utf8(root_);
+    pack::Block block;
+    block.texts = Texts();
+    block.files = {{root, "bad\xFF.txt", 0}, {root, "listed.txt", 0}};
+    block.registry = {{0x80000001, Utf8(keys_) + "\\\xC3("}};
+    block.optionFlags = pack::OPTION_UTF8;
+    std::wstring install = root_ + L"\\app";
+    ASSERT_TRUE(MakeFolder(install));
+    EXPECT_EQ(1u, RunWide(Stamp(install, block), L"/S /X /L"));
+    EXPECT_FALSE(Exists(root_ + L"\\listed.txt"));
+    std::string log = ReadLog();
+    EXPECT_TRUE(IsUtf8(log));
+    std::vector<std::string> lines = LogLines(log);
+    EXPECT_TRUE(Logged(lines, "entry skipped, malformed UTF-8: " + root + "|bad\\xFF.txt"));
+    EXPECT_TRUE(Logged(lines, "entry skipped, malformed UTF-8: HKCU\\" + Utf8(keys_) + "\\\\xC3("));
+}
+
+// A legacy block written in 1252 read where the ANSI code page is 1251: with its code page
+// record it names Café, as written; without, it is read in 1251 as it always was (Cafй),
+// since nothing in it says otherwise.
+TEST_F(Names, ALegacyBlockIsReadInTheCodePageItNames) {
+    if (GetACP() != 1251)
+        GTEST_SKIP() << "runs where the ANSI code page is 1251 (LANG=ru_RU.UTF-8), not "
+                     << GetACP();
+    const std::wstring cafe = root_ + L"\\Caf\u00e9", cafeCyrillic = root_ + L"\\Caf\u0439";
+    // 95/98/Me name files in the ANSI code page alone, and 1251 has no é: there Café cannot
+    // be named at all, and is left (error 1113) rather than taken for Cafй.
+    bool nt = !(GetVersion() & 0x80000000);
+    static const struct {
+        unsigned codePage;
+        bool latinGone;
+    } rows[] = {{1252, true}, {0, false}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.codePage);
+        for (const std::wstring &folder : {cafe, cafeCyrillic}) {
+            ASSERT_TRUE(MakeFolder(folder));
+            ASSERT_TRUE(MakeFile(folder + L"\\menu.txt"));
+        }
+        pack::Block block;
+        block.texts = Texts();
+        block.files = {{Narrow(root_, 1252) + "\\Caf\xE9", "menu.txt", 0}};
+        block.codePage = row.codePage;
+        std::wstring install = root_ + L"\\app";
+        ASSERT_TRUE(MakeFolder(install));
+        bool unreachable = row.latinGone && !nt;
+        EXPECT_EQ(unreachable ? 1u : 0u, RunWide(Stamp(install, block), L"/S /X"));
+        EXPECT_EQ(!row.latinGone || unreachable, Exists(cafe + L"\\menu.txt"));
+        EXPECT_EQ(row.latinGone, Exists(cafeCyrillic + L"\\menu.txt"));
+    }
 }
 
 // The uninstaller's own file, listed in its block in other letters, is the self-removal's

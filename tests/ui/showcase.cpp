@@ -2,7 +2,11 @@
 // writes its screen rectangle ("left top right bottom") to a file, so that a screenshot can
 // be cut to it. Used by docs/screenshots.sh.
 //
-//     showcase confirm|progress|readonly RECTFILE
+//     showcase confirm|progress|readonly[-rtl] RECTFILE
+//
+// The -rtl modes show the same in Hebrew, mirrored as the program shows texts written right
+// to left; the confirmation then comes from a block with an English and a Hebrew table, in
+// the locale the caller gives (LANG=he_IL.UTF-8).
 #include <cstdio>
 #include <cstring>
 
@@ -32,6 +36,31 @@ static const char *kTexts[] = {
     nullptr,
 };
 
+static const char *kHebrew[] = {
+    "הסרת ההתקנה של Example Editor 2.1",
+    "האם להסיר את Example Editor 2.1 ואת כל הרכיבים שלו?",
+    "Example Editor 2.1 הוסר מהמחשב.",
+    "&כן",
+    "כן לכ&ולם",
+    "&לא",
+    "ל&א לכולם",
+    "%s",
+    "%s",
+    "הקובץ %s מוגדר לקריאה בלבד. האם להסיר אותו בכל זאת?",
+    "%s",
+    "מסיר קבצים...",
+    "מסיר תיקיות...",
+    "מסיר תיקיות של התוכנית...",
+    "מסיר ערכי רישום...",
+    "Example Editor עדיין פועל.",
+    nullptr,
+};
+
+static bool mirrored; // the -rtl modes
+static const char **Shown() {
+    return mirrored ? kHebrew : kTexts;
+}
+
 static const DWORD kShowMs = 5000;
 static const char *rectFile;
 
@@ -56,6 +85,13 @@ static int ShowConfirmation() {
     pack::Block block;
     for (int i = 0; kTexts[i]; i++)
         block.texts.push_back(kTexts[i]);
+    if (mirrored) {
+        block.furtherTexts.emplace_back();
+        for (int i = 0; kHebrew[i]; i++)
+            block.furtherTexts[0].push_back(kHebrew[i]);
+        block.languages = {0x0409, 0x040D};
+        block.optionFlags = pack::OPTION_UTF8;
+    }
     std::string folder = ScratchFolder("showcase");
     std::string program = folder + "\\uninstall.exe";
     if (!WriteStampedUninstaller(pack::EncodeBlock(block), program))
@@ -71,7 +107,10 @@ static int Start() {
     if (!InitApplication(GetModuleHandleA(nullptr)))
         return 0;
     InitInterface();
-    stringTable = (char **)kTexts;
+    stringTable = (char **)Shown();
+    rightToLeft = mirrored;
+    if (mirrored)
+        MirrorWindowLayout();
     LimitVisualStyles();
     return RegisterMainWindowClass() && CreateMainWindow();
 }
@@ -86,12 +125,11 @@ static void Finish() {
 static int ShowProgress() {
     if (!Start())
         return 1;
-    progressDialog = CreateDialogParamA(moduleHandle, MAKEINTRESOURCEA(IDD_PROGRESS), mainWindow,
-                                        ProgressDialogProc, 0);
+    progressDialog = OpenDialog(IDD_PROGRESS, mainWindow, ProgressDialogProc);
     if (!progressDialog)
         return 1;
     progressBar = GetDlgItem(progressDialog, IDC_PROGRESS);
-    SetDlgItemTextA(progressDialog, IDC_TEXT, kTexts[11]);
+    SysSetText(progressDialog, IDC_TEXT, Shown()[11]);
     WriteRect(progressDialog);
     for (DWORD percent = 1; percent <= 45; percent++) {
         SetProgress(percent);
@@ -123,6 +161,10 @@ int main(int argc, char **argv) {
     if (argc < 3)
         return 2;
     rectFile = argv[2];
+    size_t length = std::strlen(argv[1]);
+    mirrored = length > 4 && !std::strcmp(argv[1] + length - 4, "-rtl");
+    if (mirrored)
+        argv[1][length - 4] = 0;
     if (!std::strcmp(argv[1], "confirm"))
         return ShowConfirmation();
     if (!std::strcmp(argv[1], "progress"))
