@@ -163,7 +163,7 @@ int UsesWideCalls() {
 static DWORD SystemLength(const char *name) {
     DWORD units = Utf16Length(name);
     WCHAR text[TEXT_SIZE];
-    if (wide[0] || units == 0xFFFFFFFF || !Utf8ToWide(name, text, TEXT_SIZE, 1))
+    if (wideCalls || units == 0xFFFFFFFF || !Utf8ToWide(name, text, TEXT_SIZE, 1))
         return units; // one too long to widen is too long in either count
     return (DWORD)WideCharToMultiByte(CP_ACP, 0, text, -1, 0, 0, 0, 0) - 1;
 }
