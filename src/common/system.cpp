@@ -7,48 +7,50 @@
 // ERROR_NO_UNICODE_TRANSLATION and nothing else is touched in its place.
 #include "common.h"
 #include <shlobj.h>
+#include <stddef.h>
 
-// The wide functions, in the order of wideNames: each DLL's name, its functions, an empty
-// name. All seven DLLs are imported by the program, so they are loaded already.
+// The calls, in the order of callNames: each DLL's name, its functions, an empty name. The
+// names are the wide ones; on 95/98/Me the same names ending in "A" fill the table, so
+// each wrapper below converts a name once and makes one call for both families.
 enum {
-    W_CREATE_FILE,
-    W_CREATE_DIRECTORY,
-    W_DELETE_FILE,
-    W_REMOVE_DIRECTORY,
-    W_GET_ATTRIBUTES,
-    W_SET_ATTRIBUTES,
-    W_GET_CURRENT_DIRECTORY,
-    W_SET_CURRENT_DIRECTORY,
-    W_GET_MODULE_NAME,
-    W_GET_TEMP_PATH,
-    W_GET_FULL_PATH,
-    W_GET_SHORT_PATH,
-    W_GET_WINDOWS_DIRECTORY,
-    W_GET_SYSTEM_DIRECTORY,
-    W_FIND_FIRST,
-    W_FIND_NEXT,
-    W_CREATE_PROCESS,
-    W_LOAD_LIBRARY_EX,
-    W_SET_ENVIRONMENT,
-    W_GET_COMMAND_LINE,
-    W_FORMAT_MESSAGE,
-    W_REG_OPEN_KEY,
-    W_REG_DELETE_VALUE,
-    W_REG_DELETE_KEY,
-    W_REG_QUERY_VALUE,
-    W_REG_ENUM_KEY,
-    W_REG_SET_VALUE,
-    W_MESSAGE_BOX,
-    W_SET_ITEM_TEXT,
-    W_SET_WINDOW_TEXT,
-    W_CHAR_UPPER,
-    W_PATH_FROM_LIST,
-    W_SHELL_EXECUTE,
-    W_REMOVE_FONT,
-    WIDE_COUNT
+    C_CREATE_FILE,
+    C_CREATE_DIRECTORY,
+    C_DELETE_FILE,
+    C_REMOVE_DIRECTORY,
+    C_GET_ATTRIBUTES,
+    C_SET_ATTRIBUTES,
+    C_GET_CURRENT_DIRECTORY,
+    C_SET_CURRENT_DIRECTORY,
+    C_GET_MODULE_NAME,
+    C_GET_TEMP_PATH,
+    C_GET_FULL_PATH,
+    C_GET_SHORT_PATH,
+    C_GET_WINDOWS_DIRECTORY,
+    C_GET_SYSTEM_DIRECTORY,
+    C_FIND_FIRST,
+    C_FIND_NEXT,
+    C_CREATE_PROCESS,
+    C_LOAD_LIBRARY_EX,
+    C_SET_ENVIRONMENT,
+    C_GET_COMMAND_LINE,
+    C_FORMAT_MESSAGE,
+    C_REG_OPEN_KEY,
+    C_REG_DELETE_VALUE,
+    C_REG_DELETE_KEY,
+    C_REG_QUERY_VALUE,
+    C_REG_ENUM_KEY,
+    C_REG_SET_VALUE,
+    C_MESSAGE_BOX,
+    C_SET_ITEM_TEXT,
+    C_SET_WINDOW_TEXT,
+    C_CHAR_UPPER,
+    C_PATH_FROM_LIST,
+    C_SHELL_EXECUTE,
+    C_REMOVE_FONT,
+    CALL_COUNT
 };
 
-static const char wideNames[] = "kernel32.dll\0"
+static const char callNames[] = "kernel32.dll\0"
                                 "CreateFileW\0"
                                 "CreateDirectoryW\0"
                                 "DeleteFileW\0"
@@ -93,38 +95,65 @@ static const char wideNames[] = "kernel32.dll\0"
                                 "RemoveFontResourceW\0"
                                 "\0";
 
-static FARPROC wide[WIDE_COUNT]; // filled on the NT family only, and only all together
-
-#define CALL(index, type) ((type)(void (*)())wide[index])
+static FARPROC calls[CALL_COUNT]; // the wide calls on the NT family, else the narrow ones
+static int wideCalls;             // 1 when calls holds the wide ones
 
 // A path in UTF-16: 259 units and the terminator, the most the system accepts. Any other
-// name or text, a registry path or a message, gets a text's room.
+// name or text, a registry path or a message, gets a text's room. A buffer of WCHARs holds
+// the narrow form too, counted in bytes.
 #define WIDE_PATH MAX_PATH
 
-void InitSystemLayer() {
-    if (!isNT)
-        return;
-    FARPROC found[WIDE_COUNT];
+// A system DLL the program imports is loaded already; a program that links only part of
+// this code may not import it, and loads it from the System folder.
+static HMODULE SystemLibrary(const char *name) {
+    HMODULE library = GetModuleHandleA(name);
+    char path[MAX_PATH];
+    UINT n = library ? 0 : GetSystemDirectoryA(path, MAX_PATH);
+    if (n && n < MAX_PATH && CopyText(path + n, MAX_PATH - n, "\\") &&
+        AppendText(path, MAX_PATH, name))
+        library = LoadLibraryA(path);
+    return library;
+}
+
+// Fills the table with the names ending in ending; 0 when one of them is missing.
+static int FindCalls(char ending) {
     DWORD n = 0;
-    for (const char *p = wideNames; *p; p += TextLength(p) + 1) {
-        HMODULE library = GetModuleHandleA(p);
+    for (const char *p = callNames; *p; p += TextLength(p) + 1) {
+        HMODULE library = SystemLibrary(p);
         for (p += TextLength(p) + 1; *p; p += TextLength(p) + 1) {
-            if (n >= WIDE_COUNT)
-                return;
-            found[n] = library ? GetProcAddress(library, p) : 0;
-            if (!found[n++])
-                return; // a system without one of them keeps the narrow calls
+            char name[32]; // the longest name and its terminator
+            DWORD length = TextLength(p);
+            if (n >= CALL_COUNT || length >= sizeof name || !library)
+                return 0;
+            CopyBytes(name, p, length + 1);
+            name[length - 1] = ending;
+            if (!(calls[n++] = GetProcAddress(library, name)))
+                return 0;
         }
     }
-    if (n != WIDE_COUNT)
-        return;
-    CopyBytes(wide, found, sizeof wide);
-    wideCharUpper = CALL(W_CHAR_UPPER, LPWSTR(WINAPI *)(LPWSTR));
+    return n == CALL_COUNT;
 }
+
+void InitSystemLayer() {
+    // A system without one of the wide calls keeps the narrow ones.
+    wideCalls = isNT && FindCalls('W');
+    if (!wideCalls)
+        FindCalls('A');
+    wideCharUpper = wideCalls ? (LPWSTR(WINAPI *)(LPWSTR))(void (*)())calls[C_CHAR_UPPER] : 0;
+}
+
+// A call of the table; the narrow ones until the layer is set up.
+static FARPROC SystemCall(int index) {
+    if (!calls[index])
+        FindCalls('A');
+    return calls[index];
+}
+
+#define CALL(index, type) ((type)(void (*)())SystemCall(index))
 
 // 1 when the wide calls are in use.
 int UsesWideCalls() {
-    return wide[0] != 0;
+    return wideCalls;
 }
 
 // A name's length as the system counts it: UTF-16 units for the wide calls, bytes of the
@@ -133,7 +162,7 @@ int UsesWideCalls() {
 static DWORD SystemLength(const char *name) {
     DWORD units = Utf16Length(name);
     WCHAR text[TEXT_SIZE];
-    if (wide[0] || units == 0xFFFFFFFF || !Utf8ToWide(name, text, TEXT_SIZE, 1))
+    if (wideCalls || units == 0xFFFFFFFF || !Utf8ToWide(name, text, TEXT_SIZE, 1))
         return units; // one too long to widen is too long in either count
     return (DWORD)WideCharToMultiByte(CP_ACP, 0, text, -1, 0, 0, 0, 0) - 1;
 }
@@ -159,68 +188,60 @@ static int ToAnsi(const char *name, char *buffer, DWORD size) {
     return Utf8ToAnsi(name, buffer, size, 1) || Refuse(name, size);
 }
 
-// What a call that fills a buffer returns: the length without the terminator, or a length
-// of size or more when it does not fit, as the system's own calls do; 0 on failure.
-static DWORD FromWide(const WCHAR *text, DWORD length, DWORD limit, char *buffer, DWORD size) {
-    if (length == 0 || length >= limit)
-        return 0;
-    if (!WideToUtf8(text, buffer, size))
-        return size;
-    return TextLength(buffer);
+// A name in the form the calls of the table take; size counts characters of that form.
+static int ToSystem(const char *name, WCHAR *buffer, DWORD size) {
+    return wideCalls ? ToWide(name, buffer, size) : ToAnsi(name, (char *)buffer, size);
 }
 
-static DWORD FromAnsi(const char *text, DWORD length, DWORD limit, char *buffer, DWORD size) {
+// A text shown to the user: a character the code page lacks may be shown as the system
+// chooses, since no file is named by it.
+static void ToSystemText(const char *text, WCHAR *buffer, DWORD size) {
+    if (wideCalls)
+        Utf8ToWide(text, buffer, size, 0);
+    else
+        Utf8ToAnsi(text, (char *)buffer, size, 0);
+}
+
+static int FromSystemText(const void *text, char *buffer, DWORD size, int strict) {
+    return wideCalls ? WideToUtf8((const WCHAR *)text, buffer, size)
+                     : AnsiToUtf8((const char *)text, buffer, size, strict);
+}
+
+// What a call that fills a buffer returns: the length without the terminator, or a length
+// of size or more when it does not fit, as the system's own calls do; 0 on failure.
+static DWORD FromSystem(const WCHAR *text, DWORD length, DWORD limit, char *buffer, DWORD size) {
     if (length == 0 || length >= limit)
         return 0;
-    if (!AnsiToUtf8(text, buffer, size))
+    if (!FromSystemText(text, buffer, size, 1))
         return size;
     return TextLength(buffer);
 }
 
 HANDLE SysCreateFile(const char *path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
-    if (wide[0]) {
-        WCHAR name[WIDE_PATH];
-        if (!ToWide(path, name, WIDE_PATH))
-            return INVALID_HANDLE_VALUE;
-        return CALL(W_CREATE_FILE,
-                    HANDLE(WINAPI *)(LPCWSTR, DWORD, DWORD, void *, DWORD, DWORD, HANDLE))(
-            name, access, share, 0, disposition, flags, 0);
-    }
-    char name[MAX_PATH];
-    if (!ToAnsi(path, name, MAX_PATH))
+    WCHAR name[WIDE_PATH];
+    if (!ToSystem(path, name, WIDE_PATH))
         return INVALID_HANDLE_VALUE;
-    return CreateFileA(name, access, share, 0, disposition, flags, 0);
+    return CALL(C_CREATE_FILE,
+                HANDLE(WINAPI *)(const void *, DWORD, DWORD, void *, DWORD, DWORD, HANDLE))(
+        name, access, share, 0, disposition, flags, 0);
 }
 
 // The calls that take one path and answer with a BOOL or a DWORD.
-typedef BOOL(WINAPI *PathCallW)(LPCWSTR);
-typedef BOOL(WINAPI *PathCallA)(LPCSTR);
-
-static DWORD CallOnPath(int index, PathCallA narrow, const char *path, DWORD failure) {
-    if (wide[0]) {
-        WCHAR name[WIDE_PATH];
-        if (!ToWide(path, name, WIDE_PATH))
-            return failure;
-        return (DWORD)CALL(index, PathCallW)(name);
-    }
-    char name[MAX_PATH];
-    if (!ToAnsi(path, name, MAX_PATH))
+static DWORD CallOnPath(int index, const char *path, DWORD failure) {
+    WCHAR name[WIDE_PATH];
+    if (!ToSystem(path, name, WIDE_PATH))
         return failure;
-    return (DWORD)narrow(name);
+    return (DWORD)CALL(index, BOOL(WINAPI *)(const void *))(name);
 }
 
 // A new folder with the security descriptor given, or the one the folder above passes down
 // (null).
 int SysCreateFolder(const char *path, void *security) {
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, security, FALSE};
-    if (wide[0]) {
-        WCHAR name[WIDE_PATH];
-        return ToWide(path, name, WIDE_PATH) &&
-               CALL(W_CREATE_DIRECTORY,
-                    BOOL(WINAPI *)(LPCWSTR, SECURITY_ATTRIBUTES *))(name, &attributes);
-    }
-    char name[MAX_PATH];
-    return ToAnsi(path, name, MAX_PATH) && CreateDirectoryA(name, &attributes);
+    WCHAR name[WIDE_PATH];
+    return ToSystem(path, name, WIDE_PATH) &&
+           CALL(C_CREATE_DIRECTORY,
+                BOOL(WINAPI *)(const void *, SECURITY_ATTRIBUTES *))(name, &attributes);
 }
 
 // The root of the volume that holds path, with its backslash: "C:\", or the folder another
@@ -230,7 +251,7 @@ int SysGetVolumeRoot(const char *path, char *buffer) {
     VolumeProc volume =
         (VolumeProc)(void (*)())FindSystemFunction("kernel32.dll", "GetVolumePathNameW");
     WCHAR name[WIDE_PATH], root[WIDE_PATH];
-    if (wide[0] && volume && ToWide(path, name, WIDE_PATH) && volume(name, root, WIDE_PATH) &&
+    if (wideCalls && volume && ToWide(path, name, WIDE_PATH) && volume(name, root, WIDE_PATH) &&
         WideToUtf8(root, buffer, PATH_SIZE))
         return AddBackslash(buffer, PATH_SIZE);
     if (!path[0] || path[1] != ':' || path[2] != '\\')
@@ -241,20 +262,19 @@ int SysGetVolumeRoot(const char *path, char *buffer) {
 }
 
 int SysDeleteFile(const char *path) {
-    return (int)CallOnPath(W_DELETE_FILE, DeleteFileA, path, 0);
+    return (int)CallOnPath(C_DELETE_FILE, path, 0);
 }
 
 int SysRemoveFolder(const char *path) {
-    return (int)CallOnPath(W_REMOVE_DIRECTORY, RemoveDirectoryA, path, 0);
+    return (int)CallOnPath(C_REMOVE_DIRECTORY, path, 0);
 }
 
 int SysSetCurrentFolder(const char *path) {
-    return (int)CallOnPath(W_SET_CURRENT_DIRECTORY, SetCurrentDirectoryA, path, 0);
+    return (int)CallOnPath(C_SET_CURRENT_DIRECTORY, path, 0);
 }
 
 DWORD SysGetAttributes(const char *path) {
-    return CallOnPath(W_GET_ATTRIBUTES, (PathCallA)(void (*)())GetFileAttributesA, path,
-                      INVALID_FILE_ATTRIBUTES);
+    return CallOnPath(C_GET_ATTRIBUTES, path, INVALID_FILE_ATTRIBUTES);
 }
 
 // A file or folder counts as still there unless the system says it is not: attributes that
@@ -268,54 +288,38 @@ int PathExists(const char *path) {
 }
 
 int SysSetAttributes(const char *path, DWORD attributes) {
-    if (wide[0]) {
-        WCHAR name[WIDE_PATH];
-        return ToWide(path, name, WIDE_PATH) &&
-               CALL(W_SET_ATTRIBUTES, BOOL(WINAPI *)(LPCWSTR, DWORD))(name, attributes);
-    }
-    char name[MAX_PATH];
-    return ToAnsi(path, name, MAX_PATH) && SetFileAttributesA(name, attributes);
+    WCHAR name[WIDE_PATH];
+    return ToSystem(path, name, WIDE_PATH) &&
+           CALL(C_SET_ATTRIBUTES, BOOL(WINAPI *)(const void *, DWORD))(name, attributes);
 }
 
 // The folder queries: the current directory, the temporary, Windows and System folders.
 DWORD SysGetFolder(int which, char *buffer, DWORD size) {
-    static const BYTE wideIndex[] = {W_GET_CURRENT_DIRECTORY, W_GET_TEMP_PATH,
-                                     W_GET_WINDOWS_DIRECTORY, W_GET_SYSTEM_DIRECTORY};
+    static const BYTE callIndex[] = {C_GET_CURRENT_DIRECTORY, C_GET_TEMP_PATH,
+                                     C_GET_WINDOWS_DIRECTORY, C_GET_SYSTEM_DIRECTORY};
+    WCHAR name[WIDE_PATH];
+    DWORD n;
     buffer[0] = 0;
-    if (wide[0]) {
-        WCHAR name[WIDE_PATH];
-        DWORD n;
-        if (which >= FOLDER_WINDOWS)
-            n = CALL(wideIndex[which], UINT(WINAPI *)(LPWSTR, UINT))(name, WIDE_PATH);
-        else
-            n = CALL(wideIndex[which], DWORD(WINAPI *)(DWORD, LPWSTR))(WIDE_PATH, name);
-        return FromWide(name, n, WIDE_PATH, buffer, size);
-    }
-    char name[MAX_PATH];
-    DWORD n = which == FOLDER_CURRENT   ? GetCurrentDirectoryA(MAX_PATH, name)
-              : which == FOLDER_TEMP    ? GetTempPathA(MAX_PATH, name)
-              : which == FOLDER_WINDOWS ? GetWindowsDirectoryA(name, MAX_PATH)
-                                        : GetSystemDirectoryA(name, MAX_PATH);
-    return FromAnsi(name, n, MAX_PATH, buffer, size);
+    if (which >= FOLDER_WINDOWS)
+        n = CALL(callIndex[which], UINT(WINAPI *)(void *, UINT))(name, WIDE_PATH);
+    else
+        n = CALL(callIndex[which], DWORD(WINAPI *)(DWORD, void *))(WIDE_PATH, name);
+    return FromSystem(name, n, WIDE_PATH, buffer, size);
 }
 
 // The program's own file in its long form where the system has one: started by its short
 // (8.3) name, it still goes by its long one, and so do its journal, log and lock.
 DWORD SysGetModuleName(char *buffer, DWORD size) {
-    DWORD n;
+    WCHAR name[WIDE_PATH];
     buffer[0] = 0;
-    if (wide[0]) {
-        WCHAR name[WIDE_PATH];
-        n = CALL(W_GET_MODULE_NAME, DWORD(WINAPI *)(HMODULE, LPWSTR, DWORD))(moduleHandle, name,
-                                                                             WIDE_PATH);
-        name[WIDE_PATH - 1] = 0; // older systems do not terminate a cut name
-        n = FromWide(name, n, WIDE_PATH, buffer, size);
-    } else {
-        char name[MAX_PATH];
-        n = GetModuleFileNameA(moduleHandle, name, MAX_PATH);
-        name[MAX_PATH - 1] = 0;
-        n = FromAnsi(name, n, MAX_PATH, buffer, size);
-    }
+    DWORD n = CALL(C_GET_MODULE_NAME, DWORD(WINAPI *)(HMODULE, void *, DWORD))(moduleHandle, name,
+                                                                               WIDE_PATH);
+    // Older systems do not terminate a cut name.
+    if (wideCalls)
+        name[WIDE_PATH - 1] = 0;
+    else
+        ((char *)name)[MAX_PATH - 1] = 0;
+    n = FromSystem(name, n, WIDE_PATH, buffer, size);
     char longName[PATH_SIZE];
     DWORD m = n && n < size ? SysGetPathForm(buffer, longName, PATH_SIZE, 1) : 0;
     if (m && m < size && CopyText(buffer, size, longName))
@@ -326,20 +330,13 @@ DWORD SysGetModuleName(char *buffer, DWORD size) {
 // The system's own words for an error, in the user's language where it has them; empty when
 // it has none.
 void SysErrorText(DWORD error, char *buffer, DWORD size) {
-    const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    WCHAR text[TEXT_SIZE];
     buffer[0] = 0;
-    if (wide[0]) {
-        WCHAR text[TEXT_SIZE];
-        if (CALL(W_FORMAT_MESSAGE,
-                 DWORD(WINAPI *)(DWORD, const void *, DWORD, DWORD, LPWSTR, DWORD, void *))(
-                flags, 0, error, 0, text, TEXT_SIZE, 0) &&
-            !WideToUtf8(text, buffer, size))
-            buffer[0] = 0;
-        return;
-    }
-    char text[TEXT_SIZE];
-    if (FormatMessageA(flags, 0, error, 0, text, TEXT_SIZE, 0) &&
-        !AnsiToUtf8(text, buffer, size, 0))
+    if (CALL(C_FORMAT_MESSAGE,
+             DWORD(WINAPI *)(DWORD, const void *, DWORD, DWORD, void *, DWORD, void *))(
+            FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, 0, error, 0, text,
+            TEXT_SIZE, 0) &&
+        !FromSystemText(text, buffer, size, 0))
         buffer[0] = 0;
 }
 
@@ -347,64 +344,43 @@ void SysErrorText(DWORD error, char *buffer, DWORD size) {
 // switch keeps every character. 0 when it does not fit.
 int SysGetCommandLine(char *buffer, DWORD size) {
     buffer[0] = 0;
-    if (wide[0])
-        return WideToUtf8(CALL(W_GET_COMMAND_LINE, LPCWSTR(WINAPI *)())(), buffer, size);
-    return AnsiToUtf8(GetCommandLineA(), buffer, size, 0);
+    return FromSystemText(CALL(C_GET_COMMAND_LINE, const void *(WINAPI *)())(), buffer, size, 0);
 }
 
 DWORD SysGetFullPath(const char *path, char *buffer, DWORD size) {
+    WCHAR name[WIDE_PATH], full[WIDE_PATH];
+    void *part;
     buffer[0] = 0;
-    if (wide[0]) {
-        WCHAR name[WIDE_PATH], full[WIDE_PATH];
-        LPWSTR part;
-        if (!ToWide(path, name, WIDE_PATH))
-            return 0;
-        DWORD n = CALL(W_GET_FULL_PATH, DWORD(WINAPI *)(LPCWSTR, DWORD, LPWSTR, LPWSTR *))(
-            name, WIDE_PATH, full, &part);
-        return FromWide(full, n, WIDE_PATH, buffer, size);
-    }
-    char name[MAX_PATH], full[MAX_PATH];
-    LPSTR part;
-    if (!ToAnsi(path, name, MAX_PATH))
+    if (!ToSystem(path, name, WIDE_PATH))
         return 0;
-    return FromAnsi(full, GetFullPathNameA(name, MAX_PATH, full, &part), MAX_PATH, buffer, size);
+    DWORD n = CALL(C_GET_FULL_PATH, DWORD(WINAPI *)(const void *, DWORD, void *, void **))(
+        name, WIDE_PATH, full, &part);
+    return FromSystem(full, n, WIDE_PATH, buffer, size);
 }
 
 // The short (8.3) or long form of an existing path, where the system has that form: 95
 // and NT 4.0 have no long-name call. 0 when there is none or the path does not exist.
 DWORD SysGetPathForm(const char *path, char *buffer, DWORD size, int longForm) {
     typedef DWORD(WINAPI * FormProc)(const void *, void *, DWORD);
+    WCHAR name[WIDE_PATH], other[WIDE_PATH];
     buffer[0] = 0;
-    if (wide[0]) {
-        WCHAR name[WIDE_PATH], other[WIDE_PATH];
-        FormProc form =
-            longForm ? (FormProc)(void (*)())FindSystemFunction("kernel32.dll", "GetLongPathNameW")
-                     : CALL(W_GET_SHORT_PATH, FormProc);
-        if (!form || !ToWide(path, name, WIDE_PATH))
-            return 0;
-        return FromWide(other, form(name, other, WIDE_PATH), WIDE_PATH, buffer, size);
-    }
-    char name[MAX_PATH], other[MAX_PATH];
-    FormProc form =
-        longForm ? (FormProc)(void (*)())FindSystemFunction("kernel32.dll", "GetLongPathNameA")
-                 : (FormProc)(void (*)())GetShortPathNameA;
-    if (!form || !ToAnsi(path, name, MAX_PATH))
+    FormProc form = longForm
+                        ? (FormProc)(void (*)())FindSystemFunction(
+                              "kernel32.dll", wideCalls ? "GetLongPathNameW" : "GetLongPathNameA")
+                        : CALL(C_GET_SHORT_PATH, FormProc);
+    if (!form || !ToSystem(path, name, WIDE_PATH))
         return 0;
-    return FromAnsi(other, form(name, other, MAX_PATH), MAX_PATH, buffer, size);
+    return FromSystem(other, form(name, other, WIDE_PATH), WIDE_PATH, buffer, size);
 }
 
 // Marks a file, or a folder that will be empty, for deletion at the next restart: the NT
 // family's pending operations, which need administrator rights. 0 where that fails.
 int SysDeleteAtRestart(const char *path) {
     typedef BOOL(WINAPI * MoveProc)(const void *, const void *, DWORD);
-    if (wide[0]) {
-        WCHAR name[WIDE_PATH];
-        MoveProc move = (MoveProc)(void (*)())FindSystemFunction("kernel32.dll", "MoveFileExW");
-        return move && ToWide(path, name, WIDE_PATH) && move(name, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
-    }
-    char name[MAX_PATH];
-    MoveProc move = (MoveProc)(void (*)())FindSystemFunction("kernel32.dll", "MoveFileExA");
-    return move && ToAnsi(path, name, MAX_PATH) && move(name, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
+    WCHAR name[WIDE_PATH];
+    MoveProc move = (MoveProc)(void (*)())FindSystemFunction(
+        "kernel32.dll", wideCalls ? "MoveFileExW" : "MoveFileExA");
+    return move && ToSystem(path, name, WIDE_PATH) && move(name, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 // Adds a line to a section of a profile file, keeping every line already there: the
@@ -429,54 +405,32 @@ int SysAddProfileLine(const char *file, const char *section, const char *line) {
 }
 
 // A name found in a folder, long and short, as UTF-8; a name that cannot be written so is
-// empty, which matches nothing.
-static void KeepFound(const void *found, char *name, char *shortName) {
-    if (wide[0]) {
-        const WIN32_FIND_DATAW *data = (const WIN32_FIND_DATAW *)found;
-        if (!WideToUtf8(data->cFileName, name, PATH_SIZE))
-            name[0] = 0;
-        if (!WideToUtf8(data->cAlternateFileName, shortName, SHORT_NAME_SIZE))
-            shortName[0] = 0;
-        return;
-    }
-    const WIN32_FIND_DATAA *data = (const WIN32_FIND_DATAA *)found;
-    if (!AnsiToUtf8(data->cFileName, name, PATH_SIZE))
+// empty, which matches nothing. Both forms of the found data hold the long name at the same
+// place, each of its MAX_PATH characters one or two bytes long.
+static_assert(offsetof(WIN32_FIND_DATAA, cFileName) == offsetof(WIN32_FIND_DATAW, cFileName),
+              "the found names start at the same place");
+static void KeepFound(const WIN32_FIND_DATAW *found, char *name, char *shortName) {
+    const BYTE *names = (const BYTE *)found->cFileName;
+    if (!FromSystemText(names, name, PATH_SIZE, 1))
         name[0] = 0;
-    if (!AnsiToUtf8(data->cAlternateFileName, shortName, SHORT_NAME_SIZE))
+    if (!FromSystemText(names + MAX_PATH * (wideCalls ? 2 : 1), shortName, SHORT_NAME_SIZE, 1))
         shortName[0] = 0;
 }
 
 HANDLE SysFindFirst(const char *pattern, char *name, char *shortName) {
     HANDLE search = INVALID_HANDLE_VALUE;
-    if (wide[0]) {
-        WIN32_FIND_DATAW found;
-        WCHAR text[WIDE_PATH];
-        if (ToWide(pattern, text, WIDE_PATH))
-            search =
-                CALL(W_FIND_FIRST, HANDLE(WINAPI *)(LPCWSTR, WIN32_FIND_DATAW *))(text, &found);
-        if (search != INVALID_HANDLE_VALUE)
-            KeepFound(&found, name, shortName);
-        return search;
-    }
-    WIN32_FIND_DATAA found;
-    char text[MAX_PATH];
-    if (ToAnsi(pattern, text, MAX_PATH))
-        search = FindFirstFileA(text, &found);
+    WIN32_FIND_DATAW found; // room for either form
+    WCHAR text[WIDE_PATH];
+    if (ToSystem(pattern, text, WIDE_PATH))
+        search = CALL(C_FIND_FIRST, HANDLE(WINAPI *)(const void *, void *))(text, &found);
     if (search != INVALID_HANDLE_VALUE)
         KeepFound(&found, name, shortName);
     return search;
 }
 
 int SysFindNext(HANDLE search, char *name, char *shortName) {
-    if (wide[0]) {
-        WIN32_FIND_DATAW found;
-        if (!CALL(W_FIND_NEXT, BOOL(WINAPI *)(HANDLE, WIN32_FIND_DATAW *))(search, &found))
-            return 0;
-        KeepFound(&found, name, shortName);
-        return 1;
-    }
-    WIN32_FIND_DATAA found;
-    if (!FindNextFileA(search, &found))
+    WIN32_FIND_DATAW found;
+    if (!CALL(C_FIND_NEXT, BOOL(WINAPI *)(HANDLE, void *))(search, &found))
         return 0;
     KeepFound(&found, name, shortName);
     return 1;
@@ -491,46 +445,28 @@ int SysStartProcess(const char *command, const char *folder, int show, int inher
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = (WORD)show;
-    if (wide[0]) {
-        WCHAR line[TEXT_SIZE];
-        WCHAR directory[WIDE_PATH];
-        if (!ToWide(command, line, TEXT_SIZE) || (folder && !ToWide(folder, directory, WIDE_PATH)))
-            return 0;
-        return CALL(W_CREATE_PROCESS,
-                    BOOL(WINAPI *)(LPCWSTR, LPWSTR, void *, void *, BOOL, DWORD, void *, LPCWSTR,
-                                   STARTUPINFOA *, PROCESS_INFORMATION *))(
-                   0, line, 0, 0, inherit, 0, 0, folder ? directory : 0, &startup, process) != 0;
-    }
-    char line[TEXT_SIZE];
-    char directory[MAX_PATH];
-    if (!ToAnsi(command, line, TEXT_SIZE) || (folder && !ToAnsi(folder, directory, MAX_PATH)))
+    WCHAR line[TEXT_SIZE];
+    WCHAR directory[WIDE_PATH];
+    if (!ToSystem(command, line, TEXT_SIZE) || (folder && !ToSystem(folder, directory, WIDE_PATH)))
         return 0;
-    return CreateProcessA(0, line, 0, 0, inherit, 0, 0, folder ? directory : 0, &startup,
-                          process) != 0;
+    return CALL(C_CREATE_PROCESS,
+                BOOL(WINAPI *)(const void *, void *, void *, void *, BOOL, DWORD, void *,
+                               const void *, STARTUPINFOA *, PROCESS_INFORMATION *))(
+               0, line, 0, 0, inherit, 0, 0, folder ? directory : 0, &startup, process) != 0;
 }
 
 int SysSetEnvironment(const char *name, const char *value) {
-    if (wide[0]) {
-        WCHAR text[WIDE_PATH], content[WIDE_PATH];
-        return ToWide(name, text, WIDE_PATH) && ToWide(value, content, WIDE_PATH) &&
-               CALL(W_SET_ENVIRONMENT, BOOL(WINAPI *)(LPCWSTR, LPCWSTR))(text, content);
-    }
-    char text[MAX_PATH], content[MAX_PATH];
-    return ToAnsi(name, text, MAX_PATH) && ToAnsi(value, content, MAX_PATH) &&
-           SetEnvironmentVariableA(text, content);
+    WCHAR text[WIDE_PATH], content[WIDE_PATH];
+    return ToSystem(name, text, WIDE_PATH) && ToSystem(value, content, WIDE_PATH) &&
+           CALL(C_SET_ENVIRONMENT, BOOL(WINAPI *)(const void *, const void *))(text, content);
 }
 
+// Flags 0 loads as the plain call does.
 HMODULE SysLoadLibrary(const char *path, DWORD flags) {
-    if (wide[0]) {
-        WCHAR name[WIDE_PATH];
-        if (!ToWide(path, name, WIDE_PATH))
-            return 0;
-        return CALL(W_LOAD_LIBRARY_EX, HMODULE(WINAPI *)(LPCWSTR, HANDLE, DWORD))(name, 0, flags);
-    }
-    char name[MAX_PATH];
-    if (!ToAnsi(path, name, MAX_PATH))
+    WCHAR name[WIDE_PATH];
+    if (!ToSystem(path, name, WIDE_PATH))
         return 0;
-    return flags ? LoadLibraryExA(name, 0, flags) : LoadLibraryA(name);
+    return CALL(C_LOAD_LIBRARY_EX, HMODULE(WINAPI *)(const void *, HANDLE, DWORD))(name, 0, flags);
 }
 
 // A library of the System folder, by its full path.
@@ -544,34 +480,24 @@ HMODULE LoadSystemLibrary(const char *name) {
 }
 
 int SysRemoveFont(const char *path) {
-    return (int)CallOnPath(W_REMOVE_FONT, (PathCallA)(void (*)())RemoveFontResourceA, path, 0);
+    return (int)CallOnPath(C_REMOVE_FONT, path, 0);
 }
 
 int SysShellPath(const struct _ITEMIDLIST *list, char *buffer) {
+    WCHAR name[WIDE_PATH];
     buffer[0] = 0;
-    if (wide[0]) {
-        WCHAR name[WIDE_PATH];
-        return CALL(W_PATH_FROM_LIST, BOOL(WINAPI *)(LPCITEMIDLIST, LPWSTR))(list, name) &&
-               WideToUtf8(name, buffer, PATH_SIZE);
-    }
-    char name[MAX_PATH];
-    return SHGetPathFromIDListA(list, name) && AnsiToUtf8(name, buffer, PATH_SIZE);
+    return CALL(C_PATH_FROM_LIST, BOOL(WINAPI *)(LPCITEMIDLIST, void *))(list, name) &&
+           FromSystemText(name, buffer, PATH_SIZE, 1);
 }
 
 int SysShellOpen(const char *target) {
-    if (wide[0]) {
-        WCHAR name[TEXT_SIZE];
-        static const WCHAR open[] = {'o', 'p', 'e', 'n', 0};
-        return ToWide(target, name, TEXT_SIZE) &&
-               (INT_PTR)CALL(W_SHELL_EXECUTE,
-                             HINSTANCE(WINAPI *)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT))(
-                   0, open, name, 0, 0, SW_SHOW) > 32;
-    }
-    char name[TEXT_SIZE];
-    return ToAnsi(target, name, TEXT_SIZE) &&
-           (INT_PTR)ShellExecuteA(0, "open", name, 0, 0, SW_SHOW) > 32;
+    static const WCHAR openWide[] = {'o', 'p', 'e', 'n', 0};
+    WCHAR name[TEXT_SIZE];
+    return ToSystem(target, name, TEXT_SIZE) &&
+           (INT_PTR)CALL(C_SHELL_EXECUTE, HINSTANCE(WINAPI *)(HWND, const void *, const void *,
+                                                              const void *, const void *, INT))(
+               0, wideCalls ? (const void *)openWide : "open", name, 0, 0, SW_SHOW) > 32;
 }
-
 // A method or property of an automation object, by its name.
 static HRESULT InvokeByName(IDispatch *object, const WCHAR *name, WORD kind, DISPPARAMS *arguments,
                             VARIANT *result) {
@@ -589,7 +515,7 @@ int SysShellOpenVia(IDispatch *view, const char *target) {
     typedef BSTR(WINAPI * AllocateStringProc)(const OLECHAR *);
     typedef void(WINAPI * FreeStringProc)(BSTR);
     WCHAR name[TEXT_SIZE];
-    if (!wide[0] || !ToWide(target, name, TEXT_SIZE))
+    if (!wideCalls || !ToWide(target, name, TEXT_SIZE))
         return 0;
     HMODULE library = LoadSystemLibrary("oleaut32.dll"); // a BSTR comes from its allocator
     if (!library)
@@ -628,36 +554,21 @@ int SysShellOpenVia(IDispatch *view, const char *target) {
     return opened;
 }
 
-// Texts shown to the user: a character the code page lacks may be shown as the system
-// chooses, since no file is named by it.
 int SysMessageBox(HWND owner, const char *text, const char *caption, UINT style) {
-    if (wide[0]) {
-        WCHAR body[TEXT_SIZE], title[TEXT_SIZE];
-        Utf8ToWide(text, body, TEXT_SIZE, 0);
-        Utf8ToWide(caption, title, TEXT_SIZE, 0);
-        return CALL(W_MESSAGE_BOX, int(WINAPI *)(HWND, LPCWSTR, LPCWSTR, UINT))(owner, body, title,
-                                                                                style);
-    }
-    char body[TEXT_SIZE], title[TEXT_SIZE];
-    Utf8ToAnsi(text, body, TEXT_SIZE, 0);
-    Utf8ToAnsi(caption, title, TEXT_SIZE, 0);
-    return MessageBoxA(owner, body, title, style);
+    WCHAR body[TEXT_SIZE], title[TEXT_SIZE];
+    ToSystemText(text, body, TEXT_SIZE);
+    ToSystemText(caption, title, TEXT_SIZE);
+    return CALL(C_MESSAGE_BOX, int(WINAPI *)(HWND, const void *, const void *, UINT))(owner, body,
+                                                                                      title, style);
 }
 
 // item 0 sets the window's own text.
 int SysSetText(HWND window, int item, const char *text) {
-    if (wide[0]) {
-        WCHAR content[TEXT_SIZE];
-        Utf8ToWide(text, content, TEXT_SIZE, 0);
-        if (!item)
-            return CALL(W_SET_WINDOW_TEXT, BOOL(WINAPI *)(HWND, LPCWSTR))(window, content);
-        return CALL(W_SET_ITEM_TEXT, BOOL(WINAPI *)(HWND, int, LPCWSTR))(window, item, content);
-    }
-    char content[TEXT_SIZE];
-    Utf8ToAnsi(text, content, TEXT_SIZE, 0);
+    WCHAR content[TEXT_SIZE];
+    ToSystemText(text, content, TEXT_SIZE);
     if (!item)
-        return SetWindowTextA(window, content);
-    return SetDlgItemTextA(window, item, content);
+        return CALL(C_SET_WINDOW_TEXT, BOOL(WINAPI *)(HWND, const void *))(window, content);
+    return CALL(C_SET_ITEM_TEXT, BOOL(WINAPI *)(HWND, int, const void *))(window, item, content);
 }
 
 // The registry. Key and value names are converted like paths; text data too, so that a
@@ -667,39 +578,26 @@ LONG SysRegOpenKey(HKEY root, const char *path, REGSAM access, HKEY *key) {
 }
 
 LONG SysRegOpenKeyWith(HKEY root, const char *path, DWORD options, REGSAM access, HKEY *key) {
-    if (wide[0]) {
-        WCHAR name[TEXT_SIZE];
-        if (!ToWide(path, name, TEXT_SIZE))
-            return ERROR_NO_UNICODE_TRANSLATION;
-        return CALL(W_REG_OPEN_KEY, LONG(WINAPI *)(HKEY, LPCWSTR, DWORD, REGSAM, HKEY *))(
-            root, name, options, access, key);
-    }
-    char name[TEXT_SIZE];
-    if (!ToAnsi(path, name, TEXT_SIZE))
+    WCHAR name[TEXT_SIZE];
+    if (!ToSystem(path, name, TEXT_SIZE))
         return ERROR_NO_UNICODE_TRANSLATION;
-    return RegOpenKeyExA(root, name, options, access, key);
+    return CALL(C_REG_OPEN_KEY, LONG(WINAPI *)(HKEY, const void *, DWORD, REGSAM, HKEY *))(
+        root, name, options, access, key);
 }
 
-static LONG RegCallOnName(int index, LONG(WINAPI *narrow)(HKEY, LPCSTR), HKEY key,
-                          const char *name) {
-    if (wide[0]) {
-        WCHAR text[TEXT_SIZE];
-        if (!ToWide(name, text, TEXT_SIZE))
-            return ERROR_NO_UNICODE_TRANSLATION;
-        return CALL(index, LONG(WINAPI *)(HKEY, LPCWSTR))(key, text);
-    }
-    char text[TEXT_SIZE];
-    if (!ToAnsi(name, text, TEXT_SIZE))
+static LONG RegCallOnName(int index, HKEY key, const char *name) {
+    WCHAR text[TEXT_SIZE];
+    if (!ToSystem(name, text, TEXT_SIZE))
         return ERROR_NO_UNICODE_TRANSLATION;
-    return narrow(key, text);
+    return CALL(index, LONG(WINAPI *)(HKEY, const void *))(key, text);
 }
 
 LONG SysRegDeleteValue(HKEY key, const char *name) {
-    return RegCallOnName(W_REG_DELETE_VALUE, RegDeleteValueA, key, name);
+    return RegCallOnName(C_REG_DELETE_VALUE, key, name);
 }
 
 LONG SysRegDeleteKey(HKEY key, const char *name) {
-    return RegCallOnName(W_REG_DELETE_KEY, RegDeleteKeyA, key, name);
+    return RegCallOnName(C_REG_DELETE_KEY, key, name);
 }
 
 static int IsText(DWORD type) {
@@ -712,29 +610,19 @@ LONG SysRegQueryValue(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD
     DWORD kind = 0;
     BYTE raw[2 * TEXT_SIZE];
     DWORD length = sizeof raw - 2;
-    LONG result;
-    if (wide[0]) {
-        WCHAR text[TEXT_SIZE];
-        if (!ToWide(name, text, TEXT_SIZE))
-            return ERROR_NO_UNICODE_TRANSLATION;
-        result = CALL(W_REG_QUERY_VALUE,
-                      LONG(WINAPI *)(HKEY, LPCWSTR, DWORD *, DWORD *, BYTE *, DWORD *))(
-            key, text, 0, &kind, data ? raw : 0, data ? &length : 0);
-    } else {
-        char text[TEXT_SIZE];
-        if (!ToAnsi(name, text, TEXT_SIZE))
-            return ERROR_NO_UNICODE_TRANSLATION;
-        result = RegQueryValueExA(key, text, 0, &kind, data ? raw : 0, data ? &length : 0);
-    }
+    WCHAR text[TEXT_SIZE];
+    if (!ToSystem(name, text, TEXT_SIZE))
+        return ERROR_NO_UNICODE_TRANSLATION;
+    LONG result = CALL(C_REG_QUERY_VALUE,
+                       LONG(WINAPI *)(HKEY, const void *, DWORD *, DWORD *, BYTE *, DWORD *))(
+        key, text, 0, &kind, data ? raw : 0, data ? &length : 0);
     if (type)
         *type = kind;
     if (result != ERROR_SUCCESS || !data)
         return result;
     raw[length] = raw[length + 1] = 0; // the system need not terminate what it stored
     if (IsText(kind)) {
-        int fits = wide[0] ? WideToUtf8((const WCHAR *)raw, (char *)data, *size)
-                           : AnsiToUtf8((const char *)raw, (char *)data, *size);
-        if (!fits)
+        if (!FromSystemText(raw, (char *)data, *size, 1))
             return ERROR_MORE_DATA;
         *size = TextLength((const char *)data) + 1;
         return ERROR_SUCCESS;
@@ -746,47 +634,33 @@ LONG SysRegQueryValue(HKEY key, const char *name, DWORD *type, BYTE *data, DWORD
     return ERROR_SUCCESS;
 }
 
+// Text data goes to the wide call in UTF-16; the narrow call stores it as it is.
 LONG SysRegSetValue(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size) {
-    if (wide[0]) {
-        WCHAR text[TEXT_SIZE], content[TEXT_SIZE];
-        if (!ToWide(name, text, TEXT_SIZE))
-            return ERROR_NO_UNICODE_TRANSLATION;
-        if (IsText(type)) {
-            if (!ToWide((const char *)data, content, TEXT_SIZE))
-                return ERROR_NO_UNICODE_TRANSLATION;
-            DWORD units = 0;
-            while (content[units])
-                units++;
-            data = (const BYTE *)content;
-            size = 2 * (units + 1);
-        }
-        return CALL(W_REG_SET_VALUE, LONG(WINAPI *)(HKEY, LPCWSTR, DWORD, DWORD, const BYTE *,
-                                                    DWORD))(key, text, 0, type, data, size);
-    }
-    char text[TEXT_SIZE];
-    if (!ToAnsi(name, text, TEXT_SIZE))
+    WCHAR text[TEXT_SIZE], content[TEXT_SIZE];
+    if (!ToSystem(name, text, TEXT_SIZE))
         return ERROR_NO_UNICODE_TRANSLATION;
-    return RegSetValueExA(key, text, 0, type, data, size);
+    if (wideCalls && IsText(type)) {
+        if (!ToWide((const char *)data, content, TEXT_SIZE))
+            return ERROR_NO_UNICODE_TRANSLATION;
+        DWORD units = 0;
+        while (content[units])
+            units++;
+        data = (const BYTE *)content;
+        size = 2 * (units + 1);
+    }
+    return CALL(C_REG_SET_VALUE, LONG(WINAPI *)(HKEY, const void *, DWORD, DWORD, const BYTE *,
+                                                DWORD))(key, text, 0, type, data, size);
 }
 
 // The subkey at index as UTF-8; a name that cannot be written so fails like a name that
 // does not fit.
 LONG SysRegEnumKey(HKEY key, DWORD index, char *name, DWORD size) {
-    LONG result;
-    if (wide[0]) {
-        WCHAR text[TEXT_SIZE];
-        DWORD length = TEXT_SIZE;
-        result = CALL(W_REG_ENUM_KEY, LONG(WINAPI *)(HKEY, DWORD, LPWSTR, DWORD *, DWORD *, LPWSTR,
-                                                     DWORD *, FILETIME *))(key, index, text,
-                                                                           &length, 0, 0, 0, 0);
-        if (result == ERROR_SUCCESS && !WideToUtf8(text, name, size))
-            result = ERROR_MORE_DATA;
-        return result;
-    }
-    char text[TEXT_SIZE];
+    WCHAR text[TEXT_SIZE];
     DWORD length = TEXT_SIZE;
-    result = RegEnumKeyExA(key, index, text, &length, 0, 0, 0, 0);
-    if (result == ERROR_SUCCESS && !AnsiToUtf8(text, name, size))
+    LONG result =
+        CALL(C_REG_ENUM_KEY, LONG(WINAPI *)(HKEY, DWORD, void *, DWORD *, DWORD *, void *, DWORD *,
+                                            FILETIME *))(key, index, text, &length, 0, 0, 0, 0);
+    if (result == ERROR_SUCCESS && !FromSystemText(text, name, size, 1))
         result = ERROR_MORE_DATA;
     return result;
 }

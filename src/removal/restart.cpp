@@ -31,7 +31,7 @@ static struct {
     DWORD moved;   // items moved into it
     char *root;    // the volume root it is on, then its own path: PATH_SIZE bytes each
     char *path;
-} pending;
+} pendingFolder;
 
 void AllowRestartRemoval() {
     allowed = (GetOptionFlags() & OPTION_RESTART_DELETE) != 0;
@@ -78,19 +78,19 @@ static int AppendRandomName(char *path, const char *prefix) {
 static int MakePendingFolder(const char *root) {
     BYTE security[128];
     if (!AdministratorsOnlySecurity(security, sizeof security) ||
-        (!pending.root && !AllocateMemory((void **)&pending.root, 2 * PATH_SIZE)))
+        (!pendingFolder.root && !AllocateMemory((void **)&pendingFolder.root, 2 * PATH_SIZE)))
         return 0;
-    pending.path = pending.root + PATH_SIZE;
+    pendingFolder.path = pendingFolder.root + PATH_SIZE;
     for (DWORD i = 0; i < PENDING_TRIES; i++) {
-        if (!CopyText(pending.path, PATH_SIZE, root) || !AppendRandomName(pending.path, "Vanish."))
+        if (!CopyText(pendingFolder.path, PATH_SIZE, root) || !AppendRandomName(pendingFolder.path, "Vanish."))
             return 0;
-        if (!SysCreateFolder(pending.path, security)) {
+        if (!SysCreateFolder(pendingFolder.path, security)) {
             if (GetLastError() == ERROR_ALREADY_EXISTS)
                 continue;
             return 0;
         }
         HANDLE folder =
-            SysCreateFile(pending.path, PENDING_ACCESS, FILE_SHARE_READ | FILE_SHARE_WRITE,
+            SysCreateFile(pendingFolder.path, PENDING_ACCESS, FILE_SHARE_READ | FILE_SHARE_WRITE,
                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
         if (folder == INVALID_HANDLE_VALUE)
             return 0;
@@ -102,9 +102,9 @@ static int MakePendingFolder(const char *root) {
             return 0;
         }
         SetHandleAttributes(folder, attributes | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-        pending.handle = folder;
-        pending.moved = 0;
-        CopyText(pending.root, PATH_SIZE, root);
+        pendingFolder.handle = folder;
+        pendingFolder.moved = 0;
+        CopyText(pendingFolder.root, PATH_SIZE, root);
         return 1;
     }
     return 0;
@@ -113,31 +113,31 @@ static int MakePendingFolder(const char *root) {
 // The folder of this run ends with the items in it: scheduled after them, so that it is empty
 // when its turn comes; one nothing was moved into goes now.
 void FinishRestartRemoval() {
-    if (!pending.handle)
+    if (!pendingFolder.handle)
         return;
-    if (pending.moved)
-        SysDeleteAtRestart(pending.path);
+    if (pendingFolder.moved)
+        SysDeleteAtRestart(pendingFolder.path);
     else
-        DeleteThroughHandle(pending.handle);
-    CloseHandle(pending.handle);
-    pending.handle = 0;
+        DeleteThroughHandle(pendingFolder.handle);
+    CloseHandle(pendingFolder.handle);
+    pendingFolder.handle = 0;
 }
 
 int MoveToPendingFolder(HANDLE item, const char *path, char *moved) {
     char root[PATH_SIZE];
     if (!CanCheckNames() || !RunsAsAdministrator() || !SysGetVolumeRoot(path, root))
         return 0;
-    if (pending.handle && !PathsEqual(pending.root, root))
+    if (pendingFolder.handle && !PathsEqual(pendingFolder.root, root))
         FinishRestartRemoval(); // another volume: a folder there
-    if (!pending.handle && !MakePendingFolder(root))
+    if (!pendingFolder.handle && !MakePendingFolder(root))
         return 0;
     for (DWORD i = 0; i < PENDING_TRIES; i++) {
-        char *name = moved + TextLength(pending.path) + 1;
-        if (!CopyText(moved, PATH_SIZE, pending.path) || !AddBackslash(moved, PATH_SIZE) ||
+        char *name = moved + TextLength(pendingFolder.path) + 1;
+        if (!CopyText(moved, PATH_SIZE, pendingFolder.path) || !AddBackslash(moved, PATH_SIZE) ||
             !AppendRandomName(moved, ""))
             return 0;
-        if (MoveThroughHandle(item, pending.handle, name)) {
-            pending.moved++;
+        if (MoveThroughHandle(item, pendingFolder.handle, name)) {
+            pendingFolder.moved++;
             return 1;
         }
         DWORD error = GetLastError();
