@@ -156,7 +156,7 @@ int WideToUtf8(const WCHAR *text, char *buffer, DWORD size);
 int Utf8ToAnsi(const char *text, char *buffer, DWORD size, int strict);
 int AnsiToUtf8(const char *text, char *buffer, DWORD size, int strict = 1, UINT page = CP_ACP);
 DWORD CharacterBytes(const char *text); // of the UTF-8 character there; 0 where it is none
-long TakeFolded(const char **text); // the next character, case folded; 0 at the end
+long TakeFolded(const char **text);     // the next character, case folded; 0 at the end
 int NamesEqual(const char *a, const char *b);
 extern LPWSTR(WINAPI *wideCharUpper)(LPWSTR); // the NT family's case mapping, or null
 

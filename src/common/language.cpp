@@ -5,10 +5,9 @@
 // the user's default language, which is all that 95/98/Me and NT 4.0 know.
 WORD UserLanguage() {
     typedef LANGID(WINAPI * LanguageProc)();
-    LanguageProc interfaceLanguage =
-        isNT ? (LanguageProc)(void (*)())FindSystemFunction("kernel32.dll",
-                                                            "GetUserDefaultUILanguage")
-             : 0;
+    LanguageProc interfaceLanguage = isNT ? (LanguageProc)(void (*)())FindSystemFunction(
+                                                "kernel32.dll", "GetUserDefaultUILanguage")
+                                          : 0;
     return interfaceLanguage ? interfaceLanguage() : GetUserDefaultLangID();
 }
 

@@ -152,12 +152,13 @@ int AnsiToUtf8(const char *text, char *buffer, DWORD size, int strict, UINT page
     if (n <= 0)
         return 0;
     if (strict) {
-        DWORD length = TextLength(text) + 1;
-        if (WideCharToMultiByte(page, 0, wide, n, back, SCRATCH_SIZE, 0, 0) != (int)length)
-            return 0;
-        for (DWORD i = 0; i < length; i++)
-            if (back[i] != text[i])
+        // The bytes must come back as they were, the terminator included.
+        int length = WideCharToMultiByte(page, 0, wide, n, back, SCRATCH_SIZE, 0, 0);
+        for (int i = 0; i < length; i++)
+            if (back[i] != text[i] || (!text[i] && i != length - 1))
                 return 0;
+        if (length <= 0 || back[length - 1])
+            return 0;
     }
     return WideToUtf8(wide, buffer, size);
 }

@@ -11,8 +11,8 @@ enum {
     TAG_FOLDERS = 0x1236,
     TAG_REGISTRY = 0x1237,
     TAG_OPTIONS = 0x123A,
-    TAG_LANGUAGES = 0x1240, // the language of each table of the message texts
-    TAG_CODEPAGE = 0x1241,  // the code page of a legacy block's texts
+    TAG_LANGUAGES = 0x1240,  // the language of each table of the message texts
+    TAG_CODEPAGE = 0x1241,   // the code page of a legacy block's texts
     TAG_EMPTY_KEYS = 0x1242, // keys removed only when empty; older readers skip the record
     TAG_END = 0x7F7F,
 };

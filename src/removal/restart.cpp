@@ -82,7 +82,8 @@ static int MakePendingFolder(const char *root) {
         return 0;
     pendingFolder.path = pendingFolder.root + PATH_SIZE;
     for (DWORD i = 0; i < PENDING_TRIES; i++) {
-        if (!CopyText(pendingFolder.path, PATH_SIZE, root) || !AppendRandomName(pendingFolder.path, "Vanish."))
+        if (!CopyText(pendingFolder.path, PATH_SIZE, root) ||
+            !AppendRandomName(pendingFolder.path, "Vanish."))
             return 0;
         if (!SysCreateFolder(pendingFolder.path, security)) {
             if (GetLastError() == ERROR_ALREADY_EXISTS)

@@ -578,8 +578,7 @@ void CheckBlock(const Block &block, int codePage, std::vector<Diagnostic> *out,
 // W14: a per-user folder token in an uninstaller that asks for administrator rights. A
 // deployment tool runs such an uninstaller as LocalSystem, which has no user's folders: the
 // program then skips those entries ("per-user folder, not this account's").
-void CheckPerUserTokens(const Block &block, ExecutionLevel level,
-                        std::vector<Diagnostic> *out) {
+void CheckPerUserTokens(const Block &block, ExecutionLevel level, std::vector<Diagnostic> *out) {
     static const char *const perUser[] = {"programs", "startmenu",    "desktop",  "startup",
                                           "appdata",  "localappdata", "documents"};
     if (level != ExecutionLevel::Admin)
