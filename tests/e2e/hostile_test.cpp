@@ -150,23 +150,27 @@ TEST(Hostile, RealUninstallerKeepsEveryProtectedFolder) {
 
 // Every folder removal of this process, recorded and refused: the phases run here against
 // the machine's own protected folders, empty or not, and none of them is even tried. A
-// folder goes by RemoveDirectoryA, or on the NT family through a handle opened for
-// deletion: both are caught at this program's imports.
+// folder goes by RemoveDirectory, or on the NT family through a handle opened for deletion.
+// The system-call layer finds both by name, narrow or wide: the recorder answers for them
+// while it lives, and the layer looks its calls up afresh as it comes and goes.
 class RemovalRecorder {
   public:
     RemovalRecorder() {
         Hook(0, "RemoveDirectoryA", (ULONG_PTR)&RecordRemoval);
         Hook(1, "CreateFileA", (ULONG_PTR)&RecordOpen);
+        Hook(2, "GetProcAddress", (ULONG_PTR)&FindRecorder);
         attempts_ = &attempts;
+        InitSystemLayer();
     }
     ~RemovalRecorder() {
-        for (int i = 0; i < 2; i++)
+        for (int i = 0; i < 3; i++)
             if (slots_[i])
                 Patch(slots_[i], originals_[i]);
         attempts_ = nullptr;
+        InitSystemLayer();
     }
     bool active() const {
-        return slots_[0] && slots_[1];
+        return slots_[0] && slots_[1] && slots_[2];
     }
     std::vector<std::string> attempts;
 
@@ -200,6 +204,35 @@ class RemovalRecorder {
         return ((decltype(&CreateFileA))originals_[1])(path, access, share, security, disposition,
                                                        flags, model);
     }
+    static BOOL WINAPI RecordRemovalW(LPCWSTR path) {
+        char narrow[MAX_PATH * 3] = "(null)";
+        if (path)
+            WideCharToMultiByte(CP_UTF8, 0, path, -1, narrow, sizeof narrow, nullptr, nullptr);
+        return RecordRemoval(narrow);
+    }
+    static HANDLE WINAPI RecordOpenW(LPCWSTR path, DWORD access, DWORD share,
+                                     LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                     HANDLE model) {
+        if ((access & DELETE) && (flags & FILE_FLAG_BACKUP_SEMANTICS)) {
+            RecordRemovalW(path);
+            return INVALID_HANDLE_VALUE;
+        }
+        return CreateFileW(path, access, share, security, disposition, flags, model);
+    }
+    static FARPROC WINAPI FindRecorder(HMODULE module, LPCSTR name) {
+        static const struct {
+            const char *name;
+            FARPROC recorder;
+        } recorders[] = {{"RemoveDirectoryA", (FARPROC)(void (*)()) & RecordRemoval},
+                         {"RemoveDirectoryW", (FARPROC)(void (*)()) & RecordRemovalW},
+                         {"CreateFileA", (FARPROC)(void (*)()) & RecordOpen},
+                         {"CreateFileW", (FARPROC)(void (*)()) & RecordOpenW}};
+        if (HIWORD((ULONG_PTR)name))
+            for (const auto &r : recorders)
+                if (!lstrcmpA(name, r.name))
+                    return r.recorder;
+        return ((decltype(&GetProcAddress))originals_[2])(module, name);
+    }
     // The import slot of this program for a kernel32 function, found by its name.
     static ULONG_PTR *FindImport(const char *function) {
         BYTE *base = (BYTE *)GetModuleHandleA(nullptr);
@@ -225,11 +258,11 @@ class RemovalRecorder {
         }
         return nullptr;
     }
-    ULONG_PTR *slots_[2] = {};
-    static ULONG_PTR originals_[2];
+    ULONG_PTR *slots_[3] = {};
+    static ULONG_PTR originals_[3];
     static std::vector<std::string> *attempts_;
 };
-ULONG_PTR RemovalRecorder::originals_[2];
+ULONG_PTR RemovalRecorder::originals_[3];
 std::vector<std::string> *RemovalRecorder::attempts_ = nullptr;
 
 TEST(Hostile, PhasesNeverTryAProtectedFolder) {
