@@ -130,13 +130,18 @@ static int ConvertEntry(void **slot, const TextLayout *layout, Encoding encoding
     char converted[SCRATCH_SIZE];
     DWORD used = 0;
     char *text = (char *)*slot + layout->fixedSize;
+    if (encoding.page == CP_UTF8) {
+        // Checked where it lies: nothing to copy.
+        for (DWORD t = 0; t < layout->textCount; t++, text = NextText(text))
+            if (Utf16Length(text) == 0xFFFFFFFF)
+                return 0;
+        return 1;
+    }
     for (DWORD t = 0; t < layout->textCount; t++, text = NextText(text)) {
         if (!ConvertName(text, converted + used, SCRATCH_SIZE - used, encoding))
             return 0;
         used += TextLength(converted + used) + 1;
     }
-    if (encoding.page == CP_UTF8)
-        return 1;
     void *entry;
     if (!AllocateMemory(&entry, layout->fixedSize + used))
         return -1;
