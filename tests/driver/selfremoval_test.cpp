@@ -400,9 +400,15 @@ class StandInPing {
         if (FileExists(saved_) &&
             !MoveFileExA(saved_.c_str(), ping_.c_str(), MOVEFILE_REPLACE_EXISTING))
             return;
-        if (!MoveFileA(ping_.c_str(), saved_.c_str()))
+        // Copied beside it first, so that ping.exe is missing for no more than a moment.
+        std::string next = ping_ + ".vanish-next";
+        if (!CopyFileA(Fixture("pingexe").c_str(), next.c_str(), FALSE))
             return;
-        placed_ = CopyFileA(Fixture("pingexe").c_str(), ping_.c_str(), FALSE) != 0;
+        if (!MoveFileA(ping_.c_str(), saved_.c_str())) {
+            DeleteFileA(next.c_str());
+            return;
+        }
+        placed_ = MoveFileA(next.c_str(), ping_.c_str()) != 0;
         if (placed_ && WineCommandInterpreter()) {
             override_ = ReadValue(HKEY_CURRENT_USER, kOverrides, "ping.exe");
             placed_ = WriteValue(HKEY_CURRENT_USER, kOverrides, "ping.exe", TextValue("native"));

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,6 +70,31 @@ ToolRun Tool(const std::string &arguments) {
     std::string err = out + ".err";
     int status = std::system((kTool + " " + arguments + " >" + out + " 2>" + err).c_str());
     ToolRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(out), ReadText(err)};
+    fs::remove(out);
+    fs::remove(err);
+    return run;
+}
+
+ToolRun ToolDirect(const std::vector<std::string> &arguments, int tag) {
+    std::string out = fs::temp_directory_path() /
+                      ("vanish-pack-out-" + std::to_string(::getpid()) + "-" + std::to_string(tag));
+    std::string err = out + ".err";
+    std::vector<char *> argv{const_cast<char *>(kTool.c_str())};
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    int status = -1;
+    if (posix_spawn(&pid, kTool.c_str(), &actions, nullptr, argv.data(), environ) != 0 ||
+        waitpid(pid, &status, 0) != pid)
+        status = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ToolRun run{status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(out),
+                ReadText(err)};
     fs::remove(out);
     fs::remove(err);
     return run;

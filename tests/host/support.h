@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace host_support {
 
@@ -37,6 +38,9 @@ struct ToolRun {
     std::string out, err;
 };
 ToolRun Tool(const std::string &arguments);
+// The same without a shell between: the arguments as they are, for tests that run the tool
+// thousands of times; runs with different tags may go at once.
+ToolRun ToolDirect(const std::vector<std::string> &arguments, int tag = 0);
 size_t Lines(const std::string &text);
 
 // A folder of its own for each test, made empty before and removed after.
