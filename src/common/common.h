@@ -189,6 +189,7 @@ int SysFindNext(HANDLE search, char *name, char *shortName);
 int SysStartProcess(const char *command, const char *folder, int show, int inherit,
                     PROCESS_INFORMATION *process);
 int SysSetEnvironment(const char *name, const char *value);
+HANDLE SysCreateMutex(const char *name); // the last error says whether it existed already
 HMODULE SysLoadLibrary(const char *path, DWORD flags);
 int SysRemoveFont(const char *path);
 int SysShellPath(const struct _ITEMIDLIST *list, char *buffer); // PATH_SIZE bytes

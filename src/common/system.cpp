@@ -34,6 +34,7 @@ enum {
     C_SET_ENVIRONMENT,
     C_GET_COMMAND_LINE,
     C_FORMAT_MESSAGE,
+    C_CREATE_MUTEX,
     C_REG_OPEN_KEY,
     C_REG_DELETE_VALUE,
     C_REG_DELETE_KEY,
@@ -72,6 +73,7 @@ static const char callNames[] = "kernel32.dll\0"
                                 "SetEnvironmentVariableW\0"
                                 "GetCommandLineW\0"
                                 "FormatMessageW\0"
+                                "CreateMutexW\0"
                                 "\0"
                                 "advapi32.dll\0"
                                 "RegOpenKeyExW\0"
@@ -461,6 +463,15 @@ int SysSetEnvironment(const char *name, const char *value) {
            CALL(C_SET_ENVIRONMENT, BOOL(WINAPI *)(const void *, const void *))(text, content);
 }
 
+// A named mutex, not owned; null when it cannot be made. The last error tells whether it
+// was there already.
+HANDLE SysCreateMutex(const char *name) {
+    WCHAR text[WIDE_PATH];
+    if (!ToSystem(name, text, WIDE_PATH))
+        return 0;
+    return CALL(C_CREATE_MUTEX, HANDLE(WINAPI *)(void *, BOOL, const void *))(0, FALSE, text);
+}
+
 // Flags 0 loads as the plain call does.
 HMODULE SysLoadLibrary(const char *path, DWORD flags) {
     WCHAR name[WIDE_PATH];
@@ -498,6 +509,7 @@ int SysShellOpen(const char *target) {
                                                               const void *, const void *, INT))(
                0, wideCalls ? (const void *)openWide : "open", name, 0, 0, SW_SHOW) > 32;
 }
+
 // A method or property of an automation object, by its name.
 static HRESULT InvokeByName(IDispatch *object, const WCHAR *name, WORD kind, DISPPARAMS *arguments,
                             VARIANT *result) {

@@ -334,6 +334,7 @@ int ReadStringTable(HANDLE file, DWORD length) {
     textTableCount = count;
     return code == LOAD_UNREADABLE ? LOAD_OK : code;
 }
+
 // The languages record: one LANGID per table. A later one replaces it.
 static int ReadLanguages(HANDLE file, DWORD length) {
     RecordCursor cursor = {file, length, 0, 0, 0, 0};
@@ -365,13 +366,12 @@ static int ReadCodePage(HANDLE file, DWORD length) {
 // The user's table: the first of the user's own language, else the first of its primary
 // language (German for Austrian German), else table 0. A language of 0 is never chosen.
 DWORD ChooseLanguage(const WORD *languages, DWORD count, WORD user) {
-    for (WORD mask = 0xFFFF;; mask = 0x3FF) { // the whole LANGID, then the primary language
+    static const WORD masks[] = {0xFFFF, 0x3FF}; // the whole LANGID, then the primary language
+    for (DWORD m = 0; m < 2; m++)
         for (DWORD i = 0; i < count; i++)
-            if (languages[i] && (languages[i] & mask) == (user & mask))
+            if (languages[i] && (languages[i] & masks[m]) == (user & masks[m]))
                 return i;
-        if (mask != 0xFFFF)
-            return 0;
-    }
+    return 0;
 }
 
 static DWORD TableLength(char **table) {

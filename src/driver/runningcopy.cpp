@@ -160,7 +160,7 @@ static int LockByMutex() {
             hash = (hash ^ (c & 0xFF)) * 16777619u;
     }
     wsprintfA(name, "Vanish uninstaller %08lX", hash);
-    HANDLE mutex = CreateMutexA(0, FALSE, name); // held until the process ends
+    HANDLE mutex = SysCreateMutex(name); // held until the process ends
     return mutex && GetLastError() == ERROR_ALREADY_EXISTS ? COPY_RUNNING : COPY_LOCKED;
 }
 

@@ -58,9 +58,9 @@ static int JudgeContents(const char *path) {
 }
 
 // A folder that still holds something stays, rightly: kept (what it holds that the block
-// lists counts for itself). So does the
-// install folder that holds only the uninstaller, which the self-removal takes, except in
-// bare mode, where nothing ever removes it. An empty folder that still stands is left.
+// lists counts for itself). So does the install folder that holds only the uninstaller,
+// which the self-removal takes, except in bare mode, where nothing ever removes it. An empty
+// folder that still stands is left.
 static void JudgeFolder(const char *path) {
     if (!PathExists(path) || IsScheduledAtRestart(path) || WouldBeGone(path))
         return;

@@ -64,6 +64,6 @@ LONG DeleteKeyTree(HKEY parent, const char *subkey);
 // What a phase records for an item it acts on, for the removal log and the counts.
 #define READ_ONLY_KEPT 0xFFFFFFFF // not a system error: an answer of No kept a read-only file
 void RecordFileOutcome(const char *path, DWORD error);         // error: of the last deletion, or 0
-int RemoveAndRecordFolder(const char *path, char *lastFailed); // 1 when RemoveDirectoryA succeeded
+int RemoveAndRecordFolder(const char *path, char *lastFailed); // 1 when the folder went
 
 #endif
